@@ -1,0 +1,1 @@
+int tavelinPlaceholder() { return 1; }
