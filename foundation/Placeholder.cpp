@@ -1,1 +1,0 @@
-int tavelinPlaceholder() { return 1; }

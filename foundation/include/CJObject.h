@@ -1,0 +1,50 @@
+#pragma once
+// Root of the object library: identity-based equality, hashing and text by default, and a
+// monitor per object (re-entrant lock plus a single-waiter wait/notify).
+#include "CTrace.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+class CJObject {
+public:
+    CJObject();
+    CJObject(const CJObject& other);
+    CJObject& operator=(const CJObject& other);
+    virtual ~CJObject();
+
+    virtual bool equals(const CJObject* other) const;
+    virtual bool isEquatable() const;
+    virtual int hashCode() const;
+    virtual std::string toString() const;
+
+    // site: small number telling the lock sites of one class apart; scope: the caller's trace
+    // scope. Both only go to the lock tracking.
+    void ObjectLock(int site, std::string scope);
+    void ObjectUnLock();
+    // Releases the monitor (held once), sleeps until notify or the time-out, re-enters.
+    // True after a notify or a time-out alike; false on failure.
+    bool wait(DWORD timeoutMs);
+    void notify();
+    HANDLE getEvent();
+
+protected:
+    bool default_equals(const CJObject* other) const;
+    int default_hashCode() const;
+
+private:
+    void enterMonitor();
+    void leaveMonitor();
+    const void* lockIdentity() const { return &monitor_; }
+
+    CRITICAL_SECTION monitor_;
+    std::atomic<bool> lockCreated_;
+    std::atomic<HANDLE> event_;
+    std::atomic<bool> waiting_;
+    std::atomic<bool> woken_;
+};
+
+// "NULL" for no object, else the object's toString().
+std::string objectToString(const CJObject* object);

@@ -1,0 +1,252 @@
+#include "TestSupport.h"
+
+#include "CMessageBox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+std::mutex s_boxesLock;
+std::vector<ShownBox> s_boxes;
+
+int recordBox(HWND, const std::string& text, const std::string& caption, UINT type)
+{
+    std::lock_guard<std::mutex> hold(s_boxesLock);
+    s_boxes.push_back({text, caption, type});
+    return IDOK;
+}
+
+// No test may ever wait for a user: answer every box from the start of the test program.
+struct AnswerBoxes {
+    AnswerBoxes() { CMessageBox::setHandler(recordBox); }
+} s_answerBoxes;
+
+void deleteTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string full = folder + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                deleteTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
+
+TempDir::TempDir()
+{
+    static std::atomic<int> counter{0};
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(current), current);
+    previous_ = current;
+    for (;;) {
+        char name[64];
+        snprintf(name, sizeof(name), "tavtest-%lu-%d-%lu", GetCurrentProcessId(), counter++, GetTickCount());
+        path_ = std::string(temp) + name;
+        if (CreateDirectoryA(path_.c_str(), NULL))
+            break;
+    }
+    SetCurrentDirectoryA(path_.c_str());
+}
+
+TempDir::~TempDir()
+{
+    SetCurrentDirectoryA(previous_.c_str());
+    deleteTree(path_);
+}
+
+std::string TempDir::logBytes() const
+{
+    std::string bytes;
+    FILE* log = fopen(file("log.dat").c_str(), "rb");
+    if (log == nullptr)
+        return bytes;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), log)) > 0)
+        bytes.append(buffer, got);
+    fclose(log);
+    return bytes;
+}
+
+std::vector<std::string> TempDir::logLines() const
+{
+    std::vector<std::string> lines;
+    std::string bytes = logBytes();
+    size_t position = 0;
+    while (position < bytes.size()) {
+        size_t end = bytes.find("\r\n", position);
+        if (end == std::string::npos) {
+            lines.push_back(bytes.substr(position) + "<no CR LF>");
+            break;
+        }
+        lines.push_back(bytes.substr(position, end - position));
+        position = end + 2;
+    }
+    return lines;
+}
+
+namespace {
+const char CHILD_FLAG[] = "--tavelin-test-child";
+}
+
+bool isChild()
+{
+    return strstr(GetCommandLineA(), CHILD_FLAG) != nullptr;
+}
+
+int runInChild(const TempDir& dir, DWORD timeoutMs)
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    char program[MAX_PATH];
+    GetModuleFileNameA(NULL, program, sizeof(program));
+    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=" + test->test_suite_name() + "."
+                              + test->name() + " " + CHILD_FLAG;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    HANDLE output = CreateFileA(dir.file("child.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    BOOL started = CreateProcessA(program, mutableLine.data(), NULL, NULL, TRUE, 0, NULL, dir.path().c_str(),
+                                  &startup, &process);
+    CloseHandle(output);
+    if (!started) {
+        ADD_FAILURE() << "cannot start the child: " << GetLastError();
+        return -1;
+    }
+    DWORD status = 0;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        ADD_FAILURE() << "the child did not end in time";
+        status = static_cast<DWORD>(-1);
+    } else {
+        GetExitCodeProcess(process.hProcess, &status);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
+std::vector<ShownBox> shownBoxes()
+{
+    std::lock_guard<std::mutex> hold(s_boxesLock);
+    return s_boxes;
+}
+
+void clearShownBoxes()
+{
+    std::lock_guard<std::mutex> hold(s_boxesLock);
+    s_boxes.clear();
+}
+
+std::string hexBytes(const void* data, size_t size)
+{
+    std::string text;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+        char digits[4];
+        snprintf(digits, sizeof(digits), i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+std::string hexBytes(const std::vector<unsigned char>& bytes)
+{
+    return hexBytes(bytes.data(), bytes.size());
+}
+
+std::vector<unsigned char> bytesOf(const std::string& hex)
+{
+    std::vector<unsigned char> bytes;
+    for (size_t i = 0; i + 1 < hex.size() + 1; ) {
+        while (i < hex.size() && hex[i] == ' ')
+            ++i;
+        if (i >= hex.size())
+            break;
+        bytes.push_back(static_cast<unsigned char>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+        i += 2;
+    }
+    return bytes;
+}
+
+Worker::Worker() : thread_([this] { loop(); }) {}
+
+Worker::~Worker()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void Worker::post(std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        tasks_.push_back(std::move(task));
+    }
+    changed_.notify_all();
+}
+
+void Worker::run(std::function<void()> task)
+{
+    post(std::move(task));
+    waitIdle(INFINITE);
+}
+
+bool Worker::waitIdle(DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    auto idle = [this] { return tasks_.empty() && !busy_; };
+    if (timeoutMs == INFINITE) {
+        changed_.wait(hold, idle);
+        return true;
+    }
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), idle);
+}
+
+void Worker::loop()
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        changed_.wait(hold, [this] { return stopping_ || !tasks_.empty(); });
+        if (tasks_.empty())
+            return;
+        std::function<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        busy_ = true;
+        hold.unlock();
+        task();
+        hold.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Helpers for the foundation tests: private working folders (the trace log "log.dat" goes to
+// the current folder), child processes for paths that end the process, and message boxes
+// answered without a user.
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A fresh folder under the temporary path, made the current folder for the object's life.
+// A child process started meanwhile (a death test) inherits it, so its log.dat lands there.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "\\" + name; }
+    // Lines of log.dat in this folder, CR LF removed; empty when there is no file.
+    std::vector<std::string> logLines() const;
+    std::string logBytes() const;
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// Paths that end the process run in a child: the running test is started again in a new
+// process whose current folder is dir's (so its log.dat lands there) and takes the isChild()
+// branch, which must end with exit(). Returns the child's exit status, -1 when it did not end
+// within the time (it is then killed). The child's console output goes to child.txt in dir.
+int runInChild(const TempDir& dir, DWORD timeoutMs = 120000);
+bool isChild();
+
+// Exit status of a process ended through the C runtime's abnormal termination.
+const int ABNORMAL_EXIT = 3;
+
+// The boxes shown through CMessageBox since the last clear.
+struct ShownBox {
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+std::vector<ShownBox> shownBoxes();
+void clearShownBoxes();
+
+std::string hexBytes(const void* data, size_t size);
+std::string hexBytes(const std::vector<unsigned char>& bytes);
+std::vector<unsigned char> bytesOf(const std::string& hex);
+
+// A thread that runs the tasks given to it one after the other.
+class Worker {
+public:
+    Worker();
+    // Waits for the tasks given so far; a task that never returns keeps it waiting.
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    void post(std::function<void()> task);
+    // Posts the task and waits until it has run.
+    void run(std::function<void()> task);
+    // True when every task given so far has run within the time.
+    bool waitIdle(DWORD timeoutMs);
+
+private:
+    void loop();
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> tasks_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
