@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <regex>
 
 namespace {
 
@@ -54,6 +56,74 @@ TEST(CJObject, DerivedDefaultsCompareAddresses)
     EXPECT_TRUE(one.equals(&one));
     EXPECT_FALSE(one.equals(&two));
     EXPECT_EQ(1, one.hashCode());
+}
+
+// The event exists only once an object was waited on, and its end is traced under the root's
+// silenced scope.
+TEST(CJObject, OnlyAWaitedObjectTracesTheDeleteOfItsEvent)
+{
+    if (isChild()) {
+        CTrace::setOutputToFile();
+        CTrace::setTimeStamp(false);
+        CTrace::setDumpOff();
+        CTrace::setThreadName("CHILD");
+        CTrace::setCodeScope("//CJObject");
+        {
+            CJObject untouched;
+            CJObject lockedOnly;
+            lockedOnly.ObjectLock(1, "Test");
+            lockedOnly.ObjectUnLock();
+        }
+        CTrace::write(" next");
+        {
+            CJObject waited;
+            waited.ObjectLock(1, "Test");
+            waited.wait(1);
+            waited.ObjectUnLock();
+        }
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    ASSERT_EQ(3u, lines.size()) << testing::PrintToString(lines);
+    EXPECT_EQ("[CHILD]  next", lines[1]);
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("\\[CHILD\\] \\[ //CJObject \\] <[0-9]+> delete"))) << lines[2];
+}
+
+// Objects made and destroyed on many threads at once: the live count comes back to where it
+// started, so one extra count-down is the first and only one to go below zero.
+TEST(CJObject, InstanceCountIsExactAcrossThreads)
+{
+    if (isChild()) {
+        CTrace::setOutputToFile();
+        CTrace::setTimeStamp(false);
+        CTrace::setDumpOff();
+        CTrace::setDumpLevel(0);
+        {
+            std::vector<std::unique_ptr<Worker>> workers;
+            for (int t = 0; t < 4; ++t) {
+                workers.emplace_back(new Worker);
+                workers.back()->post([] {
+                    for (int i = 0; i < 1000; ++i) {
+                        std::vector<std::unique_ptr<CJObject>> batch;
+                        for (int k = 0; k < 3; ++k)
+                            batch.emplace_back(new CJObject);
+                    }
+                });
+            }
+        }
+        CTrace::countDown();
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    std::vector<std::string> below;
+    for (const std::string& line : dir.logLines())
+        if (line.find("velow zero") != std::string::npos)
+            below.push_back(line);
+    ASSERT_EQ(1u, below.size()) << testing::PrintToString(below);
+    EXPECT_NE(std::string::npos, below[0].find("COUNTER velow zero.[-1]")) << below[0];
 }
 
 TEST(CJObject, NotifyWakesWaiter)
