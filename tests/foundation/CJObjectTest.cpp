@@ -63,10 +63,7 @@ TEST(CJObject, DerivedDefaultsCompareAddresses)
 TEST(CJObject, OnlyAWaitedObjectTracesTheDeleteOfItsEvent)
 {
     if (isChild()) {
-        CTrace::setOutputToFile();
-        CTrace::setTimeStamp(false);
-        CTrace::setDumpOff();
-        CTrace::setThreadName("CHILD");
+        childTracesToFile(false);
         CTrace::setCodeScope("//CJObject");
         {
             CJObject untouched;

@@ -152,10 +152,7 @@ TEST(HashTable, ClearLeavesKeysAndValuesAlive)
 TEST(HashTable, DumpWritesEveryMappingOnlyWhenDumpIsOn)
 {
     if (isChild()) {
-        CTrace::setOutputToFile();
-        CTrace::setTimeStamp(false);
-        CTrace::setDumpOff();
-        CTrace::setThreadName("CHILD");
+        childTracesToFile(false);
         CHashTable table;
         CInteger key(7);
         CJString value(std::string("seven"));

@@ -8,15 +8,6 @@
 
 namespace {
 
-void childTracesToFile()
-{
-    CTrace::setOutputToFile();
-    CTrace::setTimeStamp(false);
-    CTrace::setDumpOff();
-    CTrace::setThreadName("CHILD");
-    CTrace::setDumpOn();
-}
-
 bool anyLineMatches(const std::vector<std::string>& lines, const std::string& pattern)
 {
     std::regex form(pattern);
@@ -34,7 +25,7 @@ void expectAbortLine(const std::vector<std::string>& lines)
 TEST(LockTracking, ReentryIsBalancedAndSilent)
 {
     if (isChild()) {
-        childTracesToFile();
+        childTracesToFile(true);
         CJObject object;
         for (int i = 0; i < 3; ++i)
             object.ObjectLock(1, "Test");
@@ -57,7 +48,7 @@ TEST(LockTracking, ReentryIsBalancedAndSilent)
 TEST(LockTracking, UnlockOfObjectNeverLockedStops)
 {
     if (isChild()) {
-        childTracesToFile();
+        childTracesToFile(true);
         CJObject object;
         object.ObjectUnLock();
         exit(0);
@@ -74,7 +65,7 @@ TEST(LockTracking, UnlockOfObjectNeverLockedStops)
 TEST(LockTracking, TwoThreadCycleIsReportedOnTheThreadThatClosesIt)
 {
     if (isChild()) {
-        childTracesToFile();
+        childTracesToFile(true);
         int a = 0;
         int b = 0;
         Worker one;
@@ -104,7 +95,7 @@ TEST(LockTracking, TwoThreadCycleIsReportedOnTheThreadThatClosesIt)
 TEST(LockTracking, RealDeadlockStopsTheProgram)
 {
     if (isChild()) {
-        childTracesToFile();
+        childTracesToFile(true);
         static CJObject first;
         static CJObject second;
         Worker one;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "CMessageBox.h"
+#include "CTrace.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,16 @@ const char CHILD_FLAG[] = "--tavelin-test-child";
 bool isChild()
 {
     return strstr(GetCommandLineA(), CHILD_FLAG) != nullptr;
+}
+
+void childTracesToFile(bool dump)
+{
+    CTrace::setOutputToFile();
+    CTrace::setTimeStamp(false);
+    CTrace::setDumpOff();
+    CTrace::setThreadName("CHILD");
+    if (dump)
+        CTrace::setDumpOn();
 }
 
 int runInChild(const TempDir& dir, DWORD timeoutMs)

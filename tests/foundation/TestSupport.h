@@ -38,6 +38,10 @@ private:
 // within the time (it is then killed). The child's console output goes to child.txt in dir.
 int runInChild(const TempDir& dir, DWORD timeoutMs = 120000);
 bool isChild();
+// Puts a child's trace in a known state: lines to log.dat without stamps, the thread named
+// CHILD (announced while the dump flag is off, so the file does not show it), then the dump
+// flag as asked.
+void childTracesToFile(bool dump);
 
 // Exit status of a process ended through the C runtime's abnormal termination.
 const int ABNORMAL_EXIT = 3;

@@ -12,20 +12,6 @@ namespace {
 
 const char SEPARATOR[] = " ---- ---- ---- ---- ---- ---- ---- ----";
 
-// The child's trace starts in a known state: lines to log.dat without stamps, its thread
-// named CHILD (while the dump flag is off, so the announcement prints nothing).
-void childTracesToFile(bool dump)
-{
-    CTrace::setOutputToFile();
-    CTrace::setTimeStamp(false);
-    CTrace::setDumpOff();
-    CTrace::setThreadName("CHILD");
-    if (dump)
-        CTrace::setDumpOn();
-    else
-        CTrace::setDumpOff();
-}
-
 const int KEEP = 0x7fffffff; // leave the dump level at its default
 
 struct FilterCase {
