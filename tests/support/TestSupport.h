@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for the foundation tests: private working folders (the trace log "log.dat" goes to
+// Helpers for every test program: private working folders (the trace log "log.dat" goes to
 // the current folder), child processes for paths that end the process, and message boxes
 // answered without a user.
 #include <windows.h>
