@@ -1,0 +1,182 @@
+#pragma once
+// The DirectPlay object (IDirectPlay4A) of this platform: client/server sessions over TCP.
+//
+// The host listens; each client keeps one connection to it. The host sees every player, a
+// client sees its own players and the host's. What a member supports is listed in
+// DPlayCreateInstance.h.
+#include "CDPlayAddress.h"
+#include "CDPlayConnection.h"
+#include "CDPlayInbox.h"
+#include "CDPlayListener.h"
+#include "CDPlayWire.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner {
+ public:
+  static constexpr DWORD kEnumTimeout = 3000;    // ms, when EnumSessions is given 0
+  static constexpr DWORD kJoinTimeout = 5000;    // ms for each step of a join
+  static constexpr DWORD kReplyTimeout = 10000;  // ms for the host to create a client's player
+  static constexpr DWORD kFinishTimeout = 3000;  // ms to hand over what is queued at Close
+  static constexpr size_t kMaxPeers = 256;
+  static constexpr size_t kMaxPlayersPerPeer = 16;
+
+  CDPlayObject();
+  CDPlayObject(const CDPlayObject&) = delete;
+  CDPlayObject& operator=(const CDPlayObject&) = delete;
+
+  // IUnknown
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+  STDMETHOD_(ULONG, AddRef)() override;
+  STDMETHOD_(ULONG, Release)() override;
+
+  // IDirectPlay2: what sessions need
+  STDMETHOD(Close)() override;
+  STDMETHOD(CreatePlayer)(LPDPID id, LPDPNAME name, HANDLE event, LPVOID data, DWORD dataSize, DWORD flags) override;
+  STDMETHOD(DestroyPlayer)(DPID id) override;
+  STDMETHOD(EnumPlayers)(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context, DWORD flags) override;
+  STDMETHOD(EnumSessions)(LPDPSESSIONDESC2 desc, DWORD timeout, LPDPENUMSESSIONSCALLBACK2 callback, LPVOID context, DWORD flags) override;
+  STDMETHOD(GetCaps)(LPDPCAPS caps, DWORD flags) override;
+  STDMETHOD(GetMessageCount)(DPID id, LPDWORD count) override;
+  STDMETHOD(GetSessionDesc)(LPVOID data, LPDWORD size) override;
+  STDMETHOD(Open)(LPDPSESSIONDESC2 desc, DWORD flags) override;
+  STDMETHOD(Receive)(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) override;
+  STDMETHOD(Send)(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size) override;
+  // IDirectPlay3
+  STDMETHOD(EnumConnections)(LPCGUID application, LPDPENUMCONNECTIONSCALLBACK callback, LPVOID context, DWORD flags) override;
+  STDMETHOD(InitializeConnection)(LPVOID connection, DWORD flags) override;
+  // IDirectPlay4
+  STDMETHOD(SendEx)(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size, DWORD priority, DWORD timeout, LPVOID context, LPDWORD messageId) override;
+  STDMETHOD(CancelMessage)(DWORD messageId, DWORD flags) override;
+
+  // Not offered: DPERR_UNSUPPORTED.
+  STDMETHOD(AddPlayerToGroup)(DPID, DPID) override;
+  STDMETHOD(CreateGroup)(LPDPID, LPDPNAME, LPVOID, DWORD, DWORD) override;
+  STDMETHOD(DeletePlayerFromGroup)(DPID, DPID) override;
+  STDMETHOD(DestroyGroup)(DPID) override;
+  STDMETHOD(EnumGroupPlayers)(DPID, LPGUID, LPDPENUMPLAYERSCALLBACK2, LPVOID, DWORD) override;
+  STDMETHOD(EnumGroups)(LPGUID, LPDPENUMPLAYERSCALLBACK2, LPVOID, DWORD) override;
+  STDMETHOD(GetGroupData)(DPID, LPVOID, LPDWORD, DWORD) override;
+  STDMETHOD(GetGroupName)(DPID, LPVOID, LPDWORD) override;
+  STDMETHOD(GetPlayerAddress)(DPID, LPVOID, LPDWORD) override;
+  STDMETHOD(GetPlayerCaps)(DPID, LPDPCAPS, DWORD) override;
+  STDMETHOD(GetPlayerData)(DPID, LPVOID, LPDWORD, DWORD) override;
+  STDMETHOD(GetPlayerName)(DPID, LPVOID, LPDWORD) override;
+  STDMETHOD(Initialize)(LPGUID) override;
+  STDMETHOD(SetGroupData)(DPID, LPVOID, DWORD, DWORD) override;
+  STDMETHOD(SetGroupName)(DPID, LPDPNAME, DWORD) override;
+  STDMETHOD(SetPlayerData)(DPID, LPVOID, DWORD, DWORD) override;
+  STDMETHOD(SetPlayerName)(DPID, LPDPNAME, DWORD) override;
+  STDMETHOD(SetSessionDesc)(LPDPSESSIONDESC2, DWORD) override;
+  STDMETHOD(AddGroupToGroup)(DPID, DPID) override;
+  STDMETHOD(CreateGroupInGroup)(DPID, LPDPID, LPDPNAME, LPVOID, DWORD, DWORD) override;
+  STDMETHOD(DeleteGroupFromGroup)(DPID, DPID) override;
+  STDMETHOD(EnumGroupsInGroup)(DPID, LPGUID, LPDPENUMPLAYERSCALLBACK2, LPVOID, DWORD) override;
+  STDMETHOD(GetGroupConnectionSettings)(DWORD, DPID, LPVOID, LPDWORD) override;
+  STDMETHOD(SecureOpen)(LPCDPSESSIONDESC2, DWORD, LPCDPSECURITYDESC, LPCDPCREDENTIALS) override;
+  STDMETHOD(SendChatMessage)(DPID, DPID, DWORD, LPDPCHAT) override;
+  STDMETHOD(SetGroupConnectionSettings)(DWORD, DPID, LPDPLCONNECTION) override;
+  STDMETHOD(StartSession)(DWORD, DPID) override;
+  STDMETHOD(GetGroupFlags)(DPID, LPDWORD) override;
+  STDMETHOD(GetGroupParent)(DPID, LPDPID) override;
+  STDMETHOD(GetPlayerAccount)(DPID, DWORD, LPVOID, LPDWORD) override;
+  STDMETHOD(GetPlayerFlags)(DPID, LPDWORD) override;
+  STDMETHOD(GetGroupOwner)(DPID, LPDPID) override;
+  STDMETHOD(SetGroupOwner)(DPID, DPID) override;
+  STDMETHOD(GetMessageQueue)(DPID, DPID, DWORD, LPDWORD, LPDWORD) override;
+  STDMETHOD(CancelPriority)(DWORD, DWORD, DWORD) override;
+
+ private:
+  enum class State {
+    kIdle,     // no connection yet
+    kReady,    // InitializeConnection done, no session
+    kHosting,  // Open(DPOPEN_CREATE)
+    kJoined,   // Open(DPOPEN_JOIN)
+    kLost      // joined, and the host is gone
+  };
+  enum class Stage { kHello, kRequest, kDone, kJoined };
+
+  struct Player {
+    DPID id = 0;
+    DWORD flags = 0;
+    std::string shortName;
+    std::string longName;
+    HANDLE event = nullptr;                 // local players
+    CDPlayConnection* link = nullptr;       // remote players: the connection they are reached by
+  };
+
+  // One connection and what its reader has received so far.
+  struct Peer {
+    std::unique_ptr<CDPlayConnection> connection;
+    Stage stage = Stage::kHello;
+    bool receiving = false;  // a message is being received
+    DPID partFrom = 0;
+    DPID partTo = 0;
+    DWORD partTotal = 0;
+    std::vector<BYTE> part;
+  };
+
+  struct PendingCreate {
+    bool waiting = false;
+    bool answered = false;
+    HRESULT result = DP_OK;
+    Player player;
+  };
+
+  ~CDPlayObject();
+
+  // IOwner, on a connection's reader thread.
+  bool onFrame(CDPlayConnection* connection, const DPlayFrame& frame) override;
+  void onClosed(CDPlayConnection* connection) override;
+  void onAccept(SOCKET s);
+
+  // With m_lock held.
+  bool hostFrame(Peer& peer, const DPlayFrame& frame);
+  bool clientFrame(Peer& peer, const DPlayFrame& frame);
+  bool hostCreatePlayer(Peer& peer, const DPlayFrame& frame);
+  // Collects one message from its fragments; false for a broken sequence. message is set
+  // when the last fragment arrived.
+  bool takeData(Peer& peer, const DPlayFrame& frame, std::shared_ptr<const std::vector<BYTE>>& message);
+  void deliver(DPID from, DPID to, const std::shared_ptr<const std::vector<BYTE>>& data);
+  void tellLocal(const DPlaySystemMessage& message, DPID except);  // to every local player
+  void tellOne(const Player& to, const DPlaySystemMessage& message);
+  // Forgets a remote player and tells the local ones; returns the next entry.
+  std::map<DPID, Player>::iterator removeRemote(std::map<DPID, Player>::iterator player);
+  DPlaySystemMessage sysMessage(DWORD type, const Player& about) const;
+  DPlaySessionInfo sessionInfo() const;
+  Peer* findPeer(CDPlayConnection* connection);
+  void reapDeadPeers();  // joins the threads of connections that ended; without m_lock
+
+  HRESULT openHost(const DPSESSIONDESC2& desc);
+  HRESULT openJoin(const DPSESSIONDESC2& desc);
+  // Asks the host of the address for its sessions; false when it does not answer properly.
+  bool querySessions(const GUID& application, DWORD flags, DWORD timeoutMs, std::vector<DPlaySessionInfo>& sessions);
+  // A connection to the host of the address that has passed the handshake, or null.
+  std::unique_ptr<CDPlayConnection> connectToHost(DWORD timeoutMs);
+  WORD port() const;
+
+  std::atomic<ULONG> m_refs{1};
+  bool m_winsock = false;
+
+  std::recursive_mutex m_api;  // Open, Close, EnumSessions, ... one at a time
+  std::mutex m_lock;           // everything below
+  State m_state = State::kIdle;
+  DPlayAddressInfo m_address;
+  DPlaySessionInfo m_session;
+  std::map<DPID, Player> m_local;
+  std::map<DPID, Player> m_remote;
+  std::vector<std::unique_ptr<Peer>> m_peers;
+  std::vector<std::unique_ptr<Peer>> m_deadPeers;  // ended by themselves, threads to be joined
+  DPID m_nextPlayerId = 2;
+  DWORD m_nextMessageId = 0;
+  PendingCreate m_create;
+  std::condition_variable m_createAnswered;
+
+  CDPlayListener m_listener;
+  CDPlayInbox m_inbox;
+};

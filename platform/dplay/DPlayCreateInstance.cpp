@@ -1,0 +1,23 @@
+#include "DPlayCreateInstance.h"
+
+#include "CDPlayLobby.h"
+#include "CDPlayObject.h"
+
+namespace {
+
+template <class T>
+HRESULT handOut(T* object, REFIID iid, void** ppv) {
+  HRESULT hr = object->QueryInterface(iid, ppv);
+  object->Release();  // the caller's reference, if any, keeps it
+  return hr;
+}
+
+}  // namespace
+
+HRESULT DPlayCreateInstance(REFCLSID clsid, REFIID iid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (IsEqualCLSID(clsid, CLSID_DirectPlay)) return handOut(new CDPlayObject(), iid, ppv);
+  if (IsEqualCLSID(clsid, CLSID_DirectPlayLobby)) return handOut(new CDPlayLobby(), iid, ppv);
+  return REGDB_E_CLASSNOTREG;
+}

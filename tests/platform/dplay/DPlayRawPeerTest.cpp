@@ -1,0 +1,243 @@
+// A DirectPlay object facing peers that send broken, hostile or no frames at all.
+#include <gtest/gtest.h>
+
+#include "CDPlayConnection.h"
+#include "CDPlayRawPeer.h"
+#include "CDPlayTestKit.h"
+#include "CDPlayWire.h"
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr DWORD kWait = 10000;
+constexpr DWORD kKeepAlive = CDPlayConnection::kKeepAliveTimeout;
+
+std::vector<BYTE> bytes(const char* s) { return std::vector<BYTE>(s, s + std::strlen(s)); }
+
+std::vector<BYTE> join(std::initializer_list<std::vector<BYTE>> parts) {
+  std::vector<BYTE> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+std::vector<BYTE> data(bool first, DPID from, DPID to, DWORD total, const std::vector<BYTE>& chunk) {
+  std::vector<BYTE> out;
+  CDPlayWire::dataFrame(out, first, from, to, total, chunk.data(), static_cast<DWORD>(chunk.size()));
+  return out;
+}
+
+// The next frame that is not a keep-alive.
+bool expectFrame(CDPlayRawPeer& raw, BYTE type, DPlayFrame& frame) {
+  for (int i = 0; i < 100; ++i) {
+    if (!raw.readFrame(frame, kWait)) return false;
+    if (frame.type != CDPlayWire::kKeepAlive) return frame.type == type;
+  }
+  return false;
+}
+
+class DPlayRawPeer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(DP_OK, CDPlayTestKit::hostOnLoopback(0, &dp, port, instance));
+    ASSERT_EQ(DP_OK, CDPlayTestKit::addPlayer(dp, "HOST", event, true, self));
+  }
+  void TearDown() override {
+    if (dp != nullptr) dp->Release();
+    CloseHandle(event);
+  }
+
+  // A raw peer that has joined and made a player called RAW.
+  DPID joinRaw(CDPlayRawPeer& raw, DWORD version = CDPlayWire::kVersion) {
+    DPlayFrame frame;
+    DWORD chosen = 0;
+    HRESULT hr = E_FAIL;
+    DPID id = 0;
+    EXPECT_TRUE(raw.connect("127.0.0.1", port, kWait));
+    EXPECT_TRUE(raw.send(CDPlayWire::hello(version)));
+    EXPECT_TRUE(expectFrame(raw, CDPlayWire::kWelcome, frame) && CDPlayWire::decodeHandshake(frame, chosen));
+    EXPECT_EQ(CDPlayWire::kVersion, chosen);
+    EXPECT_TRUE(raw.send(CDPlayWire::join(instance, CDPlayTestKit::kApplication)));
+    EXPECT_TRUE(expectFrame(raw, CDPlayWire::kJoined, frame));
+    EXPECT_TRUE(expectFrame(raw, CDPlayWire::kPlayerInfo, frame));
+    EXPECT_TRUE(raw.send(CDPlayWire::createPlayer(0, "RAW", "")));
+    EXPECT_TRUE(expectFrame(raw, CDPlayWire::kPlayerCreated, frame) && CDPlayWire::decodePlayerCreated(frame, hr, id));
+    EXPECT_EQ(DP_OK, hr);
+    DPlayReceived m;
+    EXPECT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_CREATEPLAYERORGROUP, kWait, m));
+    EXPECT_EQ(id, m.sysId);
+    EXPECT_EQ("RAW", m.sysName);
+    return id;
+  }
+
+  IDirectPlay4A* dp = nullptr;
+  HANDLE event = nullptr;
+  DPID self = 0;
+  WORD port = 0;
+  GUID instance = GUID_NULL;
+};
+
+}  // namespace
+
+TEST_F(DPlayRawPeer, GarbageAndTruncatedFramesEndTheConnectionAndTheHostKeepsServing) {
+  IDirectPlay4A* client = nullptr;
+  HANDLE clientEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DPID clientId = 0;
+  ASSERT_EQ(DP_OK, CDPlayTestKit::create("127.0.0.1", port, &client));
+  ASSERT_EQ(DP_OK, CDPlayTestKit::join(client, instance));
+  ASSERT_EQ(DP_OK, CDPlayTestKit::addPlayer(client, "TERM-A", clientEvent, false, clientId));
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_CREATEPLAYERORGROUP, kWait, m));
+
+  std::vector<BYTE> hello = CDPlayWire::hello(1);
+  std::vector<BYTE> joinFrame = CDPlayWire::join(instance, CDPlayTestKit::kApplication);
+  std::vector<BYTE> nulInName = CDPlayWire::createPlayer(0, "ABCD", "");
+  nulInName[11] = 0;  // inside the short name
+  struct Case {
+    const char* what;
+    std::vector<BYTE> bytes;
+    bool thenClose;  // the peer closes its side after sending
+  } cases[] = {
+      {"a web request", bytes("GET / HTTP/1.0\r\n\r\n"), false},
+      {"a frame of size 0", {0, 0, 0, 0}, false},
+      {"a frame of two gigabytes", {0xff, 0xff, 0xff, 0x7f, CDPlayWire::kDataMore}, false},
+      {"a greeting in another protocol", join({{13, 0, 0, 0, CDPlayWire::kHello}, bytes("NOTDPLAY"), {1, 0, 0, 0}}), false},
+      {"a join before the greeting", joinFrame, false},
+      {"data before joining", join({hello, data(true, 2, 1, 3, {1, 2, 3})}), false},
+      {"a fragment with no beginning", join({hello, joinFrame, data(false, 0, 0, 0, {1, 2, 3})}), false},
+      {"a player name with a NUL", join({hello, joinFrame, nulInName}), false},
+      {"a greeting cut short", std::vector<BYTE>(hello.begin(), hello.begin() + 7), true},
+      {"half a greeting, then silence", std::vector<BYTE>(hello.begin(), hello.begin() + 7), false},
+      {"nothing at all", {}, false},
+  };
+  for (const Case& c : cases) {
+    CDPlayRawPeer raw;
+    ASSERT_TRUE(raw.connect("127.0.0.1", port, kWait)) << c.what;
+    if (!c.bytes.empty()) {
+      ASSERT_TRUE(raw.send(c.bytes)) << c.what;
+    }
+    if (c.thenClose) raw.closeSending();
+    EXPECT_TRUE(raw.waitClosed(CDPlayConnection::kHandshakeTimeout + 3000)) << c.what;
+  }
+
+  // The joined client was not disturbed, and nothing happened to the session.
+  EXPECT_FALSE(CDPlayTestKit::next(dp, event, 100, m)) << "unexpected message " << m.sysType;
+  std::vector<BYTE> up = CDPlayTestKit::payload(clientId, 1, 70000);
+  ASSERT_EQ(DPERR_PENDING, client->SendEx(clientId, DPID_SERVERPLAYER, CDPlayTestKit::kSendFlags, up.data(),
+                                          static_cast<DWORD>(up.size()), 0, 0, nullptr, nullptr));
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(up, m.data);
+  std::vector<BYTE> down = CDPlayTestKit::payload(self, 2, 70000);
+  ASSERT_EQ(DPERR_PENDING, dp->SendEx(self, clientId, CDPlayTestKit::kSendFlags, down.data(),
+                                      static_cast<DWORD>(down.size()), 0, 0, nullptr, nullptr));
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(client, clientEvent, DPSYS_CREATEPLAYERORGROUP, kWait, m));
+  ASSERT_TRUE(CDPlayTestKit::next(client, clientEvent, kWait, m));
+  EXPECT_EQ(down, m.data);
+  client->Release();
+  CloseHandle(clientEvent);
+}
+
+TEST_F(DPlayRawPeer, JoinedPeerThatTurnsToGarbageLosesItsPlayer) {
+  CDPlayRawPeer raw;
+  DPID id = joinRaw(raw, 9);  // speaks a later version: the host answers with its own
+  std::vector<BYTE> message = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  ASSERT_TRUE(raw.send(join({data(true, id, DPID_SERVERPLAYER, 14, message), data(false, 0, 0, 0, {11, 12, 13, 14})})));
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(id, m.from);
+  EXPECT_EQ(14u, m.data.size());
+  // A message that claims more than it brings, then the next one begins: broken.
+  ASSERT_TRUE(raw.send(join({data(true, id, DPID_SERVERPLAYER, 100, message), data(true, id, DPID_SERVERPLAYER, 10, message)})));
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(DPSYS_DESTROYPLAYERORGROUP, m.sysType);
+  EXPECT_EQ(id, m.sysId);
+  EXPECT_EQ("RAW", m.sysName);
+  EXPECT_TRUE(raw.waitClosed(kWait));
+  EXPECT_FALSE(CDPlayTestKit::next(dp, event, 200, m)) << "the broken message must not be delivered";
+}
+
+TEST_F(DPlayRawPeer, PeerSpeakingForAnotherPlayerIsNotBelieved) {
+  CDPlayRawPeer raw;
+  DPID id = joinRaw(raw);
+  std::vector<BYTE> message = {1, 2, 3};
+  // As the host's own player, and as a player that does not exist: dropped, not delivered.
+  ASSERT_TRUE(raw.send(join({data(true, DPID_SERVERPLAYER, DPID_SERVERPLAYER, 3, message),
+                             data(true, id + 100, DPID_SERVERPLAYER, 3, message),
+                             data(true, id, DPID_SERVERPLAYER, 3, message)})));
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(id, m.from);
+  EXPECT_FALSE(CDPlayTestKit::next(dp, event, 200, m));
+  // Destroying a player that is not its own is broken too.
+  ASSERT_TRUE(raw.send(CDPlayWire::destroyPlayer(DPID_SERVERPLAYER)));
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(DPSYS_DESTROYPLAYERORGROUP, m.sysType);
+  EXPECT_EQ(id, m.sysId);
+}
+
+TEST_F(DPlayRawPeer, SilentClientIsDestroyedAfterTheKeepAliveTime) {
+  CDPlayRawPeer raw;
+  DPID id = joinRaw(raw);
+  ULONGLONG silentFrom = GetTickCount64();
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_DESTROYPLAYERORGROUP, kKeepAlive + kWait, m));
+  ULONGLONG waited = GetTickCount64() - silentFrom;
+  EXPECT_EQ(id, m.sysId);
+  EXPECT_GE(waited, kKeepAlive - 500);
+  EXPECT_LE(waited, kKeepAlive + 3000);
+}
+
+// A host that answers the join and then says nothing more.
+TEST(DPlayRawHost, SilentHostGivesTheClientSessionLost) {
+  const WORD port = static_cast<WORD>(CDPlayTestKit::basePort() + 5);
+  const GUID instance = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
+  CDPlayRawPeer fake;
+  ASSERT_TRUE(fake.listen(port));
+  HANDLE quiet = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread host([&] {
+    DPlayFrame frame;
+    if (!fake.accept(kWait) || !expectFrame(fake, CDPlayWire::kHello, frame)) return;
+    fake.send(CDPlayWire::welcome(1));
+    if (!expectFrame(fake, CDPlayWire::kJoin, frame)) return;
+    DPlaySessionInfo session;
+    session.flags = CDPlayTestKit::kSessionFlags;
+    session.instance = instance;
+    session.application = CDPlayTestKit::kApplication;
+    session.name = "fake";
+    DPlayPlayerInfo server;
+    server.id = DPID_SERVERPLAYER;
+    server.flags = DPPLAYER_SERVERPLAYER;
+    server.shortName = "FAKE";
+    fake.send(join({CDPlayWire::session(CDPlayWire::kJoined, session), CDPlayWire::playerInfo(server)}));
+    if (!expectFrame(fake, CDPlayWire::kCreatePlayer, frame)) return;
+    fake.send(CDPlayWire::playerCreated(DP_OK, 7));
+    WaitForSingleObject(quiet, 3 * kWait);  // not a word, not a keep-alive
+  });
+
+  IDirectPlay4A* dp = nullptr;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(DP_OK, CDPlayTestKit::create("127.0.0.1", port, &dp));
+  DPSESSIONDESC2 desc = {};
+  desc.dwSize = sizeof desc;
+  desc.guidInstance = instance;
+  desc.guidApplication = CDPlayTestKit::kApplication;
+  EXPECT_EQ(DP_OK, dp->Open(&desc, DPOPEN_JOIN));
+  DPID id = 0;
+  EXPECT_EQ(DP_OK, CDPlayTestKit::addPlayer(dp, "TERM-A", event, false, id));
+  EXPECT_EQ(7u, id);
+  DPlayReceived m;
+  EXPECT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_CREATEPLAYERORGROUP, kWait, m));
+  EXPECT_EQ("FAKE", m.sysName);
+  ULONGLONG silentFrom = GetTickCount64();
+  EXPECT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_SESSIONLOST, kKeepAlive + kWait, m));
+  ULONGLONG waited = GetTickCount64() - silentFrom;
+  EXPECT_GE(waited, kKeepAlive - 500);
+  EXPECT_LE(waited, kKeepAlive + 3000);
+  SetEvent(quiet);
+  host.join();
+  dp->Release();
+  CloseHandle(event);
+  CloseHandle(quiet);
+}
