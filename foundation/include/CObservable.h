@@ -1,0 +1,27 @@
+#pragma once
+// Keeps a list of observers (not owned) and tells each of them, in registration order.
+#include "CJObject.h"
+#include "IObserver.h"
+
+#include <string>
+#include <vector>
+
+class CObservable : public CJObject {
+public:
+    CObservable();
+    CObservable(const CObservable&) = delete;
+    CObservable& operator=(const CObservable&) = delete;
+    ~CObservable() override;
+
+    // Null is ignored; an observer added twice is told twice.
+    void addObserver(IObserver* observer);
+    // Removes the first entry of the observer, if any.
+    void deleteObserver(IObserver* observer);
+    void deleteObservers();
+    // Calls every observer's update under this object's monitor. An observer may change the
+    // list from inside update; an exception from one ends the pass and reaches the caller.
+    void notifyObservers(std::string argument);
+
+private:
+    std::vector<IObserver*> observers_;
+};
