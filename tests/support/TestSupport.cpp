@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 
 namespace {
@@ -173,6 +174,22 @@ void clearShownBoxes()
 {
     std::lock_guard<std::mutex> hold(s_boxesLock);
     s_boxes.clear();
+}
+
+TraceCapture::TraceCapture() : previous_(std::cout.rdbuf(captured_.rdbuf())) {}
+
+TraceCapture::~TraceCapture()
+{
+    std::cout.rdbuf(previous_);
+}
+
+int TraceCapture::count(const std::string& piece) const
+{
+    std::string all = text();
+    int found = 0;
+    for (size_t at = all.find(piece); !piece.empty() && at != std::string::npos; at = all.find(piece, at + piece.size()))
+        ++found;
+    return found;
 }
 
 std::string hexBytes(const void* data, size_t size)

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +55,25 @@ struct ShownBox {
 };
 std::vector<ShownBox> shownBoxes();
 void clearShownBoxes();
+
+// Collects for its life what the trace facility prints to the console (its default output),
+// so that a test can check the lines a path wrote. Read it once the traced work has ended.
+class TraceCapture {
+public:
+    TraceCapture();
+    ~TraceCapture();
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    std::string text() const { return captured_.str(); }
+    // How often piece occurs in what was captured.
+    int count(const std::string& piece) const;
+    void clear() { captured_.str(std::string()); }
+
+private:
+    std::ostringstream captured_;
+    std::streambuf* previous_;
+};
 
 std::string hexBytes(const void* data, size_t size);
 std::string hexBytes(const std::vector<unsigned char>& bytes);

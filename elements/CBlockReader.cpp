@@ -1,0 +1,39 @@
+#include "CBlockReader.h"
+
+#include <cstring>
+
+bool CBlockReader::readByte(unsigned char* value)
+{
+    if (remaining_ < 1)
+        return false;
+    *value = *position_;
+    return skip(1);
+}
+
+bool CBlockReader::readUInt32(unsigned* value)
+{
+    if (remaining_ < 4)
+        return false;
+    *value = static_cast<unsigned>(position_[0]) | static_cast<unsigned>(position_[1]) << 8
+             | static_cast<unsigned>(position_[2]) << 16 | static_cast<unsigned>(position_[3]) << 24;
+    return skip(4);
+}
+
+bool CBlockReader::readText(std::string* text)
+{
+    const void* nul = remaining_ == 0 ? nullptr : memchr(position_, 0, remaining_);
+    if (nul == nullptr)
+        return false;
+    unsigned length = static_cast<unsigned>(static_cast<const unsigned char*>(nul) - position_);
+    text->assign(reinterpret_cast<const char*>(position_), length);
+    return skip(length + 1);
+}
+
+bool CBlockReader::skip(unsigned count)
+{
+    if (count > remaining_)
+        return false;
+    position_ += count;
+    remaining_ -= count;
+    return true;
+}
