@@ -97,6 +97,42 @@ TEST_F(DPlaySession, HostSeesEachClientArriveByShortNameAndClientsSeeTheServerPl
   EXPECT_FALSE(CDPlayTestKit::next(a.dp, a.event, 500, extra));
 }
 
+namespace {
+
+std::vector<BYTE> sessionDesc(IDirectPlay4A* dp) {
+  DWORD size = 0;
+  EXPECT_EQ(DPERR_BUFFERTOOSMALL, dp->GetSessionDesc(nullptr, &size));
+  std::vector<BYTE> buffer(size);
+  EXPECT_EQ(DP_OK, dp->GetSessionDesc(buffer.data(), &size));
+  return buffer;
+}
+
+}  // namespace
+
+TEST_F(DPlaySession, ClientSeesTheSessionAsTheHostOpenedIt) {
+  Terminal& a = joinAndMeet("TERM-A");
+  std::vector<BYTE> hostBuffer = sessionDesc(host.dp);
+  std::vector<BYTE> clientBuffer = sessionDesc(a.dp);
+  auto* h = reinterpret_cast<DPSESSIONDESC2*>(hostBuffer.data());
+  auto* c = reinterpret_cast<DPSESSIONDESC2*>(clientBuffer.data());
+  EXPECT_EQ(sizeof(DPSESSIONDESC2), c->dwSize);
+  EXPECT_EQ(CDPlayTestKit::kSessionFlags, h->dwFlags);
+  EXPECT_EQ(h->dwFlags, c->dwFlags);
+  EXPECT_TRUE(IsEqualGUID(instance, h->guidInstance));
+  EXPECT_TRUE(IsEqualGUID(instance, c->guidInstance));
+  EXPECT_TRUE(IsEqualGUID(CDPlayTestKit::kApplication, c->guidApplication));
+  EXPECT_STREQ("test session", c->lpszSessionNameA);
+  EXPECT_EQ(nullptr, c->lpszPasswordA);
+  EXPECT_EQ(2u, h->dwCurrentPlayers);
+  DPCAPS caps = {};
+  caps.dwSize = sizeof caps;
+  ASSERT_EQ(DP_OK, host.dp->GetCaps(&caps, DPGETCAPS_GUARANTEED));
+  EXPECT_NE(0u, caps.dwFlags & DPCAPS_ISHOST);
+  ASSERT_EQ(DP_OK, a.dp->GetCaps(&caps, 0));
+  EXPECT_EQ(0u, caps.dwFlags & DPCAPS_ISHOST);
+  EXPECT_GE(caps.dwMaxBufferSize, 8u * 1024 * 1024);
+}
+
 TEST_F(DPlaySession, PayloadsOfEverySizeArriveWholeAndInOrderBothWays) {
   Terminal& a = join("TERM-A");
   Terminal& b = join("TERM-B");
