@@ -16,10 +16,10 @@ namespace {
 std::mutex s_boxesLock;
 std::vector<ShownBox> s_boxes;
 
-int recordBox(HWND, const std::string& text, const std::string& caption, UINT type)
+int recordBox(HWND owner, const std::string& text, const std::string& caption, UINT type)
 {
     std::lock_guard<std::mutex> hold(s_boxesLock);
-    s_boxes.push_back({text, caption, type});
+    s_boxes.push_back({text, caption, type, owner});
     return IDOK;
 }
 
@@ -74,18 +74,23 @@ TempDir::~TempDir()
     deleteTree(path_);
 }
 
-std::string TempDir::logBytes() const
+std::string fileBytes(const std::string& path)
 {
     std::string bytes;
-    FILE* log = fopen(file("log.dat").c_str(), "rb");
-    if (log == nullptr)
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
         return bytes;
     char buffer[4096];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), log)) > 0)
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
         bytes.append(buffer, got);
-    fclose(log);
+    fclose(file);
     return bytes;
+}
+
+std::string TempDir::logBytes() const
+{
+    return fileBytes(file("log.dat"));
 }
 
 std::vector<std::string> TempDir::logLines() const
@@ -124,16 +129,12 @@ void childTracesToFile(bool dump)
         CTrace::setDumpOn();
 }
 
-int runInChild(const TempDir& dir, DWORD timeoutMs)
+HANDLE startProcess(const std::string& program, const std::string& commandLine, const std::string& folder,
+                    const std::string& outputFile)
 {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    char program[MAX_PATH];
-    GetModuleFileNameA(NULL, program, sizeof(program));
-    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=" + test->test_suite_name() + "."
-                              + test->name() + " " + CHILD_FLAG;
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
-    HANDLE output = CreateFileA(dir.file("child.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -143,24 +144,37 @@ int runInChild(const TempDir& dir, DWORD timeoutMs)
     PROCESS_INFORMATION process = {};
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
-    BOOL started = CreateProcessA(program, mutableLine.data(), NULL, NULL, TRUE, 0, NULL, dir.path().c_str(),
+    BOOL started = CreateProcessA(program.c_str(), mutableLine.data(), NULL, NULL, TRUE, 0, NULL, folder.c_str(),
                                   &startup, &process);
     CloseHandle(output);
     if (!started) {
-        ADD_FAILURE() << "cannot start the child: " << GetLastError();
-        return -1;
+        ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+        return NULL;
     }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+int runInChild(const TempDir& dir, DWORD timeoutMs)
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    char program[MAX_PATH];
+    GetModuleFileNameA(NULL, program, sizeof(program));
+    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=" + test->test_suite_name() + "."
+                              + test->name() + " " + CHILD_FLAG;
+    HANDLE process = startProcess(program, commandLine, dir.path(), dir.file("child.txt"));
+    if (process == NULL)
+        return -1;
     DWORD status = 0;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, INFINITE);
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, INFINITE);
         ADD_FAILURE() << "the child did not end in time";
         status = static_cast<DWORD>(-1);
     } else {
-        GetExitCodeProcess(process.hProcess, &status);
+        GetExitCodeProcess(process, &status);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     return static_cast<int>(status);
 }
 

@@ -39,6 +39,12 @@ private:
 // within the time (it is then killed). The child's console output goes to child.txt in dir.
 int runInChild(const TempDir& dir, DWORD timeoutMs = 120000);
 bool isChild();
+// Starts a program in folder with this process's environment, its console output to
+// outputFile. The process handle (the caller closes it), or null after a test failure.
+HANDLE startProcess(const std::string& program, const std::string& commandLine, const std::string& folder,
+                    const std::string& outputFile);
+// The whole content of a file; empty when it cannot be read.
+std::string fileBytes(const std::string& path);
 // Puts a child's trace in a known state: lines to log.dat without stamps, the thread named
 // CHILD (announced while the dump flag is off, so the file does not show it), then the dump
 // flag as asked.
@@ -52,6 +58,7 @@ struct ShownBox {
     std::string text;
     std::string caption;
     UINT type;
+    HWND owner;
 };
 std::vector<ShownBox> shownBoxes();
 void clearShownBoxes();
