@@ -292,3 +292,38 @@ void Worker::loop()
         changed_.notify_all();
     }
 }
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; !condition(); waited += 5) {
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+void Journal::add(const std::string& entry)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    entries_.push_back(entry);
+    changed_.notify_all();
+}
+
+std::vector<std::string> Journal::entries()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return entries_;
+}
+
+void Journal::clear()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    entries_.clear();
+}
+
+bool Journal::waitFor(size_t count, DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return entries_.size() >= count; });
+}

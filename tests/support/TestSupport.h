@@ -86,6 +86,24 @@ std::string hexBytes(const void* data, size_t size);
 std::string hexBytes(const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> bytesOf(const std::string& hex);
 
+// Polls the condition every few milliseconds; false when it still fails after the time.
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Lines noted by any thread, in order: what a stand-in saw, to compare with what a test expects.
+class Journal {
+public:
+    void add(const std::string& entry);
+    std::vector<std::string> entries();
+    void clear();
+    // True once the journal holds count entries.
+    bool waitFor(size_t count, DWORD timeoutMs);
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> entries_;
+};
+
 // A thread that runs the tasks given to it one after the other.
 class Worker {
 public:

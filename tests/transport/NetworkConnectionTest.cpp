@@ -1,0 +1,221 @@
+#include "ConnectionDoubles.h"
+#include "TestSupport.h"
+
+#include "CMethodCallMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+class NetworkConnectionTest : public testing::Test {
+protected:
+    void SetUp() override { MessageStub::live = 0; }
+
+    void TearDown() override
+    {
+        if (connection_)
+            finish();
+        EXPECT_EQ(0, MessageStub::live) << "a message was leaked or released twice";
+    }
+
+    TestConnection& start(bool withGetter = true, bool withSetter = true, const std::string& name = "BC-MSG_GATE")
+    {
+        connection_.reset(new TestConnection(&input_, &output_, withGetter ? &book_ : nullptr,
+                                             withSetter ? &book_ : nullptr));
+        connection_->start(name);
+        return *connection_;
+    }
+
+    // Ends the input, waits for both threads and destroys the connection.
+    void finish()
+    {
+        input_.end();
+        connection_->stop();
+        connection_.reset();
+    }
+
+    void send(const std::string& recElemId, const std::string& recTermId = "T2")
+    {
+        connection_->notifyMessage(new CountedMessage(recElemId, recTermId));
+    }
+
+    Journal written_;
+    ScriptedInput input_;
+    RecordingOutput output_{written_};
+    AddressBook book_{written_};
+    std::unique_ptr<TestConnection> connection_;
+};
+
+TEST_F(NetworkConnectionTest, ReceivedMessagesReachOnProcessMessageInOrder)
+{
+    TestConnection& connection = start();
+    for (const char* name : {"A", "B", "C", "A"})
+        input_.deliver(new CountedMessage(name));
+    ASSERT_TRUE(connection.received.waitFor(4, 10000));
+    EXPECT_EQ((Entries{"A", "B", "C", "A"}), connection.received.entries());
+}
+
+// Without both a getter and a setter the transport routes: every message is written once,
+// whatever its receiver, and no address is asked for.
+TEST_F(NetworkConnectionTest, WithoutGetterAndSetterEveryMessageIsWrittenOnceInOrder)
+{
+    struct Case {
+        bool getter;
+        bool setter;
+    };
+    book_.enter("T2", "10.0.0.2", 5002);
+    for (Case c : {Case{false, false}, Case{true, false}, Case{false, true}}) {
+        SCOPED_TRACE(testing::Message() << "getter " << c.getter << ", setter " << c.setter);
+        start(c.getter, c.setter);
+        send("m1", CMethodCallMessage::ALL_TERMINAL);
+        send("m2", "T2");
+        send("m3", CMethodCallMessage::HOST_TERMINAL);
+        ASSERT_TRUE(written_.waitFor(3, 10000));
+        finish();
+        EXPECT_EQ((Entries{"write m1", "write m2", "write m3"}), written_.entries());
+        written_.clear();
+    }
+}
+
+TEST_F(NetworkConnectionTest, AllTerminalIsWrittenToEveryAddressEachAfterItsSetAddress)
+{
+    book_.enter("T1", "10.0.0.1", 5001);
+    book_.enter("T3", "host-three", 5003);
+    book_.enter("T2", "10.0.0.2", 5002);
+    start();
+    send("m", CMethodCallMessage::ALL_TERMINAL);
+    send("next", "T3");
+    ASSERT_TRUE(written_.waitFor(8, 10000));
+    EXPECT_EQ((Entries{"to 10.0.0.1:5001", "write m", "to host-three:5003", "write m", "to 10.0.0.2:5002", "write m",
+                       "to host-three:5003", "write next"}),
+              written_.entries());
+}
+
+TEST_F(NetworkConnectionTest, AllTerminalWithoutAnyAddressIsReleasedUnwritten)
+{
+    TraceCapture trace;
+    start();
+    send("m", CMethodCallMessage::ALL_TERMINAL);
+    ASSERT_TRUE(waitUntil([] { return MessageStub::live == 0; }));
+    finish();
+    EXPECT_EQ(Entries{}, written_.entries());
+    EXPECT_EQ(1, trace.count("sendingRun(): not one address is registered"));
+}
+
+// Writing a message whose address is unknown would send it wherever the previous one went.
+TEST_F(NetworkConnectionTest, MessageToATerminalWithoutAddressIsDroppedWithATrace)
+{
+    TraceCapture trace;
+    book_.enter("T1", "10.0.0.1", 5001);
+    start();
+    send("first", "T1");
+    send("lost", CMethodCallMessage::HOST_TERMINAL); // macros other than "@ALL_TERMINAL" are terminal ids here
+    send("last", "T1");
+    ASSERT_TRUE(written_.waitFor(4, 10000));
+    finish();
+    EXPECT_EQ((Entries{"to 10.0.0.1:5001", "write first", "to 10.0.0.1:5001", "write last"}), written_.entries());
+    EXPECT_EQ(1, trace.count("sendingRun(): the destination address was not obtained: the terminal id is not"
+                             " registered: @HOST_TERMINAL"))
+        << trace.text();
+}
+
+// The end of input and a CIOException end the connection alike: the message being written is
+// finished, those still queued are released unsent, and both threads end.
+TEST_F(NetworkConnectionTest, EndOfInputOrIOExceptionEndsBothThreadsAndDropsQueuedMessages)
+{
+    for (bool byException : {false, true}) {
+        SCOPED_TRACE(byException ? "CIOException" : "end of input");
+        TraceCapture trace;
+        start(false, false);
+        output_.hold();
+        send("m1");
+        ASSERT_TRUE(output_.waitWriting(10000));
+        send("m2");
+        send("m3");
+        if (byException)
+            input_.fail("the link broke");
+        else
+            input_.end();
+        ASSERT_TRUE(waitUntil([] { return MessageStub::live == 1; })) << "m2 and m3 must go unsent";
+        output_.letGo();
+        connection_->stop();
+        EXPECT_EQ(0, MessageStub::live);
+        EXPECT_EQ(Entries{"write m1"}, written_.entries());
+        EXPECT_EQ(byException ? 1 : 0, trace.count("receivingRun(): the link broke"));
+        connection_.reset();
+        written_.clear();
+    }
+}
+
+// stop() right after start() must not return before both threads are gone: the connection may
+// be deleted next. Each thread's last line is written after its body has returned.
+TEST_F(NetworkConnectionTest, StopRightAfterStartReturnsOnlyOnceBothNamedThreadsEnded)
+{
+    const std::regex receiverEnd("\\[LC-MSG_GATE-R\\] worker thread [0-9a-f]{8} ends");
+    const std::regex senderEnd("\\[LC-MSG_GATE-S\\] worker thread [0-9a-f]{8} ends");
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        TraceCapture trace;
+        start(true, true, "LC-MSG_GATE");
+        input_.end();
+        connection_->stop();
+        std::string text = trace.text();
+        EXPECT_TRUE(std::regex_search(text, receiverEnd)) << text;
+        EXPECT_TRUE(std::regex_search(text, senderEnd)) << text;
+        connection_.reset();
+    }
+}
+
+TEST_F(NetworkConnectionTest, StopWaitsUntilTheTransportEndsTheInput)
+{
+    TestConnection& connection = start();
+    std::atomic<bool> stopped{false};
+    Worker worker;
+    worker.post([&] {
+        connection.stop();
+        stopped = true;
+    });
+    Sleep(200);
+    EXPECT_FALSE(stopped);
+    input_.end();
+    ASSERT_TRUE(worker.waitIdle(10000));
+    EXPECT_TRUE(stopped);
+    connection_.reset();
+}
+
+TEST_F(NetworkConnectionTest, NullAndForeignMessagesAreRefusedOnTheCallersThread)
+{
+    TraceCapture trace;
+    TestConnection& connection = start();
+    connection.notifyMessage(nullptr);
+    connection.notifyMessage(new ForeignMessage("foreign"));
+    EXPECT_EQ(0, MessageStub::live) << "a foreign message is released at once";
+    book_.enter("T2", "10.0.0.2", 5002);
+    send("m", "T2");
+    ASSERT_TRUE(written_.waitFor(2, 10000));
+    finish();
+    EXPECT_EQ((Entries{"to 10.0.0.2:5002", "write m"}), written_.entries());
+    EXPECT_EQ(1, trace.count("ERROR: [ CNetworkConnection ] notifyMessage(): the message passed to notifyMessage is"
+                             " NULL"));
+    EXPECT_EQ(1, trace.count("ERROR: [ CNetworkConnection ] notifyMessage(): the object cannot be queued"));
+}
+
+TEST_F(NetworkConnectionTest, MessagesQueuedAfterTheEndAreReleasedWithTheConnection)
+{
+    start();
+    input_.end();
+    connection_->stop();
+    send("late");
+    send("later");
+    EXPECT_EQ(2, MessageStub::live);
+    connection_.reset();
+    EXPECT_EQ(0, MessageStub::live);
+    EXPECT_EQ(Entries{}, written_.entries());
+}
+
+} // namespace

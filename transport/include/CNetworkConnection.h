@@ -1,0 +1,68 @@
+#pragma once
+// Joins one transport to the messages of the element layer: a receive thread ("<name>-R") reads
+// message after message from the input and hands each to onProcessMessage; a send thread
+// ("<name>-S") writes the messages queued by notifyMessage to the output, oldest first. With an
+// address getter and setter it chooses each block's destination itself.
+//
+// Calling order: construct; start once; notifyMessage from any thread; end of input on the
+// transport (or a CIOException from the input); stop; destroy.
+#include "IMessageListener.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+class CVector;
+class IAddressGetter;
+class IAddressSetter;
+class IMessage;
+class IMessageInput;
+class IMessageOutput;
+
+class CNetworkConnection : public virtual IMessageListener {
+public:
+    // The four belong to the caller and must outlive the connection; getter and setter may be
+    // NULL. Starts nothing.
+    CNetworkConnection(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter, IAddressSetter* setter);
+    // Messages still queued are released unsent.
+    ~CNetworkConnection() override;
+    CNetworkConnection(const CNetworkConnection&) = delete;
+    CNetworkConnection& operator=(const CNetworkConnection&) = delete;
+
+    // Starts both threads; a thread that cannot be started ends the process.
+    void start(const std::string& name);
+    // Waits, without a time-out, until both threads have ended. It does not end them: the
+    // transport must deliver the end of input first.
+    void stop();
+    // Queues the message for the send thread (the connection owns it from here) and returns at
+    // once. Messages queued after the threads ended are released with the connection.
+    void notifyMessage(IMessage* message) override;
+
+protected:
+    // Called on the receive thread for every received message, which it now owns.
+    virtual void onProcessMessage(IMessage* message) = 0;
+
+private:
+    static void receivingEntry(void* self);
+    static void sendingEntry(void* self);
+    void receivingRun();
+    void sendingRun();
+    HANDLE startThread(const std::string& threadName, void (*body)(void*));
+    IMessage* takeNext();
+    void send(IMessage* message);
+    void sendToAll(IMessage* message);
+    void sendToOne(IMessage* message);
+    void releaseQueued();
+
+    IMessageInput* input_;
+    IMessageOutput* output_;
+    IAddressGetter* getter_;
+    IAddressSetter* setter_;
+    HANDLE receivingThread_;
+    HANDLE sendingThread_;
+    CVector* sendMsgQue_; // its monitor guards it and wakes the send thread
+    int queueCapacity_;
+    std::atomic<bool> running_;
+    std::string name_;
+};
