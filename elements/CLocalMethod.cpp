@@ -1,5 +1,6 @@
 #include "CLocalMethod.h"
 
+#include "CCaughtException.h"
 #include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
 #include "CJException.h"
@@ -108,25 +109,6 @@ bool postToHiddenWindow(WPARAM command, LPARAM parameter)
     std::string message = text + " [" + std::to_string(error) + "]";
     SetLastError(error);
     throw CWin32LastErrorException(message);
-}
-
-// Text of an exception caught on the UI thread, for the trace. A pointer thrown is the catcher's
-// to delete.
-std::string describeCurrentException()
-{
-    try {
-        throw;
-    } catch (CJException& e) {
-        return e.toString();
-    } catch (ISerializable* e) {
-        std::string text = e == nullptr ? std::string("NULL") : std::string(e->getClassName());
-        delete e;
-        return "an exception object " + text;
-    } catch (std::exception& e) {
-        return std::string("std::exception ") + e.what();
-    } catch (...) {
-        return "an exception of unknown type";
-    }
 }
 
 // The window's handler may throw. For a window of this thread that runs under the window layer,
@@ -474,7 +456,7 @@ LRESULT CLocalMethod::OnInvokeMessage(WPARAM wParam, LPARAM lParam)
         try {
             Execute(reinterpret_cast<CIndirectMethodInfo*>(lParam));
         } catch (...) {
-            CTrace::scopedError(SCOPE, " a posted call threw: " + describeCurrentException(), -1);
+            CTrace::scopedError(SCOPE, " a posted call threw: " + CCaughtException::describe(), -1);
         }
         break;
     default:
@@ -498,7 +480,7 @@ void CLocalMethod::ExecuteSync(SUiWorkerBridge* bridge)
                 bridge->failure = std::current_exception();
             } else {
                 CTrace::scopedError(SCOPE, " a call whose caller had already been released threw: "
-                                               + describeCurrentException(), -1);
+                                               + CCaughtException::describe(), -1);
             }
         }
         bridge->monitor.notify();
