@@ -175,6 +175,22 @@ time_t FakeTime::now()
     return s_fakeNow;
 }
 
+TimeRunner::TimeRunner(DWORD intervalMs)
+    : thread_([this, intervalMs] {
+          while (!stop_) {
+              Sleep(intervalMs);
+              FakeTime::advance(1);
+          }
+      })
+{
+}
+
+TimeRunner::~TimeRunner()
+{
+    stop_ = true;
+    thread_.join();
+}
+
 void pause(DWORD ms)
 {
     Sleep(ms);

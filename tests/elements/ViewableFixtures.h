@@ -9,8 +9,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The test support's journal with the look-ups these tests make.
@@ -102,6 +104,19 @@ public:
 
     static void advance(int seconds);
     static time_t now();
+};
+
+// Moves the leases' clock on by one second every interval, on a thread of its own.
+class TimeRunner {
+public:
+    explicit TimeRunner(DWORD intervalMs);
+    ~TimeRunner();
+    TimeRunner(const TimeRunner&) = delete;
+    TimeRunner& operator=(const TimeRunner&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 // Lets the clock thread and the handler threads run for a while.

@@ -8,9 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 using testing::ElementsAre;
 using testing::ElementsAreArray;
@@ -234,28 +232,6 @@ TEST_F(ThreeTerminals, ReleaseRunsTheHooksOnEveryCopy)
         EXPECT_FALSE(copy.second->element->isOperator());
     }
 }
-
-// Moves the leases' clock on by one second every interval, on a thread of its own.
-class TimeRunner {
-public:
-    explicit TimeRunner(DWORD intervalMs) : thread_([this, intervalMs] {
-        while (!stop_) {
-            Sleep(intervalMs);
-            FakeTime::advance(1);
-        }
-    })
-    {
-    }
-    ~TimeRunner()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 TEST_F(ThreeTerminals, RenewalsKeepTheRightAndASilentHolderLosesIt)
 {
