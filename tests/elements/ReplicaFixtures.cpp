@@ -1,15 +1,22 @@
 #include "ReplicaFixtures.h"
 
+#include <algorithm>
 #include <sstream>
+
+std::string errorText(const TraceCapture& capture, const std::string& piece)
+{
+    std::istringstream lines(capture.text());
+    std::string found;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("ERROR: ") != std::string::npos && line.find(piece) != std::string::npos)
+            found += line + "\n";
+    return found;
+}
 
 int errorLines(const TraceCapture& capture, const std::string& piece)
 {
-    std::istringstream lines(capture.text());
-    int count = 0;
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("ERROR: ") != std::string::npos && line.find(piece) != std::string::npos)
-            ++count;
-    return count;
+    std::string found = errorText(capture, piece);
+    return static_cast<int>(std::count(found.begin(), found.end(), '\n'));
 }
 
 // ---- TestCopy

@@ -7,6 +7,8 @@
 #include <string>
 
 // How many ERROR lines of the capture hold the piece.
+// The ERROR lines of the capture that hold the piece, one a line.
+std::string errorText(const TraceCapture& capture, const std::string& piece);
 int errorLines(const TraceCapture& capture, const std::string& piece);
 
 // A copy of a replicated element. Notes, as "<terminal> <what>":

@@ -73,6 +73,9 @@ TEST(SharedSpace, AnInstallOnAJoinedTerminalReachesEveryTerminalUnderOneId)
                   entriesOf(session, "HOST", "pic-1"));
         EXPECT_TRUE(hasTraffic(session.hub, "T1>@HAS_MASTER SPACE REQ_install"));
         EXPECT_EQ(2, trafficCount(session.hub, "HOST>@HAS_SLAVE SPACE INS_install"));
+        // An uninstall that overtakes the echo of its own install is a real (reported) race:
+        // let both echoes come home first.
+        ASSERT_TRUE(waitUntil([&] { return capture.count("the echo of this terminal's own install") == 2; }));
 
         session.uninstall("T1", "pic-1");
         ASSERT_TRUE(session.waitForMembers({{"odd" + SEP + "name", "T1"}})) << session.describe();
@@ -81,7 +84,7 @@ TEST(SharedSpace, AnInstallOnAJoinedTerminalReachesEveryTerminalUnderOneId)
                                             "T2 beforePlugOutRpl pic-1 " + id, "T2 afterPlugOutRpl pic-1 " + id}),
                   entriesOf(session, "T2", "pic-1"));
     }
-    EXPECT_EQ(0, errorLines(capture, "")) << "the echoes of the own install and uninstall are no violation";
+    EXPECT_EQ("", errorText(capture, "")) << "the echoes of the own install and uninstall are no violation";
 }
 
 TEST(SharedSpace, TheHostInstallsAndUninstallsForEveryone)

@@ -190,11 +190,49 @@ void clearShownBoxes()
     s_boxes.clear();
 }
 
-TraceCapture::TraceCapture() : previous_(std::cout.rdbuf(captured_.rdbuf())) {}
+TraceCapture::TraceCapture() : previous_(std::cout.rdbuf(&captured_)) {}
 
 TraceCapture::~TraceCapture()
 {
     std::cout.rdbuf(previous_);
+}
+
+std::string TraceCapture::text() const
+{
+    return captured_.text();
+}
+
+void TraceCapture::clear()
+{
+    captured_.clear();
+}
+
+std::string TraceCapture::Buffer::text() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return text_;
+}
+
+void TraceCapture::Buffer::clear()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.clear();
+}
+
+TraceCapture::Buffer::int_type TraceCapture::Buffer::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.push_back(traits_type::to_char_type(c));
+    return c;
+}
+
+std::streamsize TraceCapture::Buffer::xsputn(const char* s, std::streamsize n)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
 }
 
 int TraceCapture::count(const std::string& piece) const

@@ -72,13 +72,29 @@ public:
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
 
-    std::string text() const { return captured_.str(); }
+    // Safe while other threads trace: tests poll it to wait for a line.
+    std::string text() const;
     // How often piece occurs in what was captured.
     int count(const std::string& piece) const;
-    void clear() { captured_.str(std::string()); }
+    void clear();
 
 private:
-    std::ostringstream captured_;
+    // Collects what is written, under a lock of its own.
+    class Buffer : public std::streambuf {
+    public:
+        std::string text() const;
+        void clear();
+
+    protected:
+        int_type overflow(int_type c) override;
+        std::streamsize xsputn(const char* s, std::streamsize n) override;
+
+    private:
+        mutable std::mutex lock_;
+        std::string text_;
+    };
+
+    Buffer captured_;
     std::streambuf* previous_;
 };
 
