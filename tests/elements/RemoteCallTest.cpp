@@ -96,6 +96,9 @@ TEST_F(RemoteCallTest, SilenceGivesCTimeOutExceptionAndTheLateReplyIsReleased)
         // Only the held query is left over: answering it must free that and nothing more.
         int before = liveObjects();
         element.answerHeld("late");
+        // The count passes before - 1 on the way (reply made, query freed) before the reply
+        // has crossed: wait for the proxy's word that it dropped it.
+        EXPECT_TRUE(waitUntil([&] { return trace_.count("no query waits for this reply") == 1; }));
         EXPECT_EQ(before - 1, awaitLiveObjects(before - 1));
     }
     takeDown();
@@ -120,6 +123,7 @@ TEST_F(RemoteCallTest, SecondReplyToOneQueryIsReleased)
         TestElement element(p.b, "E");
         int idle = liveObjects();
         EXPECT_EQ("value first", outcomeOf([&] { return p.a.proxy().sendQuery("TB", "E", "twice"); }));
+        EXPECT_TRUE(waitUntil([&] { return trace_.count("no query waits for this reply") == 1; }));
         EXPECT_EQ(idle, awaitLiveObjects(idle));
     }
     takeDown();

@@ -191,10 +191,16 @@ TEST_F(DPlayRawPeer, SilentClientIsDestroyedAfterTheKeepAliveTime) {
 
 // A host that answers the join and then says nothing more.
 TEST(DPlayRawHost, SilentHostGivesTheClientSessionLost) {
-  const WORD port = static_cast<WORD>(CDPlayTestKit::basePort() + 5);
   const GUID instance = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
   CDPlayRawPeer fake;
-  ASSERT_TRUE(fake.listen(port));
+  // Another program may hold the port: move on as hostOnLoopback does.
+  WORD port = 0;
+  bool listening = false;
+  for (WORD attempt = 0; attempt < 16 && !listening; ++attempt) {
+    port = static_cast<WORD>(20000 + (CDPlayTestKit::basePort() - 20000 + 5 + attempt * 1009u) % 40000);
+    listening = fake.listen(port);
+  }
+  ASSERT_TRUE(listening);
   HANDLE quiet = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread host([&] {
     DPlayFrame frame;
