@@ -9,11 +9,17 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
+# CTest's time-out for one test case, and the wrapper's own limit a little below it, so that a
+# case that hangs is ended by tools/wine-run, which shows what it wrote until then.
+set(TAVELIN_TEST_TIMEOUT 300)
+math(EXPR TAVELIN_WINE_RUN_LIMIT "${TAVELIN_TEST_TIMEOUT} - 15")
+
 # One test program per subsystem folder; every test case becomes a CTest test run under Wine.
 function(tavelin_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 300)
+                       PROPERTIES TIMEOUT ${TAVELIN_TEST_TIMEOUT}
+                                  ENVIRONMENT WINE_RUN_LIMIT=${TAVELIN_WINE_RUN_LIMIT})
 endfunction()
