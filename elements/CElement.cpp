@@ -92,18 +92,12 @@ CElement::~CElement()
 {
     if (handler_ == nullptr)
         return;
-    // Neither the gate nor the invoker may keep a handler that is about to go.
-    if (proxy_ != nullptr) {
-        CTrace::scopedError(SCOPE, " ~CElement(): [" + objectId_ + "] is still plugged in", -1);
-        try {
-            handler_->plugOut();
-        } catch (CJException& e) {
-            CTrace::scopedError(SCOPE, " ~CElement(): " + e.getMessage(), -1);
-        }
-        proxy_ = nullptr;
-    }
-    CLocalMethod::removeTarget(objectId_);
-    delete handler_;
+    // Too late to end the handler here: the deriving class is gone already, and its thread may
+    // be running one of its methods.
+    if (proxy_ != nullptr)
+        CTrace::scopedFatalError(SCOPE, " ~CElement(): [" + objectId_ + "] destroyed while plugged in: call plugOut()"
+                                        " and end() first", -1);
+    CTrace::scopedFatalError(SCOPE, " ~CElement(): [" + objectId_ + "] destroyed while running: call end() first", -1);
 }
 
 void CElement::onPlugIn(const std::string&) {}

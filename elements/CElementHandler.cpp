@@ -77,10 +77,11 @@ CElementHandler::CElementHandler(CElement* target, const std::string& name)
 
 CElementHandler::~CElementHandler()
 {
-    if (state_ == RUNNING) {
-        CTrace::scopedError(SCOPE, " ~CElementHandler(): destructor called while running [" + name_ + "]", -1);
-        end();
-    }
+    // Ending the thread here would be too late: its element, whose methods it may be running,
+    // is already being destroyed.
+    if (state_ == RUNNING)
+        CTrace::scopedFatalError(SCOPE, " ~CElementHandler(): [" + name_ + "] destroyed while running: call end() first",
+                                 -1);
     {
         CMonitorHold hold(*queue_, SITE_DESTROY, SCOPE);
         for (int i = queue_->size() - 1; i >= 0; --i)

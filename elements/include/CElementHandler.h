@@ -30,7 +30,7 @@ public:
 
     // target: never NULL; name: names the thread in the trace.
     CElementHandler(CElement* target, const std::string& name);
-    // Ends a running handler (with an error line) and destroys what is still queued.
+    // Destroys what is still queued. A handler still running stops the process: call end() first.
     ~CElementHandler() override;
     CElementHandler(const CElementHandler&) = delete;
     CElementHandler& operator=(const CElementHandler&) = delete;

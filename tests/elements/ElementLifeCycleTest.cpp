@@ -115,25 +115,52 @@ TEST_F(ElementLifeCycleTest, StartedElementTakesLocalCallsUnderItsObjectIdUntilE
     EXPECT_THROW(CLocalMethod::postMethod(id, "LOC_noArg"), CIllegalArgumentException);
 }
 
-// An element deleted while started (or even plugged in) leaves no handler behind in the
-// invoker or in the session's source.
-TEST_F(ElementLifeCycleTest, DeletedElementLeavesNoHandlerBehind)
+// An element deleted while started (or even plugged in) would leave its handler thread calling
+// into what is left of it: the process stops instead, with a line that names the fault.
+struct DeletedCase {
+    const char* name;
+    bool plugIn;
+    const char* line;
+};
+
+void PrintTo(const DeletedCase& c, std::ostream* out)
 {
-    std::string objectId;
-    TraceCapture trace;
-    {
-        ProbeElement element(journal);
-        element.start("DELETED");
-        session.plugIn("", &element);
-        ASSERT_TRUE(journal.waitFor(1));
-        objectId = element.getObjectId();
-    }
-    EXPECT_EQ(2, trace.count("ERROR: ")) << "still plugged in, still running\n" << trace.text();
-    EXPECT_THROW(CLocalMethod::postMethod(objectId, "LOC_noArg"), CIllegalArgumentException);
-    CMethodCallMessage* probe = remoteCall("T1", "ELEM-1", "LOC_noArg");
-    EXPECT_FALSE(session.source.canDeliver(probe));
-    IMessage::release(probe);
+    *out << c.name;
 }
+
+class ElementDeleted : public testing::TestWithParam<DeletedCase> {};
+
+TEST_P(ElementDeleted, BeforeEndStopsTheProcess)
+{
+    const DeletedCase& c = GetParam();
+    if (isChild()) {
+        childTracesToFile(false);
+        RunLog journal;
+        FakeSession session("T1");
+        {
+            ProbeElement element(journal);
+            element.start("DELETED");
+            if (c.plugIn) {
+                session.plugIn("", &element);
+                EXPECT_TRUE(journal.waitFor(1));
+            }
+        }
+        exit(0); // not stopped: the parent sees 0
+    }
+    TempDir dir;
+    EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    bool named = false;
+    for (const std::string& line : lines)
+        named = named || line.find(std::string("FATAL ERROR: [ CElement ] ~CElement(): [0] ") + c.line) != std::string::npos;
+    EXPECT_TRUE(named) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ElementDeleted,
+    testing::Values(DeletedCase{"Started", false, "destroyed while running: call end() first"},
+                    DeletedCase{"PluggedIn", true, "destroyed while plugged in: call plugOut() and end() first"}),
+    [](const testing::TestParamInfo<DeletedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ElementLifeCycleTest, PlugInQueuesOnPlugInAndAForSlaveCopyItsSynchronisation)
 {
