@@ -342,6 +342,37 @@ TEST_F(ElementHandlerTest, QueryQueuedBeforePlugOutAndRunAfterItGetsNoReply)
     element.end();
 }
 
+// The handler's plug-out leaves the session at once, but waits for a query whose method is
+// running: its reply still goes out through the proxy, the last use of the proxy.
+TEST_F(ElementHandlerTest, PlugOutWaitsForTheReplyOfTheQueryBeingAnswered)
+{
+    ProbeElement element(journal);
+    Signal release;
+    element.holdIn("QUE_noArg", release);
+    CElementHandler handler(&element, "RAW");
+    handler.start();
+    handler.plugIn(&session.source, &session.proxy);
+    session.deliver(remoteCall("T1", element.getElementId(), "QUE_noArg", CMethodCallMessage::QUERY, 5));
+    ASSERT_TRUE(journal.waitFor(1));
+    std::atomic<bool> returned{false};
+    Worker owner;
+    owner.post([&] {
+        handler.plugOut();
+        returned = true;
+    });
+    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "LOC_noArg");
+    EXPECT_TRUE(waitUntil([&] { return !session.source.canDeliver(probe); })) << "the handler leaves the source at once";
+    IMessage::release(probe);
+    Sleep(100);
+    EXPECT_FALSE(returned) << "plugOut waits for the reply";
+    release.set();
+    ASSERT_TRUE(owner.waitIdle(10000));
+    ASSERT_EQ(1u, session.outbox.size());
+    EXPECT_TRUE(session.outbox.at(0)->isReturnValue());
+    EXPECT_EQ(5u, session.outbox.at(0)->getSerialNum());
+    handler.end();
+}
+
 TEST_F(ElementHandlerTest, BadMessagesFromPeersAreReportedAndDropped)
 {
     ProbeElement element(journal);
