@@ -58,6 +58,18 @@ std::string textOf(int size, const unsigned char* bytes)
     return size > 0 && bytes != nullptr ? std::string(reinterpret_cast<const char*>(bytes), size) : std::string();
 }
 
+// Keeps the handler thread from waiting for the UI thread for a scope.
+class QueriesDisabled {
+public:
+    explicit QueriesDisabled(CElementHandler* handler) : handler_(handler) { CLocalMethod::disableQuery(handler_); }
+    ~QueriesDisabled() { CLocalMethod::enableQuery(handler_); }
+    QueriesDisabled(const QueriesDisabled&) = delete;
+    QueriesDisabled& operator=(const QueriesDisabled&) = delete;
+
+private:
+    CElementHandler* handler_;
+};
+
 bool onUiThread()
 {
     try {
@@ -80,18 +92,12 @@ CElement::~CElement()
 {
     if (handler_ == nullptr)
         return;
-    // Neither the gate nor the invoker may keep a handler that is about to go.
-    if (proxy_ != nullptr) {
-        CTrace::scopedError(SCOPE, " ~CElement(): [" + objectId_ + "] is still plugged in", -1);
-        try {
-            handler_->plugOut();
-        } catch (CJException& e) {
-            CTrace::scopedError(SCOPE, " ~CElement(): " + e.getMessage(), -1);
-        }
-        proxy_ = nullptr;
-    }
-    CLocalMethod::removeTarget(objectId_);
-    delete handler_;
+    // Too late to end the handler here: the deriving class is gone already, and its thread may
+    // be running one of its methods.
+    if (proxy_ != nullptr)
+        CTrace::scopedFatalError(SCOPE, " ~CElement(): [" + objectId_ + "] destroyed while plugged in: call plugOut()"
+                                        " and end() first", -1);
+    CTrace::scopedFatalError(SCOPE, " ~CElement(): [" + objectId_ + "] destroyed while running: call end() first", -1);
 }
 
 void CElement::onPlugIn(const std::string&) {}
@@ -220,6 +226,10 @@ void CElement::plugOut()
     if (proxy_ == nullptr)
         throw CIllegalStateException(" plugOut() called without plugIn() [" + objectId_ + "]");
     checkNotOnHandlerThread("plugOut");
+    // Before anything waits for the handler thread: a query being answered and onPlugOut may not
+    // wait for the UI thread, which may be the very thread waiting here. A wait that has begun
+    // is refused now (a time-out for the query).
+    QueriesDisabled queriesDisabled(handler_);
     handler_->plugOut();
     if (isGuiElementOnUiThread(this)) {
         try {
@@ -230,8 +240,6 @@ void CElement::plugOut()
         proxy_ = nullptr;
         return;
     }
-    // onPlugOut may not wait for the UI thread, which may be the very thread waiting here.
-    CLocalMethod::disableQuery(handler_);
     {
         CMonitorHold hold(plugOutMonitor_, SITE_PLUG_OUT, SCOPE);
         plugOutPending_ = true;
@@ -249,7 +257,6 @@ void CElement::plugOut()
         }
         plugOutPending_ = false;
     }
-    CLocalMethod::enableQuery(handler_);
     proxy_ = nullptr;
     CTrace::trace(SCOPE, " plugOut() done [" + objectId_ + "]", 0);
 }

@@ -34,6 +34,7 @@ enum Site {
     SITE_LOOP_EXIT,
     SITE_QUERY,
     SITE_DESTROY,
+    SITE_QUERY_DONE,
 };
 
 // Balances the proxy's query refusal for the handler thread on every way out of a query.
@@ -68,18 +69,19 @@ struct CElementHandler::Argument {
 };
 
 CElementHandler::CElementHandler(CElement* target, const std::string& name)
-    : state_(NOT_STARTED), name_(name), threadId_(0), target_(target), proxy_(nullptr), source_(nullptr),
-      queue_(new CVector(10, -1)), loopedOut_(false), thread_(NULL)
+    : state_(NOT_STARTED), name_(name), threadId_(0), target_(target), proxy_(nullptr), answeringWith_(nullptr),
+      source_(nullptr), queue_(new CVector(10, -1)), loopedOut_(false), thread_(NULL)
 {
     CTrace::scopedAssertTrue(target != nullptr, SCOPE, "rpTarget is NULL", -1);
 }
 
 CElementHandler::~CElementHandler()
 {
-    if (state_ == RUNNING) {
-        CTrace::scopedError(SCOPE, " ~CElementHandler(): destructor called while running [" + name_ + "]", -1);
-        end();
-    }
+    // Ending the thread here would be too late: its element, whose methods it may be running,
+    // is already being destroyed.
+    if (state_ == RUNNING)
+        CTrace::scopedFatalError(SCOPE, " ~CElementHandler(): [" + name_ + "] destroyed while running: call end() first",
+                                 -1);
     {
         CMonitorHold hold(*queue_, SITE_DESTROY, SCOPE);
         for (int i = queue_->size() - 1; i >= 0; --i)
@@ -145,11 +147,21 @@ void CElementHandler::plugOut()
     CTrace::trace(SCOPE, " plugOut() [" + name_ + "]", 0);
     if (state_ != RUNNING || source_ == nullptr)
         throw CIllegalStateException(" CElementHandler::plugOut() called without plugIn() [" + name_ + "]");
+    // The thread would wait for its own query.
+    if (GetCurrentThreadId() == threadId_)
+        throw CIllegalStateException(" CElementHandler::plugOut() called on the handler thread [" + name_ + "]");
     source_->removeListener(enteredAs_);
     source_ = nullptr;
-    // Waits for a query being answered: its reply still goes out through this proxy.
     CMonitorHold proxyHold(proxyMonitor_, SITE_PLUG_OUT_PROXY, SCOPE);
     proxy_ = nullptr;
+    // A query being answered still sends its reply through the proxy; once it is out, nothing
+    // here uses the proxy any more. The caller must not make the query's method wait for it
+    // meanwhile (the element disables the thread's UI-thread calls first).
+    while (answeringWith_ != nullptr) {
+        if (!proxyMonitor_.wait(INFINITE))
+            CTrace::scopedFatalError(SCOPE, " plugOut(): waiting for the query being answered failed [" + name_ + "]",
+                                     -1);
+    }
 }
 
 void CElementHandler::end()
@@ -349,13 +361,27 @@ ISerializable* CElementHandler::dispatchQuery(CMethodCallMessage* call, Argument
 
 void CElementHandler::runQuery(CMethodCallMessage* call, Argument& argument)
 {
-    // A plug-out waits here until the reply has gone out through the proxy.
-    CMonitorHold hold(proxyMonitor_, SITE_QUERY, SCOPE);
-    if (proxy_ == nullptr) {
-        CTrace::trace(SCOPE, " a QUERY cannot be processed while plugged out: no reply", 0);
-        return;
+    CProxyElement* proxy;
+    {
+        CMonitorHold hold(proxyMonitor_, SITE_QUERY, SCOPE);
+        if (proxy_ == nullptr) {
+            CTrace::trace(SCOPE, " a QUERY cannot be processed while plugged out: no reply", 0);
+            return;
+        }
+        proxy = proxy_;
+        answeringWith_ = proxy;
     }
-    CProxyElement* proxy = proxy_;
+    // The element's method runs with no lock held. A plug-out meanwhile waits for the end of
+    // this answer, the last use of the proxy.
+    struct Answering {
+        CElementHandler& handler;
+        ~Answering()
+        {
+            CMonitorHold hold(handler.proxyMonitor_, SITE_QUERY_DONE, SCOPE);
+            handler.answeringWith_ = nullptr;
+            handler.proxyMonitor_.notify();
+        }
+    } answering{*this};
     // While it answers, this thread may not wait for answers of its own.
     QueryRefusal refusal(proxy);
     try {

@@ -21,10 +21,12 @@
 #include <memory>
 #include <vector>
 
-// One hand-over of a call from a waiting thread (the worker) to the UI thread.
+// One hand-over of a call from a waiting thread (the worker) to the UI thread. Neither side
+// holds the monitor while the call runs; it only guards the hand-over.
 struct SUiWorkerBridge {
     DWORD threadId = 0;                  // bridge lock
-    bool blockingAllowed = false;        // monitor; cleared by a disable
+    unsigned checkout = 0;               // bridge lock and monitor: counts the check-outs
+    bool blockingAllowed = false;        // bridge lock and monitor at check-out, else monitor; cleared by a disable
     std::atomic<bool> workerHolds{false};
     std::atomic<bool> uiHolds{false};    // a request through this bridge is still due on the UI thread
     bool free = true;                    // bridge lock
@@ -122,18 +124,42 @@ LRESULT sendToWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     return ::SendMessageA(window, msg, wParam, lParam);
 }
 
-// Under the bridge lock: every busy bridge (of one thread, or of all) may no longer block, and
-// its worker wakes if it waits. A call running on the UI thread holds its bridge's monitor, so
-// this waits for it to end.
-void releaseWaiters(InvokerState& s, const DWORD* threadId)
+// A bridge that was busy when a disable came, with the check-out it was busy with.
+struct BusyBridge {
+    SUiWorkerBridge* bridge;
+    unsigned checkout;
+};
+
+// Under the bridge lock: the busy bridges of one thread, or of all.
+std::vector<BusyBridge> busyBridges(const InvokerState& s, const DWORD* threadId)
 {
+    std::vector<BusyBridge> busy;
     for (SUiWorkerBridge* bridge : s.bridgeList) {
-        if (bridge->free || (threadId != nullptr && bridge->threadId != *threadId))
-            continue;
-        Hold hold(bridge->monitor, 2);
-        bridge->blockingAllowed = false;
-        bridge->monitor.notify();
+        if (!bridge->free && (threadId == nullptr || bridge->threadId == *threadId))
+            busy.push_back({bridge, bridge->checkout});
     }
+    return busy;
+}
+
+// Without the bridge lock, which the UI thread's calls may take: the bridges may no longer block,
+// and their workers wake if they wait. A bridge checked in and out again meanwhile belongs to a
+// later call and is left alone.
+void releaseWaiters(const std::vector<BusyBridge>& busy)
+{
+    for (const BusyBridge& entry : busy) {
+        Hold hold(entry.bridge->monitor, 2);
+        if (entry.bridge->checkout != entry.checkout)
+            continue;
+        entry.bridge->blockingAllowed = false;
+        entry.bridge->monitor.notify();
+    }
+}
+
+// What a call threw when nobody waits for it any more; only inside a catch block.
+void reportUnclaimedFailure()
+{
+    CTrace::scopedError(SCOPE, " a call whose caller had already been released threw: " + CCaughtException::describe(),
+                        -1);
 }
 
 void postLocalCall(CMethodCallMessage* message)
@@ -364,10 +390,13 @@ SUiWorkerBridge* CLocalMethod::checkOutBridge()
         return nullptr;
     SUiWorkerBridge* bridge = getFreeBridge();
     bridge->threadId = caller;
-    bridge->blockingAllowed = true;
     bridge->workerHolds = true;
     bridge->uiHolds = true;
     bridge->free = false;
+    // A disable that still holds a ticket of this bridge's last call tells the calls apart here.
+    Hold monitorHold(bridge->monitor, 17);
+    ++bridge->checkout;
+    bridge->blockingAllowed = true;
     bridge->result = 0;
     bridge->call = nullptr;
     bridge->failure = nullptr;
@@ -410,26 +439,34 @@ bool CLocalMethod::isQueryAllowed(DWORD threadId)
 void CLocalMethod::disableQuery()
 {
     InvokerState& s = state();
-    Hold hold(s.bridgeLock, 13);
-    if (s.queryDisabledForAll)
-        return;
-    s.queryDisabledForAll = true;
-    CTrace::trace(SCOPE, " disableQuery(): queries are disabled for all threads", 0);
-    releaseWaiters(s, nullptr);
+    std::vector<BusyBridge> busy;
+    {
+        Hold hold(s.bridgeLock, 13);
+        if (s.queryDisabledForAll)
+            return;
+        s.queryDisabledForAll = true;
+        CTrace::trace(SCOPE, " disableQuery(): queries are disabled for all threads", 0);
+        busy = busyBridges(s, nullptr);
+    }
+    releaseWaiters(busy);
 }
 
 void CLocalMethod::disableQueryOf(DWORD threadId)
 {
     InvokerState& s = state();
-    Hold hold(s.bridgeLock, 14);
-    if (std::find(s.queryDisabledThreads.begin(), s.queryDisabledThreads.end(), threadId)
-        != s.queryDisabledThreads.end())
-        CTrace::scopedError(SCOPE, " disableQuery(): called while queries are already impossible for thread "
-                                       + hexOf(threadId), -1);
-    s.queryDisabledThreads.push_back(threadId);
-    if (s.queryDisabledForAll)
-        return;
-    releaseWaiters(s, &threadId);
+    std::vector<BusyBridge> busy;
+    {
+        Hold hold(s.bridgeLock, 14);
+        if (std::find(s.queryDisabledThreads.begin(), s.queryDisabledThreads.end(), threadId)
+            != s.queryDisabledThreads.end())
+            CTrace::scopedError(SCOPE, " disableQuery(): called while queries are already impossible for thread "
+                                           + hexOf(threadId), -1);
+        s.queryDisabledThreads.push_back(threadId);
+        if (s.queryDisabledForAll)
+            return;
+        busy = busyBridges(s, &threadId);
+    }
+    releaseWaiters(busy);
 }
 
 void CLocalMethod::enableQueryOf(DWORD threadId)
@@ -467,26 +504,44 @@ LRESULT CLocalMethod::OnInvokeMessage(WPARAM wParam, LPARAM lParam)
 
 void CLocalMethod::ExecuteSync(SUiWorkerBridge* bridge)
 {
+    CIndirectMethodInfo* call;
     {
         Hold hold(bridge->monitor, 16);
         CTrace::scopedAssertTrue(bridge->call != nullptr, SCOPE, " ExecuteSync(): the method info is NULL", -1);
-        CIndirectMethodInfo* call = bridge->call;
+        call = bridge->call;
         bridge->call = nullptr;
+    }
+    // The caller's code runs with no lock of the invoker held: it may ask for or change query
+    // control itself, and a disable meanwhile releases the worker at once. The bridge stays
+    // checked out to this request until it is checked in below.
+    LRESULT result = 0;
+    std::exception_ptr failure;
+    try {
+        result = Execute(call);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    bool unclaimed = false;
+    {
+        Hold hold(bridge->monitor, 18);
         // What the call throws goes to the waiting worker, which must wake in any case.
-        try {
-            bridge->result = Execute(call);
-        } catch (...) {
-            if (bridge->workerHolds) {
-                bridge->failure = std::current_exception();
-            } else {
-                CTrace::scopedError(SCOPE, " a call whose caller had already been released threw: "
-                                               + CCaughtException::describe(), -1);
-            }
+        if (bridge->workerHolds) {
+            bridge->result = result;
+            bridge->failure = failure;
+        } else {
+            unclaimed = failure != nullptr;
         }
-        bridge->monitor.notify();
         bridge->uiHolds = false;
+        bridge->monitor.notify();
     }
     checkInBridge(bridge);
+    if (unclaimed) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (...) {
+            reportUnclaimedFailure();
+        }
+    }
 }
 
 LRESULT CLocalMethod::Execute(CIndirectMethodInfo* info)

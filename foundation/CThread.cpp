@@ -5,6 +5,7 @@
 #include "CNullPointerException.h"
 
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -153,6 +154,11 @@ unsigned CThread::threadProc(void* parameter)
     } catch (ISerializable* e) {
         CTrace::fatalError("[ CThread ] worker thread " + id + " let an ISerializable* escape ["
                            + (e ? e->getClassName() : "NULL") + "]", -1);
+    } catch (std::exception& e) {
+        // Anything else would leave the thread for std::terminate, which names nothing.
+        CTrace::fatalError("[ CThread ] worker thread " + id + " let a std::exception escape [" + e.what() + "]", -1);
+    } catch (...) {
+        CTrace::fatalError("[ CThread ] worker thread " + id + " let an exception of unknown type escape", -1);
     }
     CTrace::out("worker thread " + id + " ends", 0);
     return 0;

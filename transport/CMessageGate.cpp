@@ -19,6 +19,10 @@ CMessageGate::CMessageGate(IMessageInput* input, IMessageOutput* output, IAddres
 
 CMessageGate::~CMessageGate()
 {
+    // The receive thread would deliver to the listener table that goes now.
+    if (!isStopped())
+        CTrace::scopedFatalError(SCOPE, " ~CMessageGate(): destroyed while running: end the input and call stop()"
+                                        " first", -1);
     delete listeners_;
     listeners_ = nullptr;
 }

@@ -38,10 +38,11 @@ CNetworkConnection::CNetworkConnection(IMessageInput* input, IMessageOutput* out
 CNetworkConnection::~CNetworkConnection()
 {
     CTrace::trace(SCOPE, " ~CNetworkConnection()", 0);
-    if (receivingThread_ != NULL || sendingThread_ != NULL) {
-        CTrace::scopedError(SCOPE, " ~CNetworkConnection(): destroyed without stop()", -1);
-        stop();
-    }
+    // Too late to wait for the threads here: the receive thread may be calling onProcessMessage
+    // of the deriving class, which is gone already.
+    if (!isStopped())
+        CTrace::scopedFatalError(SCOPE, " ~CNetworkConnection(): [" + name_ + "] destroyed while running: end the input"
+                                        " and call stop() first", -1);
     if (sendMsgQue_->size() > 0)
         CTrace::trace(SCOPE, " ~CNetworkConnection(): the messages left unprocessed in SendMsgQue are freed here,"
                              " nobody else can free them", 0);
@@ -96,6 +97,11 @@ void CNetworkConnection::stop()
     receivingThread_ = NULL;
     sendingThread_ = NULL;
     CTrace::trace(SCOPE, " stop(): the receiving and sending threads have stopped", 0);
+}
+
+bool CNetworkConnection::isStopped() const
+{
+    return receivingThread_ == NULL && sendingThread_ == NULL;
 }
 
 void CNetworkConnection::notifyMessage(IMessage* message)

@@ -50,7 +50,8 @@ public:
     enum CopyRole { NOT_SHARED, MASTER_COPY, SLAVE_COPY };
 
     CElement();
-    // Ends a handler that end() did not (with an error line).
+    // An element still started (or plugged in) stops the process: its handler thread would call
+    // into what is left of it. Call plugOut() and end() first.
     virtual ~CElement();
     CElement(const CElement&) = delete;
     CElement& operator=(const CElement&) = delete;

@@ -30,7 +30,7 @@ public:
 
     // target: never NULL; name: names the thread in the trace.
     CElementHandler(CElement* target, const std::string& name);
-    // Ends a running handler (with an error line) and destroys what is still queued.
+    // Destroys what is still queued. A handler still running stops the process: call end() first.
     ~CElementHandler() override;
     CElementHandler(const CElementHandler&) = delete;
     CElementHandler& operator=(const CElementHandler&) = delete;
@@ -40,7 +40,9 @@ public:
     // Enters the handler at the session's message source under the target's element id and
     // keeps the proxy for replies.
     void plugIn(IMessageSource* source, CProxyElement* proxy);
-    // Leaves the source. Calls already queued still run; a QUERY among them gets no reply.
+    // Leaves the source. Calls already queued still run; a QUERY among them gets no reply. Waits
+    // until a QUERY being answered has sent its reply; the proxy is not used afterwards. Refused
+    // on the handler thread.
     void plugOut();
     // Stops the thread and returns once it has ended; what is still queued never runs.
     void end();
@@ -68,6 +70,7 @@ private:
     std::atomic<DWORD> threadId_;
     CElement* target_;
     CProxyElement* proxy_;       // proxyMonitor_
+    CProxyElement* answeringWith_; // proxyMonitor_: the proxy of the QUERY being answered; plugOut waits for it
     IMessageSource* source_;     // this object's monitor
     std::string enteredAs_;      // the element id under which the source knows this handler
     CVector* queue_;             // its monitor guards it and wakes the thread

@@ -11,7 +11,10 @@
 //
 // Query control: a thread whose queries are disabled may not wait for the UI thread. An
 // element's plug-out and end disable them for its handler thread for a while; the end of the
-// session logic disables them for every thread for good and wakes every waiting thread.
+// session logic disables them for every thread for good and wakes every waiting thread. A disable
+// releases a waiting thread at once, also while its call runs on the UI thread (the call goes on;
+// its outcome goes nowhere). Code run on the UI thread may use query control itself: the invoker
+// holds none of its locks while it runs that code.
 #include "CIndirectMethodInfo.h"
 
 #include <CWnd.h>

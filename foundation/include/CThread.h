@@ -1,7 +1,7 @@
 #pragma once
 // A named worker thread that runs one function with one parameter. It can be started once and
-// deletes itself when the function returns; a library exception that escapes the function stops
-// the process. Beside it: the registry of the threads that own windows.
+// deletes itself when the function returns; any exception that escapes the function stops the
+// process with a line that names it. Beside it: the registry of the threads that own windows.
 #include "CJObject.h"
 
 #include <CWinThread.h>

@@ -142,18 +142,30 @@ TEST_F(ElementHandlerTest, QueuedMessagesAreDestroyedWithTheHandler)
     EXPECT_EQ(0, CountedValue::live);
 }
 
-TEST_F(ElementHandlerTest, RunningHandlerDestroyedEndsItselfWithAnError)
+// Ending the thread in the destructor would be too late: its element may be half destroyed
+// already. So a running handler that is destroyed stops the process and names the fault.
+TEST(ElementHandlerDestroyed, WhileRunningStopsTheProcess)
 {
-    ProbeElement element(journal);
-    TraceCapture trace;
-    {
-        CElementHandler handler(&element, "RAW");
-        handler.start();
-        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_noArg"));
-        ASSERT_TRUE(journal.waitFor(1));
+    if (isChild()) {
+        childTracesToFile(false);
+        RunLog journal;
+        ProbeElement element(journal);
+        {
+            CElementHandler handler(&element, "RAW");
+            handler.start();
+            handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_noArg"));
+            EXPECT_TRUE(journal.waitFor(1));
+        }
+        exit(0); // not stopped: the parent sees 0
     }
-    EXPECT_EQ(1, trace.count("ERROR: ")) << trace.text();
-    EXPECT_EQ(1, trace.count("destructor called while running"));
+    TempDir dir;
+    EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    bool named = false;
+    for (const std::string& line : lines)
+        named = named || line.find("FATAL ERROR: [ CElementHandler ] ~CElementHandler(): [RAW] destroyed while running:"
+                                   " call end() first") != std::string::npos;
+    EXPECT_TRUE(named) << testing::PrintToString(lines);
 }
 
 TEST_F(ElementHandlerTest, LifeCycleStepsInTheWrongStateAreRefused)
@@ -328,6 +340,37 @@ TEST_F(ElementHandlerTest, QueryQueuedBeforePlugOutAndRunAfterItGetsNoReply)
     EXPECT_EQ((std::vector<std::string>{"onPlugIn", "LOC_noArg", "onPlugOut"}), journal.methods());
     EXPECT_EQ(0u, session.outbox.size());
     element.end();
+}
+
+// The handler's plug-out leaves the session at once, but waits for a query whose method is
+// running: its reply still goes out through the proxy, the last use of the proxy.
+TEST_F(ElementHandlerTest, PlugOutWaitsForTheReplyOfTheQueryBeingAnswered)
+{
+    ProbeElement element(journal);
+    Signal release;
+    element.holdIn("QUE_noArg", release);
+    CElementHandler handler(&element, "RAW");
+    handler.start();
+    handler.plugIn(&session.source, &session.proxy);
+    session.deliver(remoteCall("T1", element.getElementId(), "QUE_noArg", CMethodCallMessage::QUERY, 5));
+    ASSERT_TRUE(journal.waitFor(1));
+    std::atomic<bool> returned{false};
+    Worker owner;
+    owner.post([&] {
+        handler.plugOut();
+        returned = true;
+    });
+    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "LOC_noArg");
+    EXPECT_TRUE(waitUntil([&] { return !session.source.canDeliver(probe); })) << "the handler leaves the source at once";
+    IMessage::release(probe);
+    Sleep(100);
+    EXPECT_FALSE(returned) << "plugOut waits for the reply";
+    release.set();
+    ASSERT_TRUE(owner.waitIdle(10000));
+    ASSERT_EQ(1u, session.outbox.size());
+    EXPECT_TRUE(session.outbox.at(0)->isReturnValue());
+    EXPECT_EQ(5u, session.outbox.at(0)->getSerialNum());
+    handler.end();
 }
 
 TEST_F(ElementHandlerTest, BadMessagesFromPeersAreReportedAndDropped)

@@ -7,12 +7,15 @@
 #include "CLocalMethod.h"
 #include "CUnexpectedException.h"
 #include "CWndMsg.h"
+#include "UiThreadHarness.h"
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -112,25 +115,52 @@ TEST_F(ElementLifeCycleTest, StartedElementTakesLocalCallsUnderItsObjectIdUntilE
     EXPECT_THROW(CLocalMethod::postMethod(id, "LOC_noArg"), CIllegalArgumentException);
 }
 
-// An element deleted while started (or even plugged in) leaves no handler behind in the
-// invoker or in the session's source.
-TEST_F(ElementLifeCycleTest, DeletedElementLeavesNoHandlerBehind)
+// An element deleted while started (or even plugged in) would leave its handler thread calling
+// into what is left of it: the process stops instead, with a line that names the fault.
+struct DeletedCase {
+    const char* name;
+    bool plugIn;
+    const char* line;
+};
+
+void PrintTo(const DeletedCase& c, std::ostream* out)
 {
-    std::string objectId;
-    TraceCapture trace;
-    {
-        ProbeElement element(journal);
-        element.start("DELETED");
-        session.plugIn("", &element);
-        ASSERT_TRUE(journal.waitFor(1));
-        objectId = element.getObjectId();
-    }
-    EXPECT_EQ(2, trace.count("ERROR: ")) << "still plugged in, still running\n" << trace.text();
-    EXPECT_THROW(CLocalMethod::postMethod(objectId, "LOC_noArg"), CIllegalArgumentException);
-    CMethodCallMessage* probe = remoteCall("T1", "ELEM-1", "LOC_noArg");
-    EXPECT_FALSE(session.source.canDeliver(probe));
-    IMessage::release(probe);
+    *out << c.name;
 }
+
+class ElementDeleted : public testing::TestWithParam<DeletedCase> {};
+
+TEST_P(ElementDeleted, BeforeEndStopsTheProcess)
+{
+    const DeletedCase& c = GetParam();
+    if (isChild()) {
+        childTracesToFile(false);
+        RunLog journal;
+        FakeSession session("T1");
+        {
+            ProbeElement element(journal);
+            element.start("DELETED");
+            if (c.plugIn) {
+                session.plugIn("", &element);
+                EXPECT_TRUE(journal.waitFor(1));
+            }
+        }
+        exit(0); // not stopped: the parent sees 0
+    }
+    TempDir dir;
+    EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    bool named = false;
+    for (const std::string& line : lines)
+        named = named || line.find(std::string("FATAL ERROR: [ CElement ] ~CElement(): [0] ") + c.line) != std::string::npos;
+    EXPECT_TRUE(named) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ElementDeleted,
+    testing::Values(DeletedCase{"Started", false, "destroyed while running: call end() first"},
+                    DeletedCase{"PluggedIn", true, "destroyed while plugged in: call plugOut() and end() first"}),
+    [](const testing::TestParamInfo<DeletedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ElementLifeCycleTest, PlugInQueuesOnPlugInAndAForSlaveCopyItsSynchronisation)
 {
@@ -239,6 +269,91 @@ TEST_F(ElementLifeCycleTest, OnPlugOutMayNotWaitForTheUiThread)
     EXPECT_TRUE(CLocalMethod::isQueryAllowed(journal.runs()[1].thread)) << "allowed again afterwards";
     element.end();
 }
+
+// An element that is also a window: its methods move onto the UI thread.
+class CWindowProbe : public CWnd, public ProbeElement {
+public:
+    explicit CWindowProbe(RunLog& journal) : ProbeElement(journal, "WINDOW-ELEM") {}
+};
+
+// The UI thread plugs an element out while the element answers a query that waits for the UI
+// thread: through a synchronous call of its own, or because the element is a window and its
+// method moves onto the UI thread. The plug-out refuses that wait (a time-out for the window's
+// query), and both finish. A regression hangs, so it runs in a child with a bounded wait.
+struct UiWaitCase {
+    const char* name;
+    bool window;
+    const char* method;
+    bool replied; // the refused call's own failure goes back as the answer
+};
+
+void PrintTo(const UiWaitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class PlugOutOnUiThread : public testing::TestWithParam<UiWaitCase> {};
+
+TEST_P(PlugOutOnUiThread, WhileAQueryWaitsForTheUiThreadBothFinish)
+{
+    const UiWaitCase& c = GetParam();
+    if (isChild()) {
+        UiThread::get();
+        RunLog journal;
+        FakeSession session("T1");
+        std::unique_ptr<ProbeElement> element(c.window ? new CWindowProbe(journal) : new ProbeElement(journal));
+        std::atomic<int> refusals{0};
+        if (!c.window) {
+            element->hook = [&](ProbeElement&, const std::string& method, const std::string&) -> ISerializable* {
+                if (method != "QUE_call")
+                    return nullptr;
+                try {
+                    runSync([] { return LRESULT(0); });
+                } catch (CIllegalStateException&) {
+                    ++refusals;
+                    throw;
+                }
+                return nullptr;
+            };
+        }
+        element->start("UI-WAIT");
+        session.plugIn("", element.get());
+        EXPECT_TRUE(journal.waitFor(1));
+
+        // The UI thread plugs out once the query's request waits in its queue.
+        Signal plugOutDone;
+        runAsync([&] {
+            waitForQueuedRequests(1, 10000);
+            session.plugOut(element->getElementId());
+            plugOutDone.set();
+        });
+        TraceCapture trace;
+        session.deliver(remoteCallStr("T1", element->getElementId(), c.method, "x", CMethodCallMessage::QUERY, 5));
+        EXPECT_TRUE(plugOutDone.waitFor(20000)) << "the plug-out on the UI thread did not return";
+        EXPECT_EQ(0, runSync([] { return LRESULT(0); })) << "the UI thread goes on";
+        EXPECT_TRUE(waitUntil([&] {
+            std::vector<std::string> methods = journal.methods();
+            return std::find(methods.begin(), methods.end(), "onPlugOut") != methods.end();
+        }));
+        element->end();
+        if (c.window)
+            EXPECT_EQ(1, trace.count("treat it as a time-out")) << trace.text();
+        else
+            EXPECT_EQ(1, refusals);
+        EXPECT_EQ(c.replied ? 1u : 0u, session.outbox.size());
+        if (c.replied && session.outbox.size() == 1) {
+            EXPECT_TRUE(session.outbox.at(0)->isException());
+        }
+        exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir, 60000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Elements, PlugOutOnUiThread,
+                         testing::Values(UiWaitCase{"SynchronousCall", false, "QUE_call", true},
+                                         UiWaitCase{"WindowElement", true, "QUE_strArg", false}),
+                         [](const testing::TestParamInfo<UiWaitCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ElementLifeCycleTest, PlugOutAndEndAreRefusedToTheElementsOwnMethods)
 {

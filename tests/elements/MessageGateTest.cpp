@@ -166,4 +166,54 @@ TEST_F(MessageGateTest, WithAnAddressGetterAllTerminalGoesToEveryAddressElseOnce
     EXPECT_EQ(1, trace_.count("the destination address was not obtained: not registered: T7"));
 }
 
+// The owner takes a gate down in this order: end the input, stop, delete. Deleting it before
+// stop() would leave the receive thread delivering into the destroyed gate: the process stops
+// with a line that names the fault instead.
+struct GateDownCase {
+    const char* name;
+    bool endInput;
+    bool stop;
+};
+
+void PrintTo(const GateDownCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class GateTakenDown : public testing::TestWithParam<GateDownCase> {};
+
+TEST_P(GateTakenDown, OnlyInTheOwnersOrder)
+{
+    const GateDownCase& c = GetParam();
+    if (isChild()) {
+        childTracesToFile(false);
+        BlockPipe in, out;
+        CMethodCallMsgDecoder decoder(&in);
+        CMethodCallMsgEncoder encoder(&out);
+        CMessageGate* gate = new CMessageGate(&decoder, &encoder, nullptr, nullptr, "LC-MSG_GATE");
+        if (c.endInput)
+            in.close();
+        if (c.stop)
+            gate->stop();
+        delete gate;
+        exit(0);
+    }
+    TempDir dir;
+    bool proper = c.endInput && c.stop;
+    EXPECT_EQ(proper ? 0 : ABNORMAL_EXIT, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    int fatal = 0;
+    for (const std::string& line : lines) {
+        fatal += line.find("FATAL ERROR: [ CMessageGate ] ~CMessageGate(): destroyed while running: end the input and"
+                           " call stop() first") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(proper ? 0 : 1, fatal) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, GateTakenDown,
+                         testing::Values(GateDownCase{"EndInputStopDelete", true, true},
+                                         GateDownCase{"DeleteWhileRunning", false, false},
+                                         GateDownCase{"EndInputDeleteWithoutStop", true, false}),
+                         [](const testing::TestParamInfo<GateDownCase>& info) { return std::string(info.param.name); });
+
 } // namespace

@@ -329,6 +329,78 @@ TEST(UiThreadCall, DisablingAHandlerWakesOnlyItsWaitingThread)
     EXPECT_EQ(3u, std::set<LPARAM>(bridges.begin(), bridges.end()).size());
 }
 
+// UI-thread code run for a waiting worker may itself ask about and change query control while
+// another thread disables and enables that worker's queries. The invoker holds none of its locks
+// across that code, so neither side waits for the other. A regression would stop the process
+// (the lock tracking reports the deadlock), so it runs in a child.
+TEST(UiThreadCall, QueryControlFromUiThreadCodeMeetsConcurrentDisables)
+{
+    if (isChild()) {
+        childTracesToFile(false);
+        UiThread::get();
+        Worker caller, disabler, bystander;
+        FakeHandler callerHandler{threadIdOf(caller)};
+        FakeHandler bystanderHandler{threadIdOf(bystander)};
+        const int rounds = 1000;
+        std::atomic<int> attempts{0}, answered{0}, refused{0};
+        std::atomic<bool> stop{false};
+        disabler.post([&] {
+            while (!stop) {
+                CLocalMethod::disableQuery(&callerHandler);
+                Sleep(0);
+                CLocalMethod::enableQuery(&callerHandler);
+            }
+        });
+        caller.post([&] {
+            DWORD begin = GetTickCount();
+            for (int i = 0; i < rounds && GetTickCount() - begin < 15000; ++i) {
+                ++attempts;
+                try {
+                    runSync([&] {
+                        for (int j = 0; j < 20; ++j) {
+                            CLocalMethod::isQueryAllowed(callerHandler.threadId);
+                            CLocalMethod::disableQuery(&bystanderHandler);
+                            CLocalMethod::enableQuery(&bystanderHandler);
+                        }
+                        return LRESULT(1);
+                    });
+                    ++answered;
+                } catch (CIllegalStateException&) {
+                    ++refused;
+                }
+            }
+        });
+        EXPECT_TRUE(caller.waitIdle(60000));
+        stop = true;
+        EXPECT_TRUE(disabler.waitIdle(10000));
+        EXPECT_EQ(attempts, answered + refused) << "every call came back, answered or refused";
+
+        // A disable from the call's own code releases its waiting worker at once, while the call
+        // goes on: the disable does not wait for the call to end.
+        Signal released, callEnded;
+        SyncOutcome outcome;
+        syncOn(caller, outcome, [&] {
+            CLocalMethod::disableQuery(&callerHandler);
+            bool waited = released.waitFor(10000);
+            callEnded.set();
+            return LRESULT(waited ? 1 : 0);
+        });
+        EXPECT_TRUE(waitUntil([&] { return outcome.done.load(); }));
+        EXPECT_TRUE(outcome.refused);
+        released.set();
+        EXPECT_TRUE(callEnded.waitFor(10000));
+        CLocalMethod::enableQuery(&callerHandler);
+        SyncOutcome again;
+        syncOn(caller, again, [] { return LRESULT(8); });
+        EXPECT_TRUE(caller.waitIdle(10000));
+        EXPECT_EQ(8, again.result) << "served again once enabled";
+        exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    EXPECT_FALSE(anyLineHas(dir.logLines(), "deadlock")) << testing::PrintToString(dir.logLines());
+}
+
 // The disable for all threads is for good, so it runs in a process of its own.
 TEST(UiThreadCall, GlobalDisableWakesWaitingWorkerAndRefusesEveryLaterQuery)
 {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <regex>
+#include <stdexcept>
 
 namespace {
 
@@ -210,7 +211,7 @@ TEST(Thread, StartAndEndLinesCarryIdThenName)
 struct EscapeCase {
     const char* name;
     void (*thrower)();
-    const char* printed; // what the fatal line shows in square brackets
+    const char* shown; // what the fatal line must show, as a regular expression
 };
 
 void PrintTo(const EscapeCase& c, std::ostream* out)
@@ -225,7 +226,9 @@ void escapingTarget(void* parameter)
     static_cast<const EscapeCase*>(parameter)->thrower();
 }
 
-TEST_P(ThreadEscape, LibraryExceptionStopsTheProcess)
+// Whatever escapes a thread's target stops the process through the trace facility, with a line
+// that names what was caught (not an anonymous terminate).
+TEST_P(ThreadEscape, EscapedExceptionStopsTheProcess)
 {
     const EscapeCase& c = GetParam();
     if (isChild()) {
@@ -238,17 +241,22 @@ TEST_P(ThreadEscape, LibraryExceptionStopsTheProcess)
     TempDir dir;
     EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
     std::vector<std::string> lines = dir.logLines();
-    EXPECT_TRUE(anyLineMatches(lines, ".*FATAL ERROR: .*\\[" + std::string(c.printed) + "\\]"))
+    EXPECT_TRUE(anyLineMatches(lines, ".*FATAL ERROR: \\[ CThread \\] worker thread [0-9a-f]{8} " + std::string(c.shown)))
         << testing::PrintToString(lines);
+    EXPECT_TRUE(anyLineMatches(lines, ".*ABORT: .*")) << testing::PrintToString(lines);
     EXPECT_FALSE(anyLineMatches(lines, ".*worker thread [0-9a-f]{8} ends")) << testing::PrintToString(lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ThreadEscape,
-    testing::Values(EscapeCase{"ByValue", [] { throw CNullPointerException("lost by value"); }, "lost by value"},
-                    EscapeCase{"ByPointer", [] { throw new CJException("lost by pointer"); }, "lost by pointer"},
-                    EscapeCase{"SerializablePointer",
-                               [] { throw static_cast<ISerializable*>(new CJException("lost")); }, "CJException"}),
+    testing::Values(
+        EscapeCase{"ByValue", [] { throw CNullPointerException("lost by value"); }, ".*\\[lost by value\\]"},
+        EscapeCase{"ByPointer", [] { throw new CJException("lost by pointer"); }, ".*\\[lost by pointer\\]"},
+        EscapeCase{"SerializablePointer", [] { throw static_cast<ISerializable*>(new CJException("lost")); },
+                   "let an ISerializable\\* escape \\[CJException\\]"},
+        EscapeCase{"StdException", [] { throw std::runtime_error("standard lost"); },
+                   "let a std::exception escape \\[standard lost\\]"},
+        EscapeCase{"Int", [] { throw 42; }, "let an exception of unknown type escape"}),
     [](const testing::TestParamInfo<EscapeCase>& info) { return std::string(info.param.name); });
 
 } // namespace

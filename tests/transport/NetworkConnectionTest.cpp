@@ -218,4 +218,41 @@ TEST_F(NetworkConnectionTest, MessagesQueuedAfterTheEndAreReleasedWithTheConnect
     EXPECT_EQ(Entries{}, written_.entries());
 }
 
+// Destroying a started connection before stop() would leave its threads running into the
+// destroyed deriving class (the receive thread calls onProcessMessage): the process stops with
+// a line that names the fault, whether or not the input has ended meanwhile.
+class NetworkConnectionDestroyed : public testing::TestWithParam<bool> {};
+
+TEST_P(NetworkConnectionDestroyed, BeforeStopStopsTheProcess)
+{
+    bool inputEnded = GetParam();
+    if (isChild()) {
+        childTracesToFile(false);
+        Journal written;
+        ScriptedInput input;
+        RecordingOutput output(written);
+        TestConnection* connection = new TestConnection(&input, &output, nullptr, nullptr);
+        connection->start("LC-MSG_GATE");
+        input.deliver(new CountedMessage("A"));
+        EXPECT_TRUE(connection->received.waitFor(1, 10000));
+        if (inputEnded)
+            input.end();
+        delete connection;
+        exit(0); // not stopped: the parent sees 0
+    }
+    TempDir dir;
+    EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    bool named = false;
+    for (const std::string& line : lines)
+        named = named || line.find("FATAL ERROR: [ CNetworkConnection ] ~CNetworkConnection(): [LC-MSG_GATE] destroyed"
+                                   " while running: end the input and call stop() first") != std::string::npos;
+    EXPECT_TRUE(named) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, NetworkConnectionDestroyed, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Ended" : "Open");
+                         });
+
 } // namespace

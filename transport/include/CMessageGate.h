@@ -3,7 +3,7 @@
 // messages go to the listener entered under their receiver element id; messages handed to
 // notifyMessage are queued for the connection's send thread unchanged, except that those
 // addressed to "@LOCAL_TERMINAL" are refused. Its owner ends the transport's input, stops the
-// connection and only then deletes the gate.
+// connection and only then deletes the gate (deleting it earlier stops the process).
 #include "CNetworkConnection.h"
 #include "IMessageSource.h"
 

@@ -25,7 +25,8 @@ public:
     // The four belong to the caller and must outlive the connection; getter and setter may be
     // NULL. Starts nothing.
     CNetworkConnection(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter, IAddressSetter* setter);
-    // Messages still queued are released unsent.
+    // Messages still queued are released unsent. A connection started and not stopped stops the
+    // process: its threads may still be running code of the deriving class.
     ~CNetworkConnection() override;
     CNetworkConnection(const CNetworkConnection&) = delete;
     CNetworkConnection& operator=(const CNetworkConnection&) = delete;
@@ -42,6 +43,8 @@ public:
 protected:
     // Called on the receive thread for every received message, which it now owns.
     virtual void onProcessMessage(IMessage* message) = 0;
+    // True when no thread was started, or stop() has waited for them.
+    bool isStopped() const;
 
 private:
     static void receivingEntry(void* self);
