@@ -170,6 +170,7 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
     CTrace::setDumpOff();
     TraceCapture trace; // the lines of this test are many and of no interest
     std::atomic<bool> delivering{true};
+    std::atomic<bool> changing{false};
     std::thread changer([&] {
         for (int round = 0; delivering && round < 1000000; ++round) {
             int i = round % NAMES;
@@ -177,8 +178,11 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
                 multicaster.addListener(names[i], &listeners[i]);
             else
                 multicaster.removeListener(names[i]);
+            changing = true;
         }
     });
+    // A loaded machine may start the changer only after all messages went by.
+    EXPECT_TRUE(waitUntil([&] { return changing.load(); }));
     for (int i = 0; i < MESSAGES; ++i)
         multicaster.notifyMessage(new CountedMessage(names[i % NAMES], i));
     delivering = false;
