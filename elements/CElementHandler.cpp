@@ -3,6 +3,7 @@
 #include "CCaughtException.h"
 #include "CElement.h"
 #include "CIllegalStateException.h"
+#include "CMessageMulticaster.h"
 #include "CMethodCallMessage.h"
 #include "CMonitorHold.h"
 #include "CNoSuchMethodException.h"
@@ -182,6 +183,7 @@ void CElementHandler::end()
     {
         CMonitorHold queueHold(*queue_, SITE_END_QUEUE, SCOPE);
         queue_->notify();
+        room_.notify_all(); // nothing makes room any more: callers waiting for it queue and go
     }
     {
         CMonitorHold exitHold(loopExitMonitor_, SITE_END_WAIT, SCOPE);
@@ -202,9 +204,36 @@ void CElementHandler::notifyMessage(IMessage* message)
     CJObject* object = dynamic_cast<CJObject*>(message);
     if (object == nullptr)
         CTrace::scopedFatalError(SCOPE, " notifyMessage(): the message is not a CJObject [" + name_ + "]", -1);
-    CMonitorHold hold(*queue_, SITE_NOTIFY, SCOPE);
-    queue_->addElement(object);
-    queue_->notify();
+    bool fromPeer = CMessageMulticaster::deliversPeerMessage();
+    bool queued = false;
+    {
+        CMonitorHold hold(*queue_, SITE_NOTIFY, SCOPE);
+        if (queue_->size() >= QUEUE_LIMIT && !fromPeer && mayWaitForRoom())
+            room_.wait(hold, [this] { return queue_->size() < QUEUE_LIMIT || state_ != RUNNING; });
+        if (!fromPeer || queue_->size() < QUEUE_LIMIT) {
+            queue_->addElement(object);
+            queue_->notify();
+            queued = true;
+        }
+    }
+    if (!queued) {
+        CTrace::scopedError(SCOPE, " notifyMessage(): " + std::to_string(QUEUE_LIMIT) + " calls wait already, a"
+                                       " peer's message is refused [" + name_ + "]" + message->toString(), -1);
+        IMessage::release(message);
+    }
+}
+
+// Whether a local caller may wait for the handler thread to make room: only while that thread
+// runs, and not on a thread that the handler thread itself may be waiting for.
+bool CElementHandler::mayWaitForRoom() const
+{
+    if (state_ != RUNNING || GetCurrentThreadId() == threadId_)
+        return false;
+    try {
+        return !CThread::checkUIThread();
+    } catch (CNullPointerException&) {
+        return true; // no UI thread is registered
+    }
 }
 
 void CElementHandler::run(void* handler)
@@ -228,6 +257,8 @@ void CElementHandler::loop()
             if (!queue_->isEmpty()) {
                 taken = queue_->firstElement();
                 queue_->removeElementAt(0);
+                if (queue_->size() == QUEUE_LIMIT - 1)
+                    room_.notify_all();
             }
         }
         if (taken == nullptr)

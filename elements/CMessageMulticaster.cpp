@@ -1,14 +1,31 @@
 #include "CMessageMulticaster.h"
 
+#include "CMonitorHold.h"
 #include "IMessage.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 const char SCOPE[] = "CMessageMulticaster";
 const size_t INITIAL_BUCKETS = 10;
+
+enum Site {
+    SITE_ADD = 1,
+    SITE_REMOVE,
+    SITE_FIND,
+    SITE_BEGIN_DELIVERY,
+    SITE_END_DELIVERY,
+};
+
+// Set while this thread hands a peer's message to a listener.
+thread_local bool t_peerDelivery = false;
+// The entries this thread is delivering to now, innermost last (a listener may deliver again).
+thread_local std::vector<const void*> t_deliveringTo;
 
 std::string addressOf(const void* object)
 {
@@ -19,40 +36,92 @@ std::string addressOf(const void* object)
 
 } // namespace
 
-CMessageMulticaster::CMessageMulticaster() : listeners_(INITIAL_BUCKETS) {}
+// One entered name. Deliveries hold the entry, so it outlives its removal from the table until
+// the last of them has ended.
+struct CMessageMulticaster::Entry {
+    explicit Entry(IMessageListener* entered) : listener(entered) {}
+
+    IMessageListener* listener;
+    std::atomic<int> deliveries{0}; // under way; counted up under the monitor
+    std::atomic<bool> removed{false};
+
+    // Deliveries under way on other threads than the calling one.
+    int deliveriesByOthers() const
+    {
+        int own = static_cast<int>(std::count(t_deliveringTo.begin(), t_deliveringTo.end(), this));
+        return deliveries - own;
+    }
+};
+
+CMessageMulticaster::CMessageMulticaster(Origin origin) : listeners_(INITIAL_BUCKETS), origin_(origin) {}
 
 CMessageMulticaster::~CMessageMulticaster()
 {
     listeners_.clear();
 }
 
-void CMessageMulticaster::addListener(const std::string& name, IMessageListener* listener)
+bool CMessageMulticaster::deliversPeerMessage()
 {
-    ObjectLock(1, SCOPE);
-    CTrace::trace(SCOPE, " addListener(): [" + name + "] listener " + addressOf(listener), 0);
-    listeners_[name] = listener;
-    CTrace::trace(SCOPE, " addListener(): the entry is complete", 0);
-    ObjectUnLock();
+    return t_peerDelivery;
 }
 
+void CMessageMulticaster::addListener(const std::string& name, IMessageListener* listener)
+{
+    CMonitorHold hold(*this, SITE_ADD, SCOPE);
+    CTrace::trace(SCOPE, " addListener(): [" + name + "] listener " + addressOf(listener), 0);
+    listeners_[name] = std::make_shared<Entry>(listener);
+    CTrace::trace(SCOPE, " addListener(): the entry is complete", 0);
+}
+
+// The owner frees the listener once this returns (an element's end deletes its handler right
+// after removing it), so a delivery that found the entry before must have left the listener.
 void CMessageMulticaster::removeListener(const std::string& name)
 {
-    ObjectLock(2, SCOPE);
-    if (listeners_.erase(name) == 0)
+    CMonitorHold hold(*this, SITE_REMOVE, SCOPE);
+    auto found = listeners_.find(name);
+    if (found == listeners_.end()) {
         CTrace::scopedError(SCOPE, " removeListener(): the object to remove does not exist [" + name + "]", -1);
+    } else {
+        std::shared_ptr<Entry> entry = found->second;
+        listeners_.erase(found);
+        entry->removed = true;
+        if (entry->deliveriesByOthers() > 0) {
+            CTrace::trace(SCOPE, " removeListener(): waiting for deliveries to [" + name + "] under way", 0);
+            drained_.wait(hold, [&] { return entry->deliveriesByOthers() == 0; });
+        }
+    }
     CTrace::trace(SCOPE, " removeListener(): the removal is complete", 0);
-    ObjectUnLock();
 }
 
 // Elements are entered and removed while messages arrive: the table is only ever read under
 // the monitor, but the listener is called outside it.
-IMessageListener* CMessageMulticaster::find(const std::string& name)
+bool CMessageMulticaster::isEntered(const std::string& name)
 {
-    ObjectLock(3, SCOPE);
-    auto entry = listeners_.find(name);
-    IMessageListener* listener = entry == listeners_.end() ? nullptr : entry->second;
-    ObjectUnLock();
-    return listener;
+    CMonitorHold hold(*this, SITE_FIND, SCOPE);
+    return listeners_.count(name) != 0;
+}
+
+std::shared_ptr<CMessageMulticaster::Entry> CMessageMulticaster::beginDelivery(const std::string& name)
+{
+    CMonitorHold hold(*this, SITE_BEGIN_DELIVERY, SCOPE);
+    auto found = listeners_.find(name);
+    if (found == listeners_.end())
+        return nullptr;
+    ++found->second->deliveries;
+    t_deliveringTo.push_back(found->second.get());
+    return found->second;
+}
+
+// Takes the monitor only when a removal may be waiting: the removal marks the entry before it
+// counts, so either it sees this delivery ended or this sees the mark.
+void CMessageMulticaster::endDelivery(Entry& entry)
+{
+    t_deliveringTo.pop_back();
+    --entry.deliveries;
+    if (!entry.removed)
+        return;
+    CMonitorHold hold(*this, SITE_END_DELIVERY, SCOPE);
+    drained_.notify_all();
 }
 
 void CMessageMulticaster::notifyMessage(IMessage* message)
@@ -61,10 +130,22 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
         CTrace::scopedError(SCOPE, " notifyMessage(): NULL message", -1);
         return;
     }
-    IMessageListener* listener = find(message->getRecElemId());
-    if (listener != nullptr) {
+    std::shared_ptr<Entry> entry = beginDelivery(message->getRecElemId());
+    if (entry != nullptr) {
         CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
-        listener->notifyMessage(message);
+        // Ends the delivery however the listener leaves.
+        struct Delivery {
+            CMessageMulticaster& table;
+            Entry& entry;
+            bool outerPeer;
+            ~Delivery()
+            {
+                t_peerDelivery = outerPeer;
+                table.endDelivery(entry);
+            }
+        } delivery{*this, *entry, t_peerDelivery};
+        t_peerDelivery = origin_ == PEER_MESSAGES;
+        entry->listener->notifyMessage(message);
         return;
     }
     CTrace::trace(SCOPE, " notifyMessage(): the destination [" + message->getRecElemId() + "] does not exist", 0);
@@ -74,5 +155,5 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
 
 bool CMessageMulticaster::canDeliver(const IMessage* message)
 {
-    return message != nullptr && find(message->getRecElemId()) != nullptr;
+    return message != nullptr && isEntered(message->getRecElemId());
 }

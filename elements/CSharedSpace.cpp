@@ -147,19 +147,42 @@ std::string CSharedSpace::getInitREDesc()
     return list;
 }
 
+// One record a line; the master copy joins them with a single "\n" and ends the list without
+// one, so the list ends at its first empty line.
 void CSharedSpace::INS_initReplicaElemnets(const std::string& list)
 {
-    CTrace::trace(SCOPE, " INS_initReplicaElemnets(" + list + ")", 0);
+    CTrace::trace(SCOPE, " INS_initReplicaElemnets(): " + std::to_string(list.size()) + " bytes", 0);
     if (!isRole(false, INS_INIT_REPLICA_ELEMENTS))
         return;
     if (isSynchronized()) {
         CTrace::scopedError(SCOPE, " INS_initReplicaElemnets(): the copy is synchronised already: ignored", -1);
         return;
     }
-    for (int line = 0;; ++line) {
-        std::string record = getToken(line, list, LIST_SEPARATOR);
-        if (record.empty())
+    const size_t separator = std::string(LIST_SEPARATOR).size();
+    size_t line = 0;
+    for (size_t start = 0; start < list.size(); ++line) {
+        size_t end = list.find(LIST_SEPARATOR, start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end == start) {
+            if (end + separator < list.size())
+                CTrace::scopedError(SCOPE, " INS_initReplicaElemnets(): line " + std::to_string(line)
+                                               + " is empty, the list ends there: "
+                                               + std::to_string(list.size() - end - separator)
+                                               + " bytes behind it are not read",
+                                    -1);
             break;
+        }
+        if (REM.size() >= REPLICA_LIMIT) {
+            CTrace::scopedError(SCOPE, " INS_initReplicaElemnets(): " + std::to_string(REPLICA_LIMIT)
+                                           + " replicas are held, the most there may be: the list is refused"
+                                             " from line "
+                                           + std::to_string(line) + " on",
+                                -1);
+            break;
+        }
+        const std::string record = list.substr(start, end - start);
+        start = end + separator;
         Record fields;
         if (!parseRecord(record, fields))
             continue;
@@ -240,6 +263,12 @@ bool CSharedSpace::addReplicaElement(const std::string& replicaElemInfo)
     Record record;
     if (!parseRecord(replicaElemInfo, record))
         return false;
+    if (REM.size() >= REPLICA_LIMIT) {
+        CTrace::scopedError(SCOPE, " addReplicaElement(): [" + record.elemDesc + "] is refused: "
+                                       + std::to_string(REPLICA_LIMIT) + " replicas are held, the most there may be",
+                            -1);
+        return false;
+    }
     CSharedElement* element = createReplicaElement(record.elemDesc);
     onBeforePlugInRplElem(record.elemDesc, element);
     if (element != nullptr) {

@@ -11,7 +11,8 @@ const char SCOPE[] = "CMessageGate";
 
 CMessageGate::CMessageGate(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter,
                            IAddressSetter* setter, const std::string& name)
-    : CNetworkConnection(input, output, getter, setter), listeners_(new CMessageMulticaster)
+    : CNetworkConnection(input, output, getter, setter),
+      listeners_(new CMessageMulticaster(CMessageMulticaster::PEER_MESSAGES))
 {
     CTrace::trace(SCOPE, " CMessageGate(): message input and output processing starts [" + name + "]", 0);
     start(name);

@@ -12,7 +12,6 @@
 #include "IMessageOutput.h"
 
 #include <algorithm>
-#include <climits>
 #include <vector>
 
 namespace {
@@ -31,7 +30,7 @@ enum Site {
 CNetworkConnection::CNetworkConnection(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter,
                                        IAddressSetter* setter)
     : input_(input), output_(output), getter_(getter), setter_(setter), receivingThread_(NULL),
-      sendingThread_(NULL), sendMsgQue_(new CVector(10, -1)), queueCapacity_(INT_MAX), running_(false)
+      sendingThread_(NULL), sendMsgQue_(new CVector(10, -1)), running_(false)
 {
 }
 
@@ -110,13 +109,6 @@ void CNetworkConnection::notifyMessage(IMessage* message)
         CTrace::scopedError(SCOPE, " notifyMessage(): the message passed to notifyMessage is NULL", -1);
         return;
     }
-    CMonitorHold hold(*sendMsgQue_, SITE_NOTIFY, SCOPE);
-    if (sendMsgQue_->size() > queueCapacity_) {
-        CTrace::scopedError(SCOPE, " notifyMessage(): messages beyond the capacity of SendMsgQue pile up unprocessed",
-                            -1);
-        IMessage::release(message);
-        return;
-    }
     CJObject* object = dynamic_cast<CJObject*>(message);
     if (object == nullptr) {
         CTrace::scopedError(SCOPE, " notifyMessage(): the object cannot be queued, the message passed to"
@@ -125,14 +117,34 @@ void CNetworkConnection::notifyMessage(IMessage* message)
         return;
     }
     CTrace::trace(SCOPE, " notifyMessage(): queueing " + message->toString(), 0);
+    bool endedWhileWaiting = false;
+    bool queued = false;
     try {
-        sendMsgQue_->addElement(object);
+        CMonitorHold hold(*sendMsgQue_, SITE_NOTIFY, SCOPE);
+        if (running_ && sendMsgQue_->size() >= SEND_QUEUE_LIMIT) {
+            CTrace::trace(SCOPE, " notifyMessage(): SendMsgQue is full, waiting for room", 0);
+            room_.wait(hold, [this] { return !running_ || sendMsgQue_->size() < SEND_QUEUE_LIMIT; });
+            endedWhileWaiting = !running_;
+        }
+        if (!endedWhileWaiting && sendMsgQue_->size() < SEND_QUEUE_LIMIT) {
+            sendMsgQue_->addElement(object);
+            CTrace::trace(SCOPE, " notifyMessage(): waking the sending thread", 0);
+            sendMsgQue_->notify();
+            queued = true;
+        }
     } catch (...) {
         IMessage::release(message);
         throw;
     }
-    CTrace::trace(SCOPE, " notifyMessage(): waking the sending thread", 0);
-    sendMsgQue_->notify();
+    if (queued)
+        return;
+    if (endedWhileWaiting)
+        CTrace::scopedError(SCOPE, " notifyMessage(): the connection ended while the message waited for room in"
+                                   " SendMsgQue, it is released unsent " + message->toString(), -1);
+    else
+        CTrace::scopedError(SCOPE, " notifyMessage(): SendMsgQue is full and nobody empties it any more, the"
+                                   " message is released unsent " + message->toString(), -1);
+    IMessage::release(message);
 }
 
 void CNetworkConnection::receivingEntry(void* self)
@@ -213,6 +225,8 @@ IMessage* CNetworkConnection::takeNext()
         return nullptr;
     CJObject* element = sendMsgQue_->firstElement();
     sendMsgQue_->removeElementAt(0);
+    if (sendMsgQue_->size() == SEND_QUEUE_LIMIT - 1)
+        room_.notify_all();
     IMessage* message = dynamic_cast<IMessage*>(element);
     CTrace::scopedAssertTrue(message != nullptr, SCOPE, " sendingRun(): SendMsgQue held an object that is not a"
                                                         " message", -1);
@@ -278,4 +292,6 @@ void CNetworkConnection::releaseQueued()
         sendMsgQue_->removeElementAt(0);
         IMessage::release(dynamic_cast<IMessage*>(element));
     }
+    // At the end of reception nobody sends any more: senders waiting for room give up.
+    room_.notify_all();
 }

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <string>
 
 class CElement;
@@ -27,6 +28,13 @@ class ISerializable;
 class CElementHandler : public CJObject, public virtual IMessageListener {
 public:
     enum State { NOT_STARTED = 0, RUNNING = 1, DEAD = 2 };
+
+    // Calls waiting to run, at most. The gate's receive thread queues what peers send here,
+    // and a peer can send faster than the element runs (or flood it): without a bound the
+    // terminal's memory would follow the peer. Large enough for the bursts of a session (a
+    // synchronisation, the cursors of every terminal while the element waits for the UI
+    // thread); past it a peer's message is refused and a local caller waits for room.
+    static constexpr int QUEUE_LIMIT = 2048;
 
     // target: never NULL; name: names the thread in the trace.
     CElementHandler(CElement* target, const std::string& name);
@@ -46,7 +54,12 @@ public:
     void plugOut();
     // Stops the thread and returns once it has ended; what is still queued never runs.
     void end();
-    // Queues the message (the handler owns it from here) and returns at once; any thread, any state.
+    // Queues the message (the handler owns it from here); any thread, any state. With
+    // QUEUE_LIMIT calls waiting, a message that a peer sent (delivered by the session's gate)
+    // is refused with an error line and released, so that the receive thread never waits for
+    // one element; a local caller waits until there is room or the handler ends. The handler
+    // thread itself and the UI thread do not wait (the handler may be waiting for the UI
+    // thread): theirs is queued beyond the limit.
     void notifyMessage(IMessage* message) override;
 
     bool isRunning() const { return state_ == RUNNING; }
@@ -58,6 +71,7 @@ private:
 
     static void run(void* handler);
     void loop();
+    bool mayWaitForRoom() const;
     void processMessage(IMessage* message);
     bool isForThisCopy(const IMessage* message);
     void runNotice(CMethodCallMessage* call, Argument& argument);
@@ -74,6 +88,7 @@ private:
     IMessageSource* source_;     // this object's monitor
     std::string enteredAs_;      // the element id under which the source knows this handler
     CVector* queue_;             // its monitor guards it and wakes the thread
+    std::condition_variable_any room_; // with the queue's monitor: wakes local callers waiting for room
     bool loopedOut_;             // loopExitMonitor_
     CJObject loopExitMonitor_;
     CJObject proxyMonitor_;

@@ -21,6 +21,11 @@ class ISessionHandle;
 class CSharedSpace : public CSharedElement {
 public:
     static constexpr const char RE_INFO_SEP[] = "_RE_INFO_SEP_";
+    // Replicas held at most. Peers name the replicas (an initial list, installs), and each is an
+    // element with a thread of its own: without a bound a peer could make this terminal run out
+    // of threads and memory. Far more than a stage can show (every terminal's cursor and the
+    // contents of all); what comes past it is refused with an error line.
+    static constexpr size_t REPLICA_LIMIT = 512;
 
     // The session handle issues element ids and plugs members in and out; it is not owned.
     CSharedSpace(ISessionHandle* session, bool master);

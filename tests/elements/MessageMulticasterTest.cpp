@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -169,6 +170,7 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
     CTrace::setDumpOff();
     TraceCapture trace; // the lines of this test are many and of no interest
     std::atomic<bool> delivering{true};
+    std::atomic<bool> changing{false};
     std::thread changer([&] {
         for (int round = 0; delivering && round < 1000000; ++round) {
             int i = round % NAMES;
@@ -176,8 +178,11 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
                 multicaster.addListener(names[i], &listeners[i]);
             else
                 multicaster.removeListener(names[i]);
+            changing = true;
         }
     });
+    // A loaded machine may start the changer only after all messages went by.
+    EXPECT_TRUE(waitUntil([&] { return changing.load(); }));
     for (int i = 0; i < MESSAGES; ++i)
         multicaster.notifyMessage(new CountedMessage(names[i % NAMES], i));
     delivering = false;
@@ -194,6 +199,107 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
         for (unsigned serial : listeners[i].serials())
             EXPECT_EQ(i, static_cast<int>(serial % NAMES)) << "message " << serial << " reached the wrong listener";
     }
+}
+
+// A listener that its owner takes down as soon as removeListener has returned. It cannot be
+// freed for real (a late delivery would then crash instead of failing), so "freed" is a flag
+// that every delivery checks on its way in and out.
+class TakenDownListener : public IMessageListener {
+public:
+    void notifyMessage(IMessage* message) override
+    {
+        ++entered;
+        if (freed)
+            ++touchedAfterFree;
+        for (int i = 0; i < 50; ++i)
+            SwitchToThread(); // widen the window in which a removal could pass the delivery
+        if (freed)
+            ++touchedAfterFree;
+        ++delivered;
+        IMessage::release(message);
+    }
+
+    std::atomic<bool> freed{false};
+    std::atomic<int> entered{0};
+    static inline std::atomic<int> touchedAfterFree{0};
+    static inline std::atomic<int> delivered{0};
+};
+
+// Another thread delivers to a name over and over while this one enters a fresh listener under
+// it and takes it down again: once removeListener has returned, no delivery touches it.
+TEST_F(MessageMulticasterTest, NoDeliveryTouchesAListenerAfterItsRemovalReturned)
+{
+    const int ROUNDS = 2000;
+    CTrace::setDumpOff();
+    TraceCapture trace; // many lines of no interest
+    TakenDownListener::touchedAfterFree = 0;
+    TakenDownListener::delivered = 0;
+    std::vector<std::unique_ptr<TakenDownListener>> listeners;
+    std::atomic<bool> running{true};
+    std::thread deliverer([&] {
+        for (int i = 0; running && i < 10000000; ++i)
+            multicaster.notifyMessage(new CountedMessage("E", i));
+    });
+    DWORD deadline = GetTickCount() + 20000;
+    for (int round = 0; round < ROUNDS && GetTickCount() < deadline; ++round) {
+        listeners.emplace_back(new TakenDownListener);
+        multicaster.addListener("E", listeners.back().get());
+        // Remove it while a delivery to it is under way.
+        while (listeners.back()->entered == 0 && GetTickCount() < deadline)
+            SwitchToThread();
+        multicaster.removeListener("E");
+        listeners.back()->freed = true;
+    }
+    running = false;
+    deliverer.join();
+    CTrace::setDumpOn();
+    EXPECT_EQ(0, TakenDownListener::touchedAfterFree) << "a delivery reached a listener after its removal";
+    EXPECT_GT(TakenDownListener::delivered, 0);
+}
+
+// The removal waits for a delivery under way on another thread, and only for that.
+TEST_F(MessageMulticasterTest, RemovalReturnsOnceTheDeliveryUnderWayHasLeftTheListener)
+{
+    RecordingListener held;
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE leave = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    held.onMessage = [&] {
+        SetEvent(entered);
+        WaitForSingleObject(leave, 10000);
+    };
+    multicaster.addListener("E", &held);
+    Worker delivering;
+    delivering.post([&] { multicaster.notifyMessage(new CountedMessage("E", 1)); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered, 10000));
+    Worker removing;
+    std::atomic<bool> removed{false};
+    removing.post([&] {
+        multicaster.removeListener("E");
+        removed = true;
+    });
+    EXPECT_FALSE(removing.waitIdle(300)) << "the removal returned while the listener was still being called";
+    CountedMessage probe("E");
+    EXPECT_FALSE(multicaster.canDeliver(&probe)) << "the name is gone at once";
+    SetEvent(leave);
+    EXPECT_TRUE(removing.waitIdle(10000));
+    EXPECT_TRUE(removed);
+    EXPECT_TRUE(delivering.waitIdle(10000));
+    CloseHandle(entered);
+    CloseHandle(leave);
+}
+
+// A listener may remove itself while it is being called (a handler taking itself out): the
+// removal does not wait for its own delivery, and later messages are disposed of.
+TEST_F(MessageMulticasterTest, AListenerRemovesItselfFromInsideItsDelivery)
+{
+    RecordingListener self;
+    self.onMessage = [&] { multicaster.removeListener("SELF"); };
+    multicaster.addListener("SELF", &self);
+    Worker delivering;
+    delivering.post([&] { multicaster.notifyMessage(new CountedMessage("SELF", 1)); });
+    ASSERT_TRUE(delivering.waitIdle(10000)) << "the removal waited for its own delivery";
+    multicaster.notifyMessage(new CountedMessage("SELF", 2));
+    EXPECT_EQ((std::vector<unsigned>{1}), self.serials());
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include "CLocalMethod.h"
 #include "CMethodCallMessage.h"
 #include "CProxyElement.h"
+#include "GatePair.h" // outcomeOf
+#include "LiveObjects.h"
 #include "ReplicaFixtures.h"
 #include "SpaceFixtures.h"
 
@@ -304,4 +306,91 @@ TEST(SharedSpace, ASecondInstallOfOneDescriptorIsRefused)
         EXPECT_EQ(2, trafficCount(session.hub, "T1>@HAS_MASTER SPACE REQ_install"));
     }
     EXPECT_EQ(1, errorLines(capture, "is a member already"));
+}
+
+// A peer's initial list of a million records makes no more replicas (each an element with a
+// thread) than the limit; the rest is refused with one error line, and the space still
+// answers a call behind it.
+TEST(SharedSpace, AnInitialListOfAMillionRecordsMakesNoMoreThanTheLimitOfReplicas)
+{
+    const int RECORDS = 1000000;
+    const size_t LIMIT = CSharedSpace::REPLICA_LIMIT;
+    TempDir dir;
+    TraceCapture capture;
+    {
+        SpaceSession session(std::vector<std::string>{});
+        TestSpace& lonely = session.addLonely("T9");
+        std::string list;
+        list.reserve(static_cast<size_t>(RECORDS) * 48);
+        for (int i = 0; i < RECORDS; ++i) {
+            if (i != 0)
+                list += '\n';
+            list += record("T1", "ID-" + std::to_string(i), "d" + std::to_string(i));
+        }
+        int before = liveObjects();
+        forge(session, "HOST", "T9", "INS_initReplicaElemnets", list, "LONELY");
+        list.clear();
+        list.shrink_to_fit();
+        ASSERT_TRUE(waitUntil([&] { return lonely.members().size() >= LIMIT; }, 60000));
+        EXPECT_EQ("value @INVALID_ELEMENT_GUID", outcomeOf([&] {
+                      return session.hub.terminal("HOST").proxy().sendQuery("T9", "LONELY", "QUE_supplyElementId");
+                  })) << "the space runs calls after the list";
+        EXPECT_EQ(LIMIT, lonely.members().size());
+        EXPECT_LE(liveObjects() - before, static_cast<int>(LIMIT) * 64) << "objects grew with the records refused";
+    }
+    EXPECT_EQ(1, errorLines(capture, "the list is refused from line " + std::to_string(LIMIT) + " on"));
+    EXPECT_EQ(0, errorLines(capture, "is malformed"));
+}
+
+// Installs that a peer requests one by one stop at the limit too; originals do not count.
+TEST(SharedSpace, InstallsPastTheLimitOfReplicasAreRefused)
+{
+    const int LIMIT = static_cast<int>(CSharedSpace::REPLICA_LIMIT);
+    TempDir dir;
+    TraceCapture capture;
+    {
+        SpaceSession session(std::vector<std::string>{});
+        for (int i = 0; i <= LIMIT; ++i)
+            forge(session, "HOST", "HOST", "REQ_install",
+                  record("T7", "ID-" + std::to_string(i), "r" + std::to_string(i)));
+        // Behind them on the same road.
+        forge(session, "HOST", "HOST", "LOC_install", "own");
+        ASSERT_TRUE(waitUntil([&] { return session.space("HOST").members().count("own") == 1; }, 60000));
+        std::map<std::string, std::string> members = session.space("HOST").members();
+        EXPECT_EQ(static_cast<size_t>(LIMIT + 1), members.size());
+        EXPECT_EQ(0u, members.count("r" + std::to_string(LIMIT))) << "the last install came past the limit";
+    }
+    EXPECT_EQ(1, errorLines(capture, "[r" + std::to_string(LIMIT) + "] is refused"));
+}
+
+// The list ends at its first empty line as it always did, but what that cuts off is reported;
+// a line break after the last record cuts off nothing.
+TEST(SharedSpace, WhatAnEmptyLineCutsOffTheInitialListIsReported)
+{
+    struct Case {
+        const char* terminal;
+        std::string list;
+        size_t members;
+        int reports;
+    };
+    const std::vector<Case> cases = {
+        {"T8", record("T1", "ID-1", "first") + "\n\n" + record("T1", "ID-2", "cut"), 1, 1},
+        {"T9", record("T1", "ID-3", "last") + "\n", 1, 0},
+        {"T6", record("T1", "ID-4", "last-2") + "\n\n", 1, 0},
+    };
+    TempDir dir;
+    TraceCapture capture;
+    {
+        SpaceSession session(std::vector<std::string>{});
+        for (const Case& c : cases) {
+            TestSpace& lonely = session.addLonely(c.terminal);
+            forge(session, "HOST", c.terminal, "INS_initReplicaElemnets", c.list, "LONELY");
+            forge(session, "HOST", c.terminal, "INS_initReplicaElemnets", record("T1", "ID-M", "marker"), "LONELY");
+            ASSERT_TRUE(waitUntil([&] { return lonely.members().count("marker") == 1; }));
+            EXPECT_EQ(c.members + 1, lonely.members().size()) << c.terminal;
+        }
+    }
+    EXPECT_EQ(1, errorLines(capture, "bytes behind it are not read"));
+    EXPECT_EQ(1, errorLines(capture, "line 1 is empty, the list ends there: "
+                                         + std::to_string(record("T1", "ID-2", "cut").size())));
 }

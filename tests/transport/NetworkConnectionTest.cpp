@@ -39,6 +39,15 @@ protected:
         connection_.reset();
     }
 
+    // Starts the connection with its send thread kept in the write of "first".
+    void startWithTheSendThreadHeld()
+    {
+        start(false, false);
+        output_.hold();
+        send("first");
+        ASSERT_TRUE(output_.waitWriting(10000));
+    }
+
     void send(const std::string& recElemId, const std::string& recTermId = "T2")
     {
         connection_->notifyMessage(new CountedMessage(recElemId, recTermId));
@@ -254,5 +263,64 @@ INSTANTIATE_TEST_SUITE_P(Input, NetworkConnectionDestroyed, testing::Values(fals
                          [](const testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Ended" : "Open");
                          });
+
+// While the transport is slow the queue fills up to its limit; a sender then waits until the
+// send thread has made room, and every message leaves, in order.
+TEST_F(NetworkConnectionTest, AFullSendQueueMakesTheSenderWaitAndLosesNothing)
+{
+    const int LIMIT = CNetworkConnection::SEND_QUEUE_LIMIT;
+    TraceCapture trace;
+    ASSERT_NO_FATAL_FAILURE(startWithTheSendThreadHeld());
+    Worker sender;
+    sender.post([&] {
+        for (int i = 0; i < LIMIT + 2; ++i)
+            send("m" + std::to_string(i));
+    });
+    EXPECT_TRUE(waitUntil([] { return MessageStub::live == 1 + LIMIT + 1; }))
+        << "one being written, a full queue, one waiting: " << MessageStub::live;
+    EXPECT_FALSE(sender.waitIdle(200)) << "the sender did not wait for room";
+    output_.letGo();
+    ASSERT_TRUE(sender.waitIdle(20000));
+    ASSERT_TRUE(written_.waitFor(LIMIT + 3, 20000));
+    Entries expected{"write first"};
+    for (int i = 0; i < LIMIT + 2; ++i)
+        expected.push_back("write m" + std::to_string(i));
+    EXPECT_EQ(expected, written_.entries());
+    EXPECT_EQ(0, trace.count("ERROR"));
+}
+
+// Senders that wait for room give up when the connection ends: their messages are released
+// unsent with an error line. After the end the queue still takes up to its limit (released
+// with the connection) and refuses the rest at once.
+TEST_F(NetworkConnectionTest, SendersWaitingForRoomAreReleasedWhenTheConnectionEnds)
+{
+    const int LIMIT = CNetworkConnection::SEND_QUEUE_LIMIT;
+    TraceCapture trace;
+    ASSERT_NO_FATAL_FAILURE(startWithTheSendThreadHeld());
+    for (int i = 0; i < LIMIT; ++i)
+        send("m" + std::to_string(i));
+    Worker waiting1;
+    Worker waiting2;
+    waiting1.post([&] { send("late-1"); });
+    waiting2.post([&] { send("late-2"); });
+    EXPECT_FALSE(waiting1.waitIdle(200));
+    EXPECT_FALSE(waiting2.waitIdle(0));
+    input_.end();
+    EXPECT_TRUE(waiting1.waitIdle(10000)) << "a sender still waits after the end";
+    EXPECT_TRUE(waiting2.waitIdle(10000));
+    EXPECT_TRUE(waitUntil([] { return MessageStub::live == 1; })) << "only the message being written is left";
+    EXPECT_EQ(2, trace.count("ERROR: [ CNetworkConnection ] notifyMessage(): the connection ended while the message"
+                             " waited for room"));
+    output_.letGo();
+    connection_->stop();
+
+    for (int i = 0; i < LIMIT + 3; ++i)
+        send("after-" + std::to_string(i));
+    EXPECT_EQ(LIMIT, MessageStub::live);
+    EXPECT_EQ(3, trace.count("SendMsgQue is full and nobody empties it any more"));
+    connection_.reset();
+    EXPECT_EQ(0, MessageStub::live);
+    EXPECT_EQ(Entries{"write first"}, written_.entries());
+}
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <string>
 
 class CVector;
@@ -22,6 +23,13 @@ class IMessageOutput;
 
 class CNetworkConnection : public virtual IMessageListener {
 public:
+    // Messages waiting for the send thread, at most. Peers make this terminal send (replies,
+    // forwarded installs) and the transport may be slower than the elements for a while (a
+    // busy session retries for seconds); without a bound the queue would grow with the backlog.
+    // The senders are this terminal's own threads, so past it they wait for room instead of
+    // losing a message; the bursts of a session (a synchronisation) only slow them down.
+    static constexpr int SEND_QUEUE_LIMIT = 1024;
+
     // The four belong to the caller and must outlive the connection; getter and setter may be
     // NULL. Starts nothing.
     CNetworkConnection(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter, IAddressSetter* setter);
@@ -36,8 +44,10 @@ public:
     // Waits, without a time-out, until both threads have ended. It does not end them: the
     // transport must deliver the end of input first.
     void stop();
-    // Queues the message for the send thread (the connection owns it from here) and returns at
-    // once. Messages queued after the threads ended are released with the connection.
+    // Queues the message for the send thread (the connection owns it from here). With
+    // SEND_QUEUE_LIMIT messages waiting it first waits until the send thread has made room; a
+    // connection that ends meanwhile releases the message unsent, with an error line. Messages
+    // queued after the threads ended are released with the connection (beyond the limit at once).
     void notifyMessage(IMessage* message) override;
 
 protected:
@@ -65,7 +75,7 @@ private:
     HANDLE receivingThread_;
     HANDLE sendingThread_;
     CVector* sendMsgQue_; // its monitor guards it and wakes the send thread
-    int queueCapacity_;
+    std::condition_variable_any room_; // with the queue's monitor: wakes senders waiting for room
     std::atomic<bool> running_;
     std::string name_;
 };
