@@ -100,7 +100,7 @@ void CJObject::leaveMonitor()
     LeaveCriticalSection(&monitor_);
 }
 
-void CJObject::ObjectLock(int site, std::string scope)
+void CJObject::ObjectLock(int site, std::string_view scope)
 {
     CTrace::pushLock(lockIdentity(), site, scope);
     enterMonitor();

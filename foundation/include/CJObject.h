@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 class CJObject {
 public:
@@ -22,7 +23,7 @@ public:
 
     // site: small number telling the lock sites of one class apart; scope: the caller's trace
     // scope. Both only go to the lock tracking.
-    void ObjectLock(int site, std::string scope);
+    void ObjectLock(int site, std::string_view scope);
     void ObjectUnLock();
     // Releases the monitor (held once), sleeps until notify or the time-out, re-enters.
     // True after a notify or a time-out alike; false on failure.
