@@ -63,11 +63,13 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
     }
     IMessageListener* listener = find(message->getRecElemId());
     if (listener != nullptr) {
-        CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
         listener->notifyMessage(message);
         return;
     }
-    CTrace::trace(SCOPE, " notifyMessage(): the destination [" + message->getRecElemId() + "] does not exist", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " notifyMessage(): the destination [" + message->getRecElemId() + "] does not exist", 0);
     CTrace::trace(SCOPE, " notifyMessage(): the message is disposed of", 0);
     IMessage::release(message);
 }

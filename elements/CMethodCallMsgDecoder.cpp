@@ -121,7 +121,8 @@ IMessage* CMethodCallMsgDecoder::read()
         }
         CMethodCallMessage* message = decode(block, static_cast<unsigned>(size));
         if (message != nullptr) {
-            CTrace::trace(SCOPE, "_DUMPMSG D:" + message->toString(), 0);
+            if (CTrace::isTraced(SCOPE))
+                CTrace::trace(SCOPE, "_DUMPMSG D:" + message->toString(), 0);
             return message;
         }
     }
@@ -160,15 +161,19 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
         return dropCutField("mod");
     if (!reader.readUInt32(&serialNum))
         return dropCutField("serialNum");
-    CTrace::trace(SCOPE, "HEADER:RT[" + recTermId + "] RE[" + recElemId + "] ST[" + sndTermId + "] SE[" + sndElemId
-                  + "] mod[" + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, "HEADER:RT[" + recTermId + "] RE[" + recElemId + "] ST[" + sndTermId + "] SE[" + sndElemId
+                      + "] mod[" + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]",
+                      0);
     if (!reader.readText(&method))
         return dropCutField("method");
     if (!reader.readByte(&paramCountByte))
         return dropCutField("paramCount");
     int paramCount = static_cast<signed char>(paramCountByte);
-    CTrace::trace(SCOPE, "BODY:method=[" + method + "] paramCount=[" + std::to_string(paramCount) + "]", 0);
-    CTrace::trace(SCOPE, " bytes left for the parameter=[" + std::to_string(reader.remaining()) + "]", 0);
+    if (CTrace::isTraced(SCOPE)) {
+        CTrace::trace(SCOPE, "BODY:method=[" + method + "] paramCount=[" + std::to_string(paramCount) + "]", 0);
+        CTrace::trace(SCOPE, " bytes left for the parameter=[" + std::to_string(reader.remaining()) + "]", 0);
+    }
 
     // The argument's type name, and after it the reader at the argument's bytes.
     CBlockReader argument = reader;
