@@ -132,14 +132,14 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
 {
     CBlockReader reader(block, size);
     unsigned char version;
-    std::string recTermId;
-    std::string recElemId;
+    std::string& recTermId = recTermId_;
+    std::string& recElemId = recElemId_;
     unsigned char senderInfo;
-    std::string sndTermId;
-    std::string sndElemId;
+    std::string& sndTermId = sndTermId_;
+    std::string& sndElemId = sndElemId_;
     unsigned char mod;
     unsigned serialNum;
-    std::string method;
+    std::string& method = method_;
     unsigned char paramCountByte;
 
     // The version is not examined: any first byte reads as a method call.
@@ -177,7 +177,8 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
 
     // The argument's type name, and after it the reader at the argument's bytes.
     CBlockReader argument = reader;
-    std::string typeName;
+    std::string& typeName = typeName_;
+    typeName.clear();
     bool hasTypeName = argument.readText(&typeName);
     const DecodableType* type = hasTypeName ? decodableType(typeName) : nullptr;
     bool nullObject = hasTypeName && typeName.empty();
