@@ -144,6 +144,14 @@ bool outPrints(TraceState* state, int level)
     return level >= state->dumpLevel;
 }
 
+// Whether a level-0 line through out() would print: attention and warning lines build their
+// text only then.
+bool outPrintsNow()
+{
+    TraceState* state = ready();
+    return state != nullptr && outPrints(state, 0);
+}
+
 // Whether trace(scope, message, level) would print, and whether it goes through out() (no
 // code scope set) or straight to write().
 bool tracePrints(TraceState* state, std::string_view scope, int level, bool* viaOut)
@@ -288,29 +296,25 @@ void CTrace::scopedWrite(std::string_view scope, std::string_view message)
 
 void CTrace::attention(std::string_view message)
 {
-    TraceState* state = ready();
-    if (state != nullptr && outPrints(state, 0))
+    if (outPrintsNow())
         out(concat({"ATTENTION: ", message}), 0);
 }
 
 void CTrace::scopedAttention(std::string_view scope, std::string_view message)
 {
-    TraceState* state = ready();
-    if (state != nullptr && outPrints(state, 0))
+    if (outPrintsNow())
         attention(scoped(scope, message));
 }
 
 void CTrace::warning(std::string_view message)
 {
-    TraceState* state = ready();
-    if (state != nullptr && outPrints(state, 0))
+    if (outPrintsNow())
         out(concat({"WARNING: ", message}), 0);
 }
 
 void CTrace::scopedWarning(std::string_view scope, std::string_view message)
 {
-    TraceState* state = ready();
-    if (state != nullptr && outPrints(state, 0))
+    if (outPrintsNow())
         warning(scoped(scope, message));
 }
 
@@ -501,7 +505,7 @@ void CTrace::countUp()
     if (state == nullptr)
         return;
     int value = ++state->instanceCounter;
-    if (value % 20 == 0 && ready() != nullptr && outPrints(state, 0))
+    if (value % 20 == 0 && outPrintsNow())
         out("COUNTER record.[" + std::to_string(value) + "]", 0);
 }
 
@@ -513,7 +517,7 @@ void CTrace::countDown()
     if (state == nullptr)
         return;
     int value = --state->instanceCounter;
-    if (value < 0 && ready() != nullptr && outPrints(state, 0))
+    if (value < 0 && outPrintsNow())
         out("COUNTER velow zero.[" + std::to_string(value) + "]", 0);
 }
 
