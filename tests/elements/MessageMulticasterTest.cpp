@@ -169,6 +169,7 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
     CTrace::setDumpOff();
     TraceCapture trace; // the lines of this test are many and of no interest
     std::atomic<bool> delivering{true};
+    std::atomic<int> rounds{0};
     std::thread changer([&] {
         for (int round = 0; delivering && round < 1000000; ++round) {
             int i = round % NAMES;
@@ -176,8 +177,11 @@ TEST_F(MessageMulticasterTest, AddAndRemoveWhileAnotherThreadDelivers)
                 multicaster.addListener(names[i], &listeners[i]);
             else
                 multicaster.removeListener(names[i]);
+            ++rounds;
         }
     });
+    // Delivering takes less time than starting a thread: begin once the changer is at work.
+    waitUntil([&] { return rounds > 0; });
     for (int i = 0; i < MESSAGES; ++i)
         multicaster.notifyMessage(new CountedMessage(names[i % NAMES], i));
     delivering = false;
