@@ -304,7 +304,8 @@ void CElementHandler::processMessage(IMessage* message)
         CTrace::scopedError(SCOPE, " processMessage(): NULL message", -1);
         return;
     }
-    CTrace::trace(SCOPE, " processMessage():" + message->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " processMessage():" + message->toString(), 0);
     if (!isForThisCopy(message)) {
         IMessage::release(message);
         return;

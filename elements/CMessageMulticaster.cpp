@@ -132,7 +132,8 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
     }
     std::shared_ptr<Entry> entry = beginDelivery(message->getRecElemId());
     if (entry != nullptr) {
-        CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
         // Ends the delivery however the listener leaves.
         struct Delivery {
             CMessageMulticaster& table;
@@ -148,7 +149,8 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
         entry->listener->notifyMessage(message);
         return;
     }
-    CTrace::trace(SCOPE, " notifyMessage(): the destination [" + message->getRecElemId() + "] does not exist", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " notifyMessage(): the destination [" + message->getRecElemId() + "] does not exist", 0);
     CTrace::trace(SCOPE, " notifyMessage(): the message is disposed of", 0);
     IMessage::release(message);
 }

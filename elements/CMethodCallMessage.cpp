@@ -6,6 +6,8 @@
 #include "COutOfMemoryException.h"
 #include "ISerializable.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,16 +17,95 @@ namespace {
 
 const char SCOPE[] = "CMethodCallMessage";
 
-// A copy of size bytes. A NULL source gives an empty block when size is 0 and, when
-// nullWithoutBlock is set, no block at all.
-unsigned char* copyBytes(unsigned size, const void* bytes, bool nullWithoutBlock)
+// Blocks of at least this many bytes are kept for the next message once freed: the heap gives
+// blocks this large back to the system, and every page of a fresh one is then faulted in
+// again, which costs more than copying into it. Smaller blocks the heap reuses by itself.
+const unsigned LARGE_BLOCK = 64 * 1024;
+// How much the kept blocks may hold at most, so that a burst of large messages does not keep
+// its memory for ever; a stream of large messages needs one or two.
+const int MAX_KEPT_BLOCKS = 4;
+const unsigned long long MAX_KEPT_BYTES = 64ull << 20;
+
+// Large argument blocks freed by released messages, handed out again to new ones.
+class LargeBlockStore {
+public:
+    // A block of at least size bytes (and its capacity), or NULL when memory is short.
+    unsigned char* take(unsigned size, unsigned* capacity)
+    {
+        unsigned char* block = nullptr;
+        AcquireSRWLockExclusive(&lock_);
+        int best = -1;
+        for (int i = 0; i < count_; ++i) {
+            // The smallest that fits, and none more than twice the size: a huge block stays for
+            // a message that needs it.
+            unsigned kept = kept_[i].capacity;
+            if (kept >= size && kept / 2 <= size && (best < 0 || kept < kept_[best].capacity))
+                best = i;
+        }
+        if (best >= 0) {
+            block = kept_[best].block;
+            *capacity = kept_[best].capacity;
+            bytes_ -= *capacity;
+            kept_[best] = kept_[--count_];
+        }
+        ReleaseSRWLockExclusive(&lock_);
+        if (block == nullptr) {
+            block = new (std::nothrow) unsigned char[size];
+            *capacity = size;
+        }
+        return block;
+    }
+
+    void give(unsigned char* block, unsigned capacity)
+    {
+        if (block == nullptr)
+            return;
+        if (capacity >= LARGE_BLOCK) {
+            AcquireSRWLockExclusive(&lock_);
+            bool keep = count_ < MAX_KEPT_BLOCKS && bytes_ + capacity <= MAX_KEPT_BYTES;
+            if (keep) {
+                kept_[count_++] = Kept{block, capacity};
+                bytes_ += capacity;
+            }
+            ReleaseSRWLockExclusive(&lock_);
+            if (keep)
+                return;
+        }
+        delete[] block;
+    }
+
+private:
+    struct Kept {
+        unsigned char* block;
+        unsigned capacity;
+    };
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    Kept kept_[MAX_KEPT_BLOCKS] = {};
+    int count_ = 0;                 // lock_
+    unsigned long long bytes_ = 0;  // lock_
+};
+
+// Constant-initialised: usable by messages made and released during static set-up and tear-down.
+LargeBlockStore s_largeBlocks;
+
+// A copy of size bytes and the capacity of the block that holds it. A NULL source gives an
+// empty block when size is 0 and, when nullWithoutBlock is set, no block at all.
+unsigned char* copyBytes(unsigned size, const void* bytes, bool nullWithoutBlock, unsigned* capacity)
 {
-    CTrace::scopedAssertTrue(bytes != nullptr || size == 0, SCOPE,
-                             " the buffer address is NULL while the size is not 0 (size=" + std::to_string(size) + ")",
-                             -1);
+    if (bytes == nullptr && size != 0)
+        CTrace::scopedAssertTrue(false, SCOPE,
+                                 " the buffer address is NULL while the size is not 0 (size=" + std::to_string(size)
+                                 + ")", -1);
+    *capacity = 0;
     if (bytes == nullptr && nullWithoutBlock)
         return nullptr;
-    unsigned char* block = new (std::nothrow) unsigned char[size];
+    unsigned char* block;
+    if (size >= LARGE_BLOCK) {
+        block = s_largeBlocks.take(size, capacity);
+    } else {
+        block = new (std::nothrow) unsigned char[size];
+        *capacity = size;
+    }
     if (block == nullptr)
         throw COutOfMemoryException("CMemoryException");
     if (size != 0)
@@ -61,7 +142,7 @@ CMethodCallMessage::CMethodCallMessage(const std::string& recTermId, const std::
     : recTermId_(recTermId), recElemId_(recElemId), sndTermId_(sndTermId), sndElemId_(sndElemId),
       mod_(callKind == METHOD_CALL ? NOTICE : REPLY),
       serialNum_(0), method_(method), broken_(false), callKind_(callKind), paramKind_(NOPARAM), param_(nullptr),
-      bufSize_(0), buf_(nullptr), ownsParam_(false), paramTakenOut_(false)
+      bufSize_(0), buf_(nullptr), bufCapacity_(0), ownsParam_(false), paramTakenOut_(false)
 {
 }
 
@@ -74,8 +155,9 @@ CMethodCallMessage::~CMethodCallMessage()
 
 void CMethodCallMessage::freeBuffer()
 {
-    delete[] buf_;
+    s_largeBlocks.give(buf_, bufCapacity_);
     buf_ = nullptr;
+    bufCapacity_ = 0;
 }
 
 void CMethodCallMessage::releaseImpl()
@@ -104,11 +186,13 @@ CMethodCallMessage* CMethodCallMessage::withObject(CMethodCallMessage* message, 
     return message;
 }
 
-CMethodCallMessage* CMethodCallMessage::withBuffer(CMethodCallMessage* message, unsigned size, unsigned char* block)
+CMethodCallMessage* CMethodCallMessage::withBuffer(CMethodCallMessage* message, unsigned size, unsigned char* block,
+                                                   unsigned capacity)
 {
     message->paramKind_ = BUFFERPARAM;
     message->bufSize_ = size;
     message->buf_ = block;
+    message->bufCapacity_ = capacity;
     return message;
 }
 
@@ -128,9 +212,10 @@ CMethodCallMessage* CMethodCallMessage::createLocalCall(const std::string& recEl
 CMethodCallMessage* CMethodCallMessage::createLocalCall(const std::string& recElemId, const std::string& sndElemId,
                                                         const std::string& method, unsigned size, const void* bytes)
 {
-    std::unique_ptr<unsigned char[]> block(copyBytes(size, bytes, false));
+    unsigned capacity;
+    std::unique_ptr<unsigned char[]> block(copyBytes(size, bytes, false, &capacity));
     CMethodCallMessage* message = createLocalCall(recElemId, sndElemId, method);
-    return withBuffer(message, size, block.release());
+    return withBuffer(message, size, block.release(), capacity);
 }
 
 CMethodCallMessage* CMethodCallMessage::createRemoteCall(const std::string& recTermId, const std::string& recElemId,
@@ -152,9 +237,10 @@ CMethodCallMessage* CMethodCallMessage::createRemoteCall(const std::string& recT
                                                          const std::string& sndTermId, const std::string& sndElemId,
                                                          const std::string& method, unsigned size, const void* bytes)
 {
-    std::unique_ptr<unsigned char[]> block(copyBytes(size, bytes, true));
+    unsigned capacity;
+    std::unique_ptr<unsigned char[]> block(copyBytes(size, bytes, true, &capacity));
     CMethodCallMessage* message = createRemoteCall(recTermId, recElemId, sndTermId, sndElemId, method);
-    return withBuffer(message, size, block.release());
+    return withBuffer(message, size, block.release(), capacity);
 }
 
 CMethodCallMessage* CMethodCallMessage::createReturnValue(const std::string& recTermId, const std::string& recElemId,

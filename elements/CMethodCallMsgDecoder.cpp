@@ -121,7 +121,8 @@ IMessage* CMethodCallMsgDecoder::read()
         }
         CMethodCallMessage* message = decode(block, static_cast<unsigned>(size));
         if (message != nullptr) {
-            CTrace::trace(SCOPE, "_DUMPMSG D:" + message->toString(), 0);
+            if (CTrace::isTraced(SCOPE))
+                CTrace::trace(SCOPE, "_DUMPMSG D:" + message->toString(), 0);
             return message;
         }
     }
@@ -131,14 +132,14 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
 {
     CBlockReader reader(block, size);
     unsigned char version;
-    std::string recTermId;
-    std::string recElemId;
+    std::string& recTermId = recTermId_;
+    std::string& recElemId = recElemId_;
     unsigned char senderInfo;
-    std::string sndTermId;
-    std::string sndElemId;
+    std::string& sndTermId = sndTermId_;
+    std::string& sndElemId = sndElemId_;
     unsigned char mod;
     unsigned serialNum;
-    std::string method;
+    std::string& method = method_;
     unsigned char paramCountByte;
 
     // The version is not examined: any first byte reads as a method call.
@@ -160,19 +161,24 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
         return dropCutField("mod");
     if (!reader.readUInt32(&serialNum))
         return dropCutField("serialNum");
-    CTrace::trace(SCOPE, "HEADER:RT[" + recTermId + "] RE[" + recElemId + "] ST[" + sndTermId + "] SE[" + sndElemId
-                  + "] mod[" + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, "HEADER:RT[" + recTermId + "] RE[" + recElemId + "] ST[" + sndTermId + "] SE[" + sndElemId
+                      + "] mod[" + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]",
+                      0);
     if (!reader.readText(&method))
         return dropCutField("method");
     if (!reader.readByte(&paramCountByte))
         return dropCutField("paramCount");
     int paramCount = static_cast<signed char>(paramCountByte);
-    CTrace::trace(SCOPE, "BODY:method=[" + method + "] paramCount=[" + std::to_string(paramCount) + "]", 0);
-    CTrace::trace(SCOPE, " bytes left for the parameter=[" + std::to_string(reader.remaining()) + "]", 0);
+    if (CTrace::isTraced(SCOPE)) {
+        CTrace::trace(SCOPE, "BODY:method=[" + method + "] paramCount=[" + std::to_string(paramCount) + "]", 0);
+        CTrace::trace(SCOPE, " bytes left for the parameter=[" + std::to_string(reader.remaining()) + "]", 0);
+    }
 
     // The argument's type name, and after it the reader at the argument's bytes.
     CBlockReader argument = reader;
-    std::string typeName;
+    std::string& typeName = typeName_;
+    typeName.clear();
     bool hasTypeName = argument.readText(&typeName);
     const DecodableType* type = hasTypeName ? decodableType(typeName) : nullptr;
     bool nullObject = hasTypeName && typeName.empty();

@@ -67,7 +67,8 @@ CMethodCallMsgEncoder::~CMethodCallMsgEncoder()
 
 void CMethodCallMsgEncoder::write(IMessage* message)
 {
-    CTrace::trace(SCOPE, "_DUMPMSG E:" + (message == nullptr ? std::string("NULL") : message->toString()), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, "_DUMPMSG E:" + (message == nullptr ? std::string("NULL") : message->toString()), 0);
     CMethodCallMessage* call = dynamic_cast<CMethodCallMessage*>(message);
     if (call == nullptr) {
         CTrace::scopedError(SCOPE, " write(): the message is not a CMethodCallMessage; nothing is written", -1);

@@ -73,7 +73,8 @@ void CProxyElement::sendNotice(const std::string& recTermId, const std::string& 
 void CProxyElement::notice(CMethodCallMessage* message)
 {
     message->setModifier(CMethodCallMessage::NOTICE);
-    CTrace::trace(SCOPE, " sendNotice(): to the gate " + message->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " sendNotice(): to the gate " + message->toString(), 0);
     gate_->notifyMessage(message);
 }
 
@@ -165,7 +166,8 @@ ISerializable* CProxyElement::takeAnswer(IMessage* reply)
 
 void CProxyElement::checkQuery(const std::string& recTermId)
 {
-    CTrace::trace(SCOPE, " checkQuery(): [" + recTermId + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " checkQuery(): [" + recTermId + "]", 0);
     if (recTermId == CMethodCallMessage::HAS_SLAVE || recTermId == CMethodCallMessage::ALL_TERMINAL
         || recTermId == CMethodCallMessage::ALL_TERMINAL_EXCEPT_ME) {
         CTrace::trace(SCOPE, " checkQuery(): a query to several terminals is refused", 0);
@@ -181,7 +183,8 @@ void CProxyElement::checkQuery(const std::string& recTermId)
 IMessage* CProxyElement::sendQueryAndWait(CMethodCallMessage* message, DWORD timeoutMs)
 {
     unsigned serialNum = message->getSerialNum();
-    CTrace::trace(SCOPE, " sendQueryAndWait(): [" + number(serialNum) + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " sendQueryAndWait(): [" + number(serialNum) + "]", 0);
     CReplyWaitKey key(serialNum);
     {
         CMonitorHold hold(tableLock_, SITE_ENTER_WAIT, SCOPE);
@@ -190,7 +193,8 @@ IMessage* CProxyElement::sendQueryAndWait(CMethodCallMessage* message, DWORD tim
                                  + number(serialNum), -1);
     }
     try {
-        CTrace::trace(SCOPE, " sendQueryAndWait(): to the gate " + message->toString(), 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " sendQueryAndWait(): to the gate " + message->toString(), 0);
         gate_->notifyMessage(message);
         key.await(timeoutMs);
     } catch (...) {
@@ -199,10 +203,12 @@ IMessage* CProxyElement::sendQueryAndWait(CMethodCallMessage* message, DWORD tim
     }
     IMessage* reply = withdraw(key);
     if (reply == nullptr) {
-        CTrace::trace(SCOPE, " sendQueryAndWait(): no reply was set in the table [" + number(serialNum) + "]", 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " sendQueryAndWait(): no reply was set in the table [" + number(serialNum) + "]", 0);
         throw CTimeOutException("the reply message did not arrive");
     }
-    CTrace::trace(SCOPE, " sendQueryAndWait(): the reply " + reply->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " sendQueryAndWait(): the reply " + reply->toString(), 0);
     return reply;
 }
 
@@ -230,8 +236,9 @@ void CProxyElement::notifyMessage(IMessage* message)
     }
     unsigned serialNum = message->getSerialNum();
     CMonitorHold hold(tableLock_, SITE_DELIVER, SCOPE);
-    CTrace::trace(SCOPE, " notifyMessage(): " + std::to_string(replyWaitTable_.size())
-                  + " queries wait, looking for [" + number(serialNum) + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " notifyMessage(): " + std::to_string(replyWaitTable_.size())
+                      + " queries wait, looking for [" + number(serialNum) + "]", 0);
     auto entry = replyWaitTable_.find(serialNum);
     if (entry != replyWaitTable_.end() && entry->second->deliver(message)) {
         CTrace::trace(SCOPE, " notifyMessage(): the reply is handed to the waiting query", 0);
@@ -256,7 +263,8 @@ void CProxyElement::sendException(IMessage* query, ISerializable* exception)
 // stays a macro).
 void CProxyElement::sendReply(IMessage* query, ISerializable* object, ReplyKind kind)
 {
-    CTrace::trace(SCOPE, " sendReply(): answering " + query->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " sendReply(): answering " + query->toString(), 0);
     CMethodCallMessage* reply;
     try {
         if (kind == RETURN_VALUE)
@@ -277,7 +285,8 @@ void CProxyElement::sendReply(IMessage* query, ISerializable* object, ReplyKind 
     }
     reply->setModifier(CMethodCallMessage::REPLY);
     reply->setSerialNum(query->getSerialNum());
-    CTrace::trace(SCOPE, " sendReply(): to the gate " + reply->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " sendReply(): to the gate " + reply->toString(), 0);
     gate_->notifyMessage(reply);
 }
 

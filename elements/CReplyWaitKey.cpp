@@ -22,7 +22,8 @@ bool CReplyWaitKey::deliver(IMessage* reply)
     if (reply_ != nullptr)
         return false;
     reply_ = reply;
-    CTrace::trace(SCOPE, " deliver(): waking the waiting thread [" + std::to_string(serialNum_) + "]", 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " deliver(): waking the waiting thread [" + std::to_string(serialNum_) + "]", 0);
     notify();
     return true;
 }

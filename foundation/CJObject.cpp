@@ -13,7 +13,9 @@ SRWLOCK s_creationLock = SRWLOCK_INIT;
 
 } // namespace
 
-CJObject::CJObject() : lockCreated_(false), event_(NULL), waiting_(false), woken_(false)
+CJObject::CJObject()
+    : lockCreated_(false), event_(NULL), waiting_(false), woken_(false), waitLock_(SRWLOCK_INIT),
+      waitCondition_(CONDITION_VARIABLE_INIT), signalled_(false), waitUsed_(false)
 {
     CTrace::countUp();
 }
@@ -32,10 +34,15 @@ CJObject::~CJObject()
     CTrace::countDown();
     if (lockCreated_)
         DeleteCriticalSection(&monitor_);
+    // The end of the object's wait primitive is traced: the event when one was made, else the
+    // in-process condition, named by its address.
     HANDLE event = event_.load();
-    if (event != NULL) {
+    if (event != NULL)
         CloseHandle(event);
-        CTrace::trace(SCOPE, " <" + std::to_string(reinterpret_cast<uintptr_t>(event)) + "> delete", 0);
+    if ((event != NULL || waitUsed_) && CTrace::isTraced(SCOPE)) {
+        uintptr_t identity = event != NULL ? reinterpret_cast<uintptr_t>(event)
+                                           : reinterpret_cast<uintptr_t>(&waitCondition_);
+        CTrace::trace(SCOPE, " <" + std::to_string(identity) + "> delete", 0);
     }
 }
 
@@ -100,7 +107,7 @@ void CJObject::leaveMonitor()
     LeaveCriticalSection(&monitor_);
 }
 
-void CJObject::ObjectLock(int site, std::string scope)
+void CJObject::ObjectLock(int site, std::string_view scope)
 {
     CTrace::pushLock(lockIdentity(), site, scope);
     enterMonitor();
@@ -136,21 +143,37 @@ bool CJObject::wait(DWORD timeoutMs)
         CTrace::scopedError(SCOPE, " wait(): another thread already waits on this object", -1);
         return false;
     }
+    // A notify before this point finds nobody waiting and is forgotten; from here on it sets
+    // signalled_, which the sleep below tests under the same lock, so it cannot be lost in the
+    // gap between leaving the monitor and going to sleep.
+    AcquireSRWLockExclusive(&waitLock_);
+    signalled_ = false;
     woken_ = false;
     waiting_ = true;
-    HANDLE event = getEvent();
-    if (event == NULL) {
-        CTrace::scopedError(SCOPE, " wait(): the event handle is NULL", -1);
-        waiting_ = false;
-        woken_ = false;
-        return false;
-    }
+    ReleaseSRWLockExclusive(&waitLock_);
+    waitUsed_ = true;
     CTrace::popLock(lockIdentity());
     leaveMonitor();
 
-    DWORD outcome = WaitForSingleObject(event, timeoutMs);
+    bool result = true;
+    ULONGLONG deadline = timeoutMs == INFINITE ? 0 : GetTickCount64() + timeoutMs;
+    AcquireSRWLockExclusive(&waitLock_);
+    while (!signalled_) {
+        DWORD sleepMs = INFINITE;
+        if (timeoutMs != INFINITE) {
+            ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                break;
+            sleepMs = static_cast<DWORD>(deadline - now);
+        }
+        if (!SleepConditionVariableSRW(&waitCondition_, &waitLock_, sleepMs, 0) && GetLastError() != ERROR_TIMEOUT) {
+            result = false;
+            break;
+        }
+    }
+    signalled_ = false;
     woken_ = true;
-    bool result = outcome == WAIT_OBJECT_0 || outcome == WAIT_TIMEOUT;
+    ReleaseSRWLockExclusive(&waitLock_);
     if (!result)
         CTrace::scopedError(SCOPE, " wait(): waiting for the object failed", -1);
 
@@ -165,18 +188,14 @@ void CJObject::notify()
 {
     if (!waiting_)
         return;
-    HANDLE event = getEvent();
-    CTrace::scopedAssertTrue(event != NULL, SCOPE, " notify() called where nobody waits", -1);
-    // Pulse until the waiter is out of its blocking call: a pulse that falls between its release
-    // of the monitor and its blocking call is lost, the next one is not. A notifier that does
-    // not hold the monitor may see the wait end and the flags cleared: stop then too.
-    while (!woken_ && waiting_) {
-        Sleep(0);
-        if (!PulseEvent(event)) {
-            CTrace::scopedFatalError(SCOPE, " PulseEvent(" + std::to_string(reinterpret_cast<uintptr_t>(event))
-                                     + ") failed[" + std::to_string(GetLastError()) + "]", -1);
-        }
+    // Under the wait lock, so that the waiter cannot return (and its object go away) before
+    // the wake-up has been given.
+    AcquireSRWLockExclusive(&waitLock_);
+    if (waiting_ && !woken_) {
+        signalled_ = true;
+        WakeConditionVariable(&waitCondition_);
     }
+    ReleaseSRWLockExclusive(&waitLock_);
 }
 
 std::string objectToString(const CJObject* object)

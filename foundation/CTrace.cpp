@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <iostream>
 #include <map>
 #include <new>
@@ -29,7 +30,13 @@ struct TraceState {
     CRITICAL_SECTION lockListLock;
     SRWLOCK tableLock = SRWLOCK_INIT;                        // thread names and code scopes
     std::map<DWORD, std::string> threadNames;                 // tableLock
-    std::map<std::string, std::string> codeScope;             // tableLock
+    // Looked up by view, so that testing a scope copies nothing.
+    std::map<std::string, std::string, std::less<>> codeScope; // tableLock
+    // The set holds a name: set once under tableLock and never cleared, so the common case (no
+    // code scope) is decided without the lock.
+    std::atomic<bool> anyCodeScope{false};
+    // Changes whenever a thread is named, so that a thread's cached silence test is redone.
+    std::atomic<unsigned> threadNamesVersion{0};
     std::map<DWORD, std::vector<const void*>> lockLists;      // lockListLock
     DWORD lastOutputThread = 0;                               // outputLock
     std::atomic<bool> abortOnError{false};
@@ -91,14 +98,71 @@ std::string tagOf(TraceState* state, DWORD id)
     return hexThreadId(id);
 }
 
-bool startsWithSilencePrefix(const std::string& text)
+bool startsWithSilencePrefix(std::string_view text)
 {
-    return text.compare(0, 2, SILENCE_PREFIX) == 0;
+    return text.substr(0, 2) == SILENCE_PREFIX;
 }
 
-std::string scoped(const std::string& scope, const std::string& message)
+std::string concat(std::initializer_list<std::string_view> parts)
 {
-    return "[ " + scope + " ]" + message;
+    size_t length = 0;
+    for (std::string_view part : parts)
+        length += part.size();
+    std::string text;
+    text.reserve(length);
+    for (std::string_view part : parts)
+        text.append(part);
+    return text;
+}
+
+std::string scoped(std::string_view scope, std::string_view message)
+{
+    return concat({"[ ", scope, " ]", message});
+}
+
+// Whether the calling thread's tag carries the silence prefix. Kept per thread and redone
+// only after a thread was named, so that a dump-on test costs no lock.
+bool threadIsSilent(TraceState* state)
+{
+    thread_local unsigned checkedVersion = 0;
+    thread_local bool checked = false;
+    thread_local bool silent = false;
+    unsigned version = state->threadNamesVersion.load(std::memory_order_acquire);
+    if (!checked || checkedVersion != version) {
+        silent = startsWithSilencePrefix(tagOf(state, GetCurrentThreadId()));
+        checkedVersion = version;
+        checked = true;
+    }
+    return silent;
+}
+
+// Whether out(message, level) would print.
+bool outPrints(TraceState* state, int level)
+{
+    if (state->dump)
+        return !threadIsSilent(state);
+    return level >= state->dumpLevel;
+}
+
+// Whether a level-0 line through out() would print: attention and warning lines build their
+// text only then.
+bool outPrintsNow()
+{
+    TraceState* state = ready();
+    return state != nullptr && outPrints(state, 0);
+}
+
+// Whether trace(scope, message, level) would print, and whether it goes through out() (no
+// code scope set) or straight to write().
+bool tracePrints(TraceState* state, std::string_view scope, int level, bool* viaOut)
+{
+    *viaOut = !state->anyCodeScope.load(std::memory_order_acquire);
+    if (*viaOut)
+        return !startsWithSilencePrefix(scope) && outPrints(state, level);
+    if (scope.empty())
+        return false;
+    SharedTableLock hold(state);
+    return state->codeScope.find(scope) != state->codeScope.end();
 }
 
 std::string localTime(const char* format)
@@ -178,29 +242,30 @@ std::string CTrace::threadTag()
     return tagOf(state, GetCurrentThreadId());
 }
 
-void CTrace::trace(std::string scope, std::string message, int level)
+bool CTrace::isTraced(std::string_view scope, int level)
+{
+    TraceState* state = ready();
+    bool viaOut;
+    return state != nullptr && tracePrints(state, scope, level, &viaOut);
+}
+
+void CTrace::trace(std::string_view scope, std::string_view message, int level)
 {
     TraceState* state = ready();
     if (state == nullptr)
         return;
-    bool anyScope;
-    bool scopeEnabled;
-    {
-        SharedTableLock hold(state);
-        anyScope = !state->codeScope.empty();
-        scopeEnabled = state->codeScope.count(scope) != 0;
-    }
-    if (!anyScope) {
-        if (startsWithSilencePrefix(scope))
-            return;
-        out(scope.empty() ? message : scoped(scope, message), level);
+    bool viaOut;
+    if (!tracePrints(state, scope, level, &viaOut))
         return;
-    }
-    if (!scope.empty() && scopeEnabled)
+    if (!viaOut)
         write(scoped(scope, message));
+    else if (scope.empty())
+        out(message, level);
+    else
+        out(scoped(scope, message), level);
 }
 
-void CTrace::out(std::string message, int level)
+void CTrace::out(std::string_view message, int level)
 {
     TraceState* state = ready();
     if (state == nullptr)
@@ -209,75 +274,98 @@ void CTrace::out(std::string message, int level)
         std::string tag = threadTag();
         if (startsWithSilencePrefix(tag))
             return;
-        output("[" + tag + "] " + message);
+        output(concat({"[", tag, "] ", message}));
         return;
     }
     if (level >= state->dumpLevel)
         write(message);
 }
 
-void CTrace::write(std::string message)
+void CTrace::write(std::string_view message)
 {
-    output("[" + threadTag() + "] " + message);
+    output(concat({"[", threadTag(), "] ", message}));
 }
 
-void CTrace::scopedWrite(std::string scope, std::string message)
+void CTrace::scopedWrite(std::string_view scope, std::string_view message)
 {
-    write(scope.empty() ? message : scoped(scope, message));
+    if (scope.empty())
+        write(message);
+    else
+        write(scoped(scope, message));
 }
 
-void CTrace::attention(std::string message) { out("ATTENTION: " + message, 0); }
-void CTrace::scopedAttention(std::string scope, std::string message) { attention(scoped(scope, message)); }
-void CTrace::warning(std::string message) { out("WARNING: " + message, 0); }
-void CTrace::scopedWarning(std::string scope, std::string message) { warning(scoped(scope, message)); }
+void CTrace::attention(std::string_view message)
+{
+    if (outPrintsNow())
+        out(concat({"ATTENTION: ", message}), 0);
+}
 
-void CTrace::error(std::string message, int exitCode)
+void CTrace::scopedAttention(std::string_view scope, std::string_view message)
+{
+    if (outPrintsNow())
+        attention(scoped(scope, message));
+}
+
+void CTrace::warning(std::string_view message)
+{
+    if (outPrintsNow())
+        out(concat({"WARNING: ", message}), 0);
+}
+
+void CTrace::scopedWarning(std::string_view scope, std::string_view message)
+{
+    if (outPrintsNow())
+        warning(scoped(scope, message));
+}
+
+void CTrace::error(std::string_view message, int exitCode)
 {
     TraceState* state = ready();
     if (state != nullptr && state->abortOnError)
-        abort("ERROR: " + message, exitCode);
-    write("ERROR: " + message);
+        abort(concat({"ERROR: ", message}), exitCode);
+    write(concat({"ERROR: ", message}));
 }
 
-void CTrace::scopedError(std::string scope, std::string message, int exitCode)
+void CTrace::scopedError(std::string_view scope, std::string_view message, int exitCode)
 {
     error(scoped(scope, message), exitCode);
 }
 
-void CTrace::fatalError(std::string message, int exitCode)
+void CTrace::fatalError(std::string_view message, int exitCode)
 {
-    abort("FATAL ERROR: " + message, exitCode);
+    abort(concat({"FATAL ERROR: ", message}), exitCode);
 }
 
-void CTrace::scopedFatalError(std::string scope, std::string message, int exitCode)
+void CTrace::scopedFatalError(std::string_view scope, std::string_view message, int exitCode)
 {
     fatalError(scoped(scope, message), exitCode);
 }
 
-void CTrace::assertTrue(bool condition, std::string message, int exitCode)
+void CTrace::assertTrue(bool condition, std::string_view message, int exitCode)
 {
     if (!condition)
-        abort("ASSERT: " + message, exitCode);
+        abort(concat({"ASSERT: ", message}), exitCode);
 }
 
-void CTrace::scopedAssertTrue(bool condition, std::string scope, std::string message, int exitCode)
+void CTrace::scopedAssertTrue(bool condition, std::string_view scope, std::string_view message, int exitCode)
 {
-    assertTrue(condition, scoped(scope, message), exitCode);
+    if (!condition)
+        assertTrue(condition, scoped(scope, message), exitCode);
 }
 
-void CTrace::attentionBox(std::string message)
+void CTrace::attentionBox(std::string_view message)
 {
-    CMessageBox::show(NULL, message, "Attention", MB_ICONEXCLAMATION | MB_OK);
+    CMessageBox::show(NULL, std::string(message), "Attention", MB_ICONEXCLAMATION | MB_OK);
 }
 
-void CTrace::warningBox(std::string message)
+void CTrace::warningBox(std::string_view message)
 {
-    CMessageBox::show(NULL, message, "Warning", MB_ICONINFORMATION | MB_OK);
+    CMessageBox::show(NULL, std::string(message), "Warning", MB_ICONINFORMATION | MB_OK);
 }
 
-void CTrace::abort(std::string message, int exitCode)
+void CTrace::abort(std::string_view message, int exitCode)
 {
-    write("[" + hexThreadId(GetCurrentThreadId()) + "] " + message);
+    write(concat({"[", hexThreadId(GetCurrentThreadId()), "] ", message}));
     write(localTime("ABORT: at%02d/%02d %02d:%02d:%02d"));
     if (exitCode >= 0 && exitCode <= 255)
         exit(exitCode);
@@ -287,7 +375,7 @@ void CTrace::abort(std::string message, int exitCode)
     ::abort();
 }
 
-void CTrace::output(std::string line)
+void CTrace::output(std::string_view line)
 {
     TraceState* state = ready();
     if (state == nullptr)
@@ -311,7 +399,7 @@ void CTrace::output(std::string line)
     SetLastError(lastError);
 }
 
-void CTrace::appendToLogFile(std::string line)
+void CTrace::appendToLogFile(std::string_view line)
 {
     TraceState* state = ready();
     if (state == nullptr)
@@ -332,15 +420,17 @@ void CTrace::appendToLogFile(std::string line)
     CloseHandle(file);
 }
 
-void CTrace::setThreadName(std::string name)
+void CTrace::setThreadName(std::string_view name)
 {
     TraceState* state = ready();
     if (state == nullptr)
         return;
     DWORD self = GetCurrentThreadId();
-    out(" thread " + hexThreadId(self) + " is named [" + name + "]", 0);
+    if (outPrints(state, 0))
+        out(concat({" thread ", hexThreadId(self), " is named [", name, "]"}), 0);
     ExclusiveTableLock hold(state);
-    state->threadNames[self] = name;
+    state->threadNames[self] = std::string(name);
+    state->threadNamesVersion.fetch_add(1, std::memory_order_release);
 }
 
 void CTrace::setDumpLevel(int level)
@@ -361,7 +451,7 @@ void CTrace::setAbortOnError(bool on)
         state->abortOnError = on;
 }
 
-void CTrace::setCodeScope(std::string list)
+void CTrace::setCodeScope(std::string_view list)
 {
     TraceState* state = ready();
     if (state == nullptr)
@@ -370,10 +460,11 @@ void CTrace::setCodeScope(std::string list)
     size_t position = 0;
     while (position < list.size()) {
         size_t delimiter = list.find(';', position);
-        if (delimiter == std::string::npos)
+        if (delimiter == std::string_view::npos)
             delimiter = list.size();
-        std::string name = list.substr(position, delimiter - position);
+        std::string name(list.substr(position, delimiter - position));
         state->codeScope[name] = name;
+        state->anyCodeScope.store(true, std::memory_order_release);
         position = delimiter + 1;
     }
 }
@@ -414,11 +505,11 @@ void CTrace::countUp()
     if (state == nullptr)
         return;
     int value = ++state->instanceCounter;
-    if (value % 20 == 0)
+    if (value % 20 == 0 && outPrintsNow())
         out("COUNTER record.[" + std::to_string(value) + "]", 0);
 }
 
-void CTrace::countUp(std::string) { countUp(); }
+void CTrace::countUp(std::string_view) { countUp(); }
 
 void CTrace::countDown()
 {
@@ -426,13 +517,13 @@ void CTrace::countDown()
     if (state == nullptr)
         return;
     int value = --state->instanceCounter;
-    if (value < 0)
+    if (value < 0 && outPrintsNow())
         out("COUNTER velow zero.[" + std::to_string(value) + "]", 0);
 }
 
-void CTrace::countDown(std::string) { countDown(); }
+void CTrace::countDown(std::string_view) { countDown(); }
 
-void CTrace::pushLock(const void* identity, int number, std::string place)
+void CTrace::pushLock(const void* identity, int number, std::string_view place)
 {
     TraceState* state = ready();
     if (state == nullptr)
@@ -454,8 +545,8 @@ void CTrace::pushLock(const void* identity, int number, std::string place)
             if (recordedHeld && holdsWanted) {
                 mine.push_back(identity);
                 warning(" !!!!!!!!!!!!!!!!!!!! DEADLOCK OCCURS !!!!!!!!!!!!!!!!!!!!");
-                write(" thread " + tagOf(state, self) + " tried to lock at " + place + " ["
-                      + std::to_string(number) + "]");
+                write(concat({" thread ", tagOf(state, self), " tried to lock at ", place, " [",
+                              std::to_string(number), "]"}));
                 write(" the object is already locked by thread " + tagOf(state, other.first));
                 fatalError(" deadlock detected; the program stops", -1);
             }

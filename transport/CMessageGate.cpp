@@ -46,7 +46,8 @@ void CMessageGate::notifyMessage(IMessage* message)
         CNetworkConnection::notifyMessage(message); // reports it
         return;
     }
-    CTrace::trace(SCOPE, " DUMPMSG_N: " + message->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " DUMPMSG_N: " + message->toString(), 0);
     if (message->getRecTermId() == CMethodCallMessage::LOCAL_TERMINAL) {
         CTrace::scopedError(SCOPE, " notifyMessage(): a delivery within the local terminal reached the gate, the"
                                    " message is released unsent " + message->toString(), -1);
@@ -59,7 +60,8 @@ void CMessageGate::notifyMessage(IMessage* message)
 
 void CMessageGate::onProcessMessage(IMessage* message)
 {
-    CTrace::trace(SCOPE, " onProcessMessage :" + message->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " onProcessMessage :" + message->toString(), 0);
     // Nobody would ever answer: the querying side's wait ends by its own time-out.
     if (message->getModifier() == CMethodCallMessage::QUERY && !listeners_->canDeliver(message)) {
         CTrace::trace(SCOPE, " onProcessMessage(): a QUERY that cannot be delivered is deleted here", 0);

@@ -116,7 +116,8 @@ void CNetworkConnection::notifyMessage(IMessage* message)
         IMessage::release(message);
         return;
     }
-    CTrace::trace(SCOPE, " notifyMessage(): queueing " + message->toString(), 0);
+    if (CTrace::isTraced(SCOPE))
+        CTrace::trace(SCOPE, " notifyMessage(): queueing " + message->toString(), 0);
     bool endedWhileWaiting = false;
     bool queued = false;
     try {
@@ -176,7 +177,8 @@ void CNetworkConnection::receivingRun()
             running_ = false;
             continue;
         }
-        CTrace::trace(SCOPE, " receivingRun(): received " + message->toString(), 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " receivingRun(): received " + message->toString(), 0);
         try {
             onProcessMessage(message);
         } catch (CJException& e) {
@@ -202,7 +204,8 @@ void CNetworkConnection::sendingRun()
             CTrace::trace(SCOPE, " sendingRun(): woken, but no message was waiting", 0);
             continue;
         }
-        CTrace::trace(SCOPE, " sendingRun(): sending " + message->toString(), 0);
+        if (CTrace::isTraced(SCOPE))
+            CTrace::trace(SCOPE, " sendingRun(): sending " + message->toString(), 0);
         send(message);
         CTrace::trace(SCOPE, " sendingRun(): sent, the message is released", 0);
         IMessage::release(message);

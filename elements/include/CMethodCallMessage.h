@@ -110,7 +110,8 @@ private:
     ~CMethodCallMessage() override;
 
     static CMethodCallMessage* withObject(CMethodCallMessage* message, ISerializable* object);
-    static CMethodCallMessage* withBuffer(CMethodCallMessage* message, unsigned size, unsigned char* block);
+    static CMethodCallMessage* withBuffer(CMethodCallMessage* message, unsigned size, unsigned char* block,
+                                          unsigned capacity);
     static void checkSerializable(ISerializable* object);
     void checkObjectParam(const char* operation) const;
     void checkBufferParam(const char* operation) const;
@@ -129,6 +130,7 @@ private:
     ISerializable* param_;
     unsigned bufSize_;
     unsigned char* buf_;
+    unsigned bufCapacity_; // of the block, which may be larger than bufSize_ when it is reused
     bool ownsParam_;
     bool paramTakenOut_;
 };

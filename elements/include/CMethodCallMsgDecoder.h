@@ -4,6 +4,8 @@
 // ever read outside the block. Used by one thread only (the receive thread of its connection).
 #include "IMessageInput.h"
 
+#include <string>
+
 class CMethodCallMessage;
 class IInputStream;
 
@@ -17,7 +19,15 @@ public:
     IMessage* read() override;
 
 private:
-    static CMethodCallMessage* decode(const unsigned char* block, unsigned size);
+    CMethodCallMessage* decode(const unsigned char* block, unsigned size);
 
     IInputStream* stream_;
+    // Where the texts of a block are read to; kept from block to block only so that their
+    // memory is reused, never for their contents.
+    std::string recTermId_;
+    std::string recElemId_;
+    std::string sndTermId_;
+    std::string sndElemId_;
+    std::string method_;
+    std::string typeName_;
 };

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -320,6 +322,35 @@ TEST(MethodCallMessage, ReleaseFreesTheBufferOnce)
         IMessage::release(message);
         EXPECT_EQ(1, watch.timesFreed(buffer));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A released large buffer's block stays in memory (the heap would give it back to the system,
+// and a fresh block's pages must be faulted in again) and serves the next large message; two
+// live messages never share a block, and each holds its own bytes.
+TEST(MethodCallMessage, LargeBufferBlocksAreReusedButNeverShared)
+{
+    // An odd size that no other test uses, so that no block they left behind fits better.
+    const unsigned size = (3u << 20) + 7;
+    std::vector<unsigned char> first(size, 0x11), second(size, 0x22), third(size - 1000, 0x33);
+    CMethodCallMessage* released = CMethodCallMessage::createRemoteCall("T", "E", "T", "E", "m", size, first.data());
+    const unsigned char* block = released->getBuf();
+    IMessage::release(released);
+    MEMORY_BASIC_INFORMATION memory;
+    ASSERT_NE(0u, VirtualQuery(block, &memory, sizeof(memory)));
+    EXPECT_EQ(static_cast<DWORD>(MEM_COMMIT), memory.State);
+    MessagePtr reused(CMethodCallMessage::createRemoteCall("T", "E", "T", "E", "m", size, second.data()));
+    MessagePtr other(CMethodCallMessage::createLocalCall("E", "E", "m", static_cast<unsigned>(third.size()),
+                                                         third.data()));
+    EXPECT_EQ(block, reused->getBuf());
+    EXPECT_NE(reused->getBuf(), other->getBuf());
+    ASSERT_EQ(size, reused->getBufSize());
+    EXPECT_EQ(0, memcmp(second.data(), reused->getBuf(), size));
+    ASSERT_EQ(third.size(), other->getBufSize());
+    EXPECT_EQ(0, memcmp(third.data(), other->getBuf(), third.size()));
 }
 
 } // namespace

@@ -7,8 +7,31 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <regex>
+
+namespace {
+
+// wait() reports the release of the monitor to the lock tracking after it has set its waiting
+// state and before it goes to sleep; a test arms gapThread to run gapAction right there, once.
+std::atomic<DWORD> s_gapThread{0};
+std::function<void()> s_gapAction;
+
+} // namespace
+
+// CTrace::popLock(const void*); --wrap sends the library's calls here first.
+extern "C" {
+void __real__ZN6CTrace7popLockEPKv(const void* identity);
+
+void __wrap__ZN6CTrace7popLockEPKv(const void* identity)
+{
+    DWORD self = GetCurrentThreadId();
+    if (s_gapThread == self && s_gapThread.compare_exchange_strong(self, 0))
+        s_gapAction();
+    __real__ZN6CTrace7popLockEPKv(identity);
+}
+}
 
 namespace {
 
@@ -249,6 +272,73 @@ TEST(CJObject, MonitorExcludesOtherThreads)
             });
     }
     EXPECT_EQ(3L * perThread, counter);
+}
+
+// A notify from a thread that does not hold the monitor, given after the waiter has entered
+// wait() but before it sleeps, wakes it: the waiter does not sleep out its time.
+TEST(CJObject, NotifyBetweenEnteringWaitAndSleepingIsNotLost)
+{
+    CJObject monitor;
+    Worker notifier;
+    std::atomic<bool> notified{false};
+    s_gapAction = [&] {
+        notifier.post([&] {
+            monitor.notify();
+            notified = true;
+        });
+        waitUntil([&] { return notified.load(); }, 5000);
+    };
+    monitor.ObjectLock(1, "Test");
+    s_gapThread = GetCurrentThreadId();
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(monitor.wait(20000));
+    DWORD elapsed = elapsedSince(start);
+    monitor.ObjectUnLock();
+    EXPECT_TRUE(notified);
+    EXPECT_LT(elapsed, 4000u);
+    EXPECT_TRUE(notifier.waitIdle(20000));
+}
+
+// After waits that end by notify and by time-out the thread's lock records are exactly what it
+// holds: a stale record of the waited monitor would make the next lock look like a deadlock
+// with a thread that holds that monitor, and stop the program.
+TEST(CJObject, LockTrackingIsBalancedAcrossWait)
+{
+    if (isChild()) {
+        childTracesToFile(false);
+        CJObject waited, other;
+        bool signalled = false;
+        {
+            Worker notifier;
+            waited.ObjectLock(1, "Test");
+            notifier.post([&] {
+                waited.ObjectLock(2, "Test");
+                signalled = true;
+                waited.notify();
+                waited.ObjectUnLock();
+            });
+            while (!signalled)
+                waited.wait(INFINITE);
+            waited.wait(1);
+            waited.ObjectUnLock();
+        }
+        std::atomic<bool> holding{false};
+        Worker holder;
+        holder.post([&] {
+            other.ObjectLock(3, "Test");
+            waited.ObjectLock(4, "Test");
+            holding = true;
+            Sleep(200);
+            waited.ObjectUnLock();
+            other.ObjectUnLock();
+        });
+        waitUntil([&] { return holding.load(); });
+        other.ObjectLock(5, "Test");
+        other.ObjectUnLock();
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
 }
 
 // Two threads hand a turn back and forth through two monitors, one waiter each: every

@@ -115,6 +115,95 @@ INSTANTIATE_TEST_SUITE_P(
                    {"[//quiet]  c"}}),
     [](const testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.name); });
 
+// isTraced() answers exactly whether trace() with the same scope and level writes its line.
+struct TracedCase {
+    const char* name;
+    bool dump;
+    int dumpLevel;
+    const char* codeScope;  // nullptr: none set
+    const char* threadName; // nullptr: the child's own name
+    const char* scope;
+    int level;
+    bool traced;
+};
+
+void PrintTo(const TracedCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class TraceIsTraced : public testing::TestWithParam<TracedCase> {};
+
+TEST_P(TraceIsTraced, AgreesWithWhatTraceWrites)
+{
+    const TracedCase& c = GetParam();
+    if (isChild()) {
+        childTracesToFile(false);
+        if (c.threadName != nullptr)
+            CTrace::setThreadName(c.threadName);
+        if (c.dumpLevel != KEEP)
+            CTrace::setDumpLevel(c.dumpLevel);
+        if (c.codeScope != nullptr)
+            CTrace::setCodeScope(c.codeScope);
+        if (c.dump)
+            CTrace::setDumpOn();
+        bool traced = CTrace::isTraced(c.scope, c.level);
+        CTrace::trace(c.scope, " m", c.level);
+        CTrace::write(traced ? " answered traced" : " answered silent");
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    bool written = false;
+    for (const std::string& line : lines)
+        written |= line.size() >= 2 && line.compare(line.size() - 2, 2, " m") == 0;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(c.traced ? "  answered traced" : "  answered silent", lines.back().substr(lines.back().find(']') + 1));
+    EXPECT_EQ(c.traced, written) << testing::PrintToString(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TraceIsTraced,
+    testing::Values(TracedCase{"DumpOn", true, KEEP, nullptr, nullptr, "Foo", 0, true},
+                    TracedCase{"DumpOnEmptyScope", true, KEEP, nullptr, nullptr, "", 0, true},
+                    TracedCase{"DumpOnSilencedScope", true, KEEP, nullptr, nullptr, "//Foo", 0, false},
+                    TracedCase{"DumpOnSilencedThread", true, KEEP, nullptr, "//quiet", "Foo", 0, false},
+                    TracedCase{"DumpOffDefaultLevel", false, KEEP, nullptr, nullptr, "Foo", 0, false},
+                    TracedCase{"DumpOffLevelReached", false, 0, nullptr, nullptr, "Foo", 0, true},
+                    TracedCase{"DumpOffLevelMissed", false, 1, nullptr, nullptr, "Foo", 0, false},
+                    TracedCase{"DumpOffSilencedScopeAtLevel", false, 0, nullptr, nullptr, "//Foo", 3, false},
+                    TracedCase{"ScopeSetNamedScope", false, KEEP, "Clock;CThread", nullptr, "Clock", -5, true},
+                    TracedCase{"ScopeSetOtherScope", true, KEEP, "Clock;CThread", nullptr, "Foo", 0, false},
+                    TracedCase{"ScopeSetEmptyScope", true, KEEP, "Clock;;CThread", nullptr, "", 0, false},
+                    TracedCase{"ScopeSetOpensSilencedScope", false, KEEP, "//CVector", nullptr, "//CVector", 0, true},
+                    TracedCase{"ScopeSetIgnoresSilencedThread", true, KEEP, "Clock", "//quiet", "Clock", 0, true}),
+    [](const testing::TestParamInfo<TracedCase>& info) { return std::string(info.param.name); });
+
+// A thread's silence follows its latest name.
+TEST(Trace, IsTracedFollowsTheThreadsName)
+{
+    if (isChild()) {
+        childTracesToFile(true);
+        std::string answers;
+        Worker other;
+        other.run([&] {
+            answers += CTrace::isTraced("Foo") ? "1" : "0";
+            CTrace::setThreadName("//quiet");
+            answers += CTrace::isTraced("Foo") ? "1" : "0";
+            CTrace::setThreadName("LOUD");
+            answers += CTrace::isTraced("Foo") ? "1" : "0";
+        });
+        CTrace::write(" " + answers);
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    std::vector<std::string> lines = dir.logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("[CHILD]  101", lines.back());
+}
+
 TEST(Trace, LogLinesCarryLocalTimeStamp)
 {
     if (isChild()) {
