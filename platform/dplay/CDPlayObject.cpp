@@ -1,5 +1,7 @@
 #include "CDPlayObject.h"
 
+#include "CDPlayBufferPool.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -237,7 +239,7 @@ HRESULT CDPlayObject::openJoin(const DPSESSIONDESC2& desc) {
   m_state = State::kJoined;
   auto peer = std::make_unique<Peer>();
   peer->stage = Stage::kJoined;
-  peer->connection = std::move(connection);
+  peer->connection = std::shared_ptr<CDPlayConnection>(std::move(connection));
   peer->connection->keepAlive();
   peer->connection->start();
   m_peers.push_back(std::move(peer));
@@ -502,7 +504,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   if (size > CDPlayWire::kMaxMessage) return DPERR_SENDTOOBIG;
   if (messageId != nullptr) *messageId = 0;
 
-  std::lock_guard<std::mutex> hold(m_lock);
+  std::unique_lock<std::mutex> hold(m_lock);
   if (m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
   if (m_state == State::kLost) return DPERR_CONNECTIONLOST;
 
@@ -529,8 +531,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   for (CDPlayConnection* link : links)
     if (!link->waitForRoom(size, 50)) return DPERR_BUSY;
 
-  auto bytes = std::make_shared<const std::vector<BYTE>>(static_cast<const BYTE*>(data),
-                                                         static_cast<const BYTE*>(data) + size);
+  std::shared_ptr<const std::vector<BYTE>> bytes = CDPlayBufferPool::copy(static_cast<const BYTE*>(data), size);
   for (const Player* target : localTargets) {
     DPlayInboxEntry entry;
     entry.from = from;
@@ -545,8 +546,13 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   message->from = from;
   message->to = to;
   message->data = bytes;
-  for (CDPlayConnection* link : links) link->post(message);
+  // Where nothing waits ahead of it, the message leaves on this thread, once the lock is free.
+  std::vector<std::shared_ptr<CDPlayConnection>> sendHere;
+  for (CDPlayConnection* link : links)
+    if (link->post(message)) sendHere.push_back(link->shared_from_this());
   if (messageId != nullptr) *messageId = message->id;
+  hold.unlock();
+  for (const auto& link : sendHere) link->sendQueued();
   return async ? DPERR_PENDING : DP_OK;
 }
 
@@ -584,7 +590,7 @@ void CDPlayObject::onAccept(SOCKET s) {
     return;
   }
   auto peer = std::make_unique<Peer>();
-  peer->connection = std::make_unique<CDPlayConnection>(s, static_cast<IOwner*>(this));
+  peer->connection = std::make_shared<CDPlayConnection>(s, static_cast<IOwner*>(this));
   peer->connection->start();
   m_peers.push_back(std::move(peer));
 }
@@ -613,6 +619,10 @@ void CDPlayObject::onClosed(CDPlayConnection* connection) {
   }
 }
 
+bool CDPlayObject::mayTakeMore() { return m_inbox.hasRoom(); }
+
+void CDPlayObject::waitToTakeMore(DWORD timeoutMs) { m_inbox.waitForRoom(timeoutMs); }
+
 bool CDPlayObject::onFrame(CDPlayConnection* connection, const DPlayFrame& frame) {
   std::lock_guard<std::mutex> hold(m_lock);
   Peer* peer = findPeer(connection);
@@ -630,15 +640,16 @@ bool CDPlayObject::takeData(Peer& peer, const DPlayFrame& frame,
     peer.partFrom = begin.from;
     peer.partTo = begin.to;
     peer.partTotal = begin.total;
-    peer.part.assign(begin.chunk, begin.chunk + begin.chunkSize);
+    // Room for all of it at once: the message is not moved again as it grows.
+    peer.part = CDPlayBufferPool::take(begin.total);
+    peer.part->assign(begin.chunk, begin.chunk + begin.chunkSize);
     peer.receiving = true;
   } else {
-    if (!peer.receiving || frame.size > peer.partTotal - peer.part.size()) return false;
-    peer.part.insert(peer.part.end(), frame.body, frame.body + frame.size);
+    if (!peer.receiving || frame.size > peer.partTotal - peer.part->size()) return false;
+    peer.part->insert(peer.part->end(), frame.body, frame.body + frame.size);
   }
-  if (peer.part.size() == peer.partTotal) {
-    message = std::make_shared<const std::vector<BYTE>>(std::move(peer.part));
-    peer.part = std::vector<BYTE>();
+  if (peer.part->size() == peer.partTotal) {
+    message = std::move(peer.part);
     peer.receiving = false;
   }
   return true;

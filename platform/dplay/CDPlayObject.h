@@ -112,13 +112,13 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
 
   // One connection and what its reader has received so far.
   struct Peer {
-    std::unique_ptr<CDPlayConnection> connection;
+    std::shared_ptr<CDPlayConnection> connection;  // shared with a sender outside m_lock
     Stage stage = Stage::kHello;
     bool receiving = false;  // a message is being received
     DPID partFrom = 0;
     DPID partTo = 0;
     DWORD partTotal = 0;
-    std::vector<BYTE> part;
+    std::shared_ptr<std::vector<BYTE>> part;  // room for the announced size, at most kMaxMessage
   };
 
   struct PendingCreate {
@@ -133,6 +133,8 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   // IOwner, on a connection's reader thread.
   bool onFrame(CDPlayConnection* connection, const DPlayFrame& frame) override;
   void onClosed(CDPlayConnection* connection) override;
+  bool mayTakeMore() override;
+  void waitToTakeMore(DWORD timeoutMs) override;
   void onAccept(SOCKET s);
 
   // With m_lock held.
