@@ -36,22 +36,7 @@ bool CDPlayRawPeer::send(const std::vector<BYTE>& bytes) {
 }
 
 size_t CDPlayRawPeer::sendSome(const BYTE* data, size_t size, DWORD timeoutMs) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  size_t sent = 0;
-  while (sent < size) {
-    int chunk = size - sent > 1024 * 1024 ? 1024 * 1024 : static_cast<int>(size - sent);
-    int n = ::send(m_socket, reinterpret_cast<const char*>(data + sent), chunk, 0);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) break;
-    ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
-    DWORD left = static_cast<DWORD>(deadline - now);
-    if (CDPlaySocket::waitWritable(m_socket, left < 200 ? left : 200) < 0) break;
-  }
-  return sent;
+  return CDPlaySocket::sendSome(m_socket, data, size, timeoutMs);
 }
 
 void CDPlayRawPeer::closeSending() { shutdown(m_socket, SD_SEND); }
