@@ -79,13 +79,10 @@ void CDPlayInbox::taken(size_t bytes) {
   if (m_waiting > 0 && m_bytes < kMaxBytes) m_room.notify_all();
 }
 
-void CDPlayInbox::push(DPlayInboxEntry entry, HANDLE event) {
-  {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_bytes += cost(entry);
-    m_entries.push_back(std::move(entry));
-  }
-  if (event != nullptr) SetEvent(event);
+void CDPlayInbox::push(DPlayInboxEntry entry) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_bytes += cost(entry);
+  m_entries.push_back(std::move(entry));
 }
 
 void CDPlayInbox::waitForRoom(DWORD timeoutMs) {

@@ -39,9 +39,9 @@ class CDPlayInbox {
   // What an entry costs besides its bytes, so that many small messages are bounded too.
   static constexpr size_t kEntryCost = 256;
 
-  // Queues the entry and sets the receiving player's event. Always taken: the limit is kept by
+  // Queues the entry (the caller sets the player's event). Always taken: the limit is kept by
   // not reading more (hasRoom), which may go past it by what one frame delivers.
-  void push(DPlayInboxEntry entry, HANDLE event);
+  void push(DPlayInboxEntry entry);
   bool hasRoom() const { return m_bytes < kMaxBytes; }
   // Waits up to timeoutMs until Receive has made room.
   void waitForRoom(DWORD timeoutMs);

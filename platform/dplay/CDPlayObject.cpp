@@ -340,7 +340,20 @@ void CDPlayObject::tellOne(const Player& to, const DPlaySystemMessage& message) 
   entry.from = DPID_SYSMSG;
   entry.to = to.id;
   entry.system = message;
-  m_inbox.push(std::move(entry), to.event);
+  queueFor(to, std::move(entry));
+}
+
+void CDPlayObject::queueFor(const Player& to, DPlayInboxEntry entry) {
+  m_inbox.push(std::move(entry));
+  if (to.event) m_signals.push_back(to.event);
+}
+
+void CDPlayObject::Hold::release() {
+  if (!m_hold.owns_lock()) return;
+  std::vector<EventRef> events;
+  events.swap(m_object.m_signals);
+  m_hold.unlock();
+  for (const EventRef& event : events) SetEvent(event.get());
 }
 
 std::map<DPID, CDPlayObject::Player>::iterator CDPlayObject::removeRemote(std::map<DPID, Player>::iterator player) {
@@ -363,13 +376,16 @@ HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
   if ((flags & ~DPPLAYER_SERVERPLAYER) != 0) return DPERR_INVALIDFLAGS;
   Player player;
   player.flags = flags;
-  player.event = event;
+  HANDLE own = nullptr;
+  if (event != nullptr &&
+      DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    player.event = EventRef(own, [](void* handle) { CloseHandle(handle); });
   if (name != nullptr) {
     player.shortName = text(name->lpszShortNameA);
     player.longName = text(name->lpszLongNameA);
   }
 
-  std::unique_lock<std::mutex> hold(m_lock);
+  Hold hold(*this);
   if (m_state == State::kHosting) {
     if (m_local.size() >= kMaxPlayersPerPeer ||
         (m_session.maxPlayers != 0 && m_local.size() + m_remote.size() >= m_session.maxPlayers))
@@ -405,18 +421,20 @@ HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
   m_create.waiting = true;
   m_create.player = player;
   m_peers.front()->connection->post(CDPlayWire::createPlayer(flags, player.shortName, player.longName));
-  bool answered = m_createAnswered.wait_for(hold, std::chrono::milliseconds(kReplyTimeout),
+  bool answered = m_createAnswered.wait_for(hold.lock(), std::chrono::milliseconds(kReplyTimeout),
                                             [&] { return m_create.answered; });
-  m_create.waiting = false;
+  HRESULT result = m_create.result;
+  DPID created = m_create.player.id;
+  m_create = PendingCreate();  // not waiting any more; lets go of the player's event too
   if (!answered) return DPERR_TIMEOUT;
-  if (FAILED(m_create.result)) return m_create.result;
-  *id = m_create.player.id;
+  if (FAILED(result)) return result;
+  *id = created;
   return DP_OK;
 }
 
 HRESULT CDPlayObject::DestroyPlayer(DPID id) {
   std::lock_guard<std::recursive_mutex> api(m_api);
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   auto local = m_local.find(id);
   if (local != m_local.end()) {
     Player player = local->second;
@@ -504,7 +522,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   if (size > CDPlayWire::kMaxMessage) return DPERR_SENDTOOBIG;
   if (messageId != nullptr) *messageId = 0;
 
-  std::unique_lock<std::mutex> hold(m_lock);
+  Hold hold(*this);
   if (m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
   if (m_state == State::kLost) return DPERR_CONNECTIONLOST;
 
@@ -537,7 +555,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
     entry.from = from;
     entry.to = target->id;
     entry.data = bytes;
-    m_inbox.push(std::move(entry), target->event);
+    queueFor(*target, std::move(entry));
   }
   if (links.empty()) return DP_OK;
   auto message = std::make_shared<DPlayOutMessage>();
@@ -551,7 +569,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   for (CDPlayConnection* link : links)
     if (link->post(message)) sendHere.push_back(link->shared_from_this());
   if (messageId != nullptr) *messageId = message->id;
-  hold.unlock();
+  hold.release();
   for (const auto& link : sendHere) link->sendQueued();
   return async ? DPERR_PENDING : DP_OK;
 }
@@ -596,7 +614,7 @@ void CDPlayObject::onAccept(SOCKET s) {
 }
 
 void CDPlayObject::onClosed(CDPlayConnection* connection) {
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   auto it = std::find_if(m_peers.begin(), m_peers.end(),
                          [&](const std::unique_ptr<Peer>& p) { return p->connection.get() == connection; });
   if (it == m_peers.end()) return;
@@ -624,7 +642,7 @@ bool CDPlayObject::mayTakeMore() { return m_inbox.hasRoom(); }
 void CDPlayObject::waitToTakeMore(DWORD timeoutMs) { m_inbox.waitForRoom(timeoutMs); }
 
 bool CDPlayObject::onFrame(CDPlayConnection* connection, const DPlayFrame& frame) {
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   Peer* peer = findPeer(connection);
   if (peer == nullptr) return true;  // being closed: nothing more is read from it
   if (m_state == State::kHosting) return hostFrame(*peer, frame);
@@ -662,7 +680,7 @@ void CDPlayObject::deliver(DPID from, DPID to, const std::shared_ptr<const std::
     inboxEntry.from = from;
     inboxEntry.to = entry.first;
     inboxEntry.data = data;
-    m_inbox.push(std::move(inboxEntry), entry.second.event);
+    queueFor(entry.second, std::move(inboxEntry));
   }
 }
 
