@@ -40,7 +40,8 @@ class CDPlayInbox {
   static constexpr size_t kEntryCost = 256;
 
   // Queues the entry (the caller sets the player's event). Always taken: the limit is kept by
-  // not reading more (hasRoom), which may go past it by what one frame delivers.
+  // not reading more (hasRoom), which each connection may overshoot by what its one frame
+  // completes (a message, at most kMaxMessage).
   void push(DPlayInboxEntry entry);
   bool hasRoom() const { return m_bytes < kMaxBytes; }
   // Waits up to timeoutMs until Receive has made room.
