@@ -6,7 +6,6 @@
 namespace {
 
 constexpr DWORD kPollMs = 200;  // longest wait before a thread looks at its flags again
-constexpr size_t kReceiveChunk = 64 * 1024;
 
 ULONGLONG now() { return GetTickCount64(); }
 
@@ -17,6 +16,7 @@ CDPlayConnection::CDPlayConnection(SOCKET s, IOwner* owner) : m_socket(s), m_own
   int length = sizeof m_peer;
   getpeername(s, reinterpret_cast<sockaddr*>(&m_peer), &length);
   CDPlaySocket::prepare(s);
+  m_lastSent = now();
 }
 
 CDPlayConnection::~CDPlayConnection() { stop(); }
@@ -27,7 +27,6 @@ bool CDPlayConnection::sendNow(const std::vector<BYTE>& frame, DWORD timeoutMs) 
 
 int CDPlayConnection::readNow(DPlayFrame& frame, DWORD timeoutMs) {
   ULONGLONG deadline = now() + timeoutMs;
-  BYTE buffer[4096];
   for (;;) {
     switch (m_reader.next(frame)) {
       case CDPlayFrameReader::kFrame:
@@ -42,13 +41,19 @@ int CDPlayConnection::readNow(DPlayFrame& frame, DWORD timeoutMs) {
     int ready = CDPlaySocket::waitReadable(m_socket, static_cast<DWORD>(deadline - t));
     if (ready < 0) return -1;
     if (ready == 0) continue;
-    int n = recv(m_socket, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+    size_t room = 0;
+    BYTE* to = m_reader.room(room);
+    int n = recv(m_socket, reinterpret_cast<char*>(to), static_cast<int>(room), 0);
     if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK)) return -1;
-    if (n > 0) m_reader.feed(buffer, static_cast<size_t>(n));
+    if (n > 0) m_reader.commit(static_cast<size_t>(n));
   }
 }
 
 void CDPlayConnection::start() {
+  // The socket sets the event itself when data or the peer's close arrives: the reader waits on
+  // it instead of asking the socket before every receive.
+  m_readable = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  m_eventSelect = m_readable != nullptr && WSAEventSelect(m_socket, m_readable, FD_READ | FD_CLOSE) == 0;
   m_readThread = std::thread([this] { readLoop(); });
   m_writeThread = std::thread([this] { writeLoop(); });
 }
@@ -56,31 +61,62 @@ void CDPlayConnection::start() {
 void CDPlayConnection::keepAlive() {
   std::lock_guard<std::mutex> hold(m_lock);
   m_keepAlive = true;
-  m_changed.notify_all();
+  m_joined = true;
+  m_writerWake.notify_one();
 }
 
-size_t CDPlayConnection::itemSize(const Item& item) const {
+size_t CDPlayConnection::itemSize(const Item& item) {
   return item.message ? item.message->data->size() : item.frame.size();
+}
+
+void CDPlayConnection::notifyChanged() {
+  if (m_waiting > 0) m_changed.notify_all();
+}
+
+template <class Predicate>
+bool CDPlayConnection::waitChanged(std::unique_lock<std::mutex>& hold, DWORD timeoutMs, Predicate done) {
+  ++m_waiting;
+  bool result = m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), done);
+  --m_waiting;
+  return result;
 }
 
 void CDPlayConnection::post(std::vector<BYTE> frame) {
   std::lock_guard<std::mutex> hold(m_lock);
-  if (m_dead || m_stop) return;
+  if (m_dead || m_stop || m_sendClosed) return;
+  if (m_queuedControl + frame.size() > kMaxQueuedControl) {
+    dieLocked();
+    return;
+  }
   Item item;
   item.frame = std::move(frame);
-  m_queuedBytes += itemSize(item);
+  m_queuedBytes += item.frame.size();
+  m_queuedControl += item.frame.size();
   m_queue.push_back(std::move(item));
-  m_changed.notify_all();
+  if (m_sender == Sender::kNone) m_writerWake.notify_one();
 }
 
-void CDPlayConnection::post(const std::shared_ptr<DPlayOutMessage>& message) {
+bool CDPlayConnection::post(const std::shared_ptr<DPlayOutMessage>& message) {
   std::lock_guard<std::mutex> hold(m_lock);
-  if (m_dead || m_stop) return;
+  if (m_dead || m_stop || m_sendClosed) return false;
+  bool direct = m_queue.empty() && !m_pending && m_sender == Sender::kNone;
   Item item;
   item.message = message;
   m_queuedBytes += itemSize(item);
   m_queue.push_back(std::move(item));
-  m_changed.notify_all();
+  // Behind other frames: the one sending them goes on with this one; with nobody sending,
+  // the writer is about to (and takes this one too, should the caller not come).
+  if (!direct && m_sender == Sender::kNone) m_writerWake.notify_one();
+  return direct;
+}
+
+void CDPlayConnection::sendQueued() {
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_sender != Sender::kNone || m_stop || m_dead || (m_queue.empty() && !m_pending)) return;
+    m_sender = Sender::kCaller;
+  }
+  pump(false);
 }
 
 size_t CDPlayConnection::queuedBytes() {
@@ -90,9 +126,7 @@ size_t CDPlayConnection::queuedBytes() {
 
 bool CDPlayConnection::waitForRoom(size_t size, DWORD timeoutMs) {
   std::unique_lock<std::mutex> hold(m_lock);
-  return m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] {
-    return m_dead || m_stop || m_queuedBytes + size <= kMaxQueued;
-  });
+  return waitChanged(hold, timeoutMs, [&] { return m_dead || m_stop || m_queuedBytes + size <= kMaxQueued; });
 }
 
 int CDPlayConnection::cancel(DWORD id) {
@@ -107,35 +141,34 @@ int CDPlayConnection::cancel(DWORD id) {
       ++it;
     }
   }
-  if (cancelled > 0) m_changed.notify_all();
+  if (cancelled > 0) notifyChanged();
   return cancelled;
 }
 
 void CDPlayConnection::closeAfterFlush() {
   std::lock_guard<std::mutex> hold(m_lock);
   m_closeAfterFlush = true;
-  m_changed.notify_all();
+  m_writerWake.notify_one();
 }
 
 bool CDPlayConnection::flush(DWORD timeoutMs) {
   std::unique_lock<std::mutex> hold(m_lock);
-  return m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                            [&] { return m_dead || (m_queue.empty() && !m_sending); }) &&
+  return waitChanged(hold, timeoutMs,
+                     [&] { return m_dead || (m_queue.empty() && !m_pending && m_sender == Sender::kNone); }) &&
          !m_dead;
 }
 
 void CDPlayConnection::beginFinish() {
   std::lock_guard<std::mutex> hold(m_lock);
   m_finishing = true;
-  m_changed.notify_all();
+  m_writerWake.notify_one();
 }
 
 void CDPlayConnection::finish(DWORD timeoutMs) {
   beginFinish();
   {
     std::unique_lock<std::mutex> hold(m_lock);
-    if (m_readThread.joinable())
-      m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return m_readerDone; });
+    if (m_readThread.joinable()) waitChanged(hold, timeoutMs, [&] { return m_readerDone; });
   }
   stop();
 }
@@ -145,71 +178,114 @@ bool CDPlayConnection::isDead() {
   return m_dead;
 }
 
-void CDPlayConnection::die() {
-  std::lock_guard<std::mutex> hold(m_lock);
+void CDPlayConnection::dieLocked() {
   if (!m_dead) {
     m_dead = true;
     shutdown(m_socket, SD_BOTH);
   }
-  m_changed.notify_all();
+  m_writerWake.notify_one();
+  notifyChanged();
+}
+
+void CDPlayConnection::die() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  dieLocked();
 }
 
 void CDPlayConnection::stop() {
   {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     m_stop = true;
-    m_changed.notify_all();
+    m_writerWake.notify_one();
+    // A caller sending on its own thread never waits for the socket: it is out soon.
+    while (m_sender == Sender::kCaller) waitChanged(hold, kPollMs, [&] { return m_sender != Sender::kCaller; });
   }
   shutdown(m_socket, SD_BOTH);
+  if (m_readable != nullptr) SetEvent(m_readable);
   if (m_readThread.joinable()) m_readThread.join();
   if (m_writeThread.joinable()) m_writeThread.join();
   if (m_socket != INVALID_SOCKET) {
     closesocket(m_socket);
     m_socket = INVALID_SOCKET;
   }
+  if (m_readable != nullptr) {
+    CloseHandle(m_readable);
+    m_readable = nullptr;
+  }
 }
 
-bool CDPlayConnection::dispatchBuffered() {
+// ---------------------------------------------------------------------------------------------
+// Receiving
+
+CDPlayConnection::Dispatch CDPlayConnection::dispatchBuffered() {
   DPlayFrame frame;
   for (;;) {
+    if (m_joined && !m_owner->mayTakeMore()) return Dispatch::kFull;
     switch (m_reader.next(frame)) {
       case CDPlayFrameReader::kFrame:
-        if (!m_owner->onFrame(this, frame)) return false;
+        if (!m_owner->onFrame(this, frame)) return Dispatch::kBroken;
         break;
       case CDPlayFrameReader::kNeedMore:
-        return true;
+        return Dispatch::kNeedMore;
       case CDPlayFrameReader::kBad:
-        return false;
+        return Dispatch::kBroken;
     }
   }
+}
+
+bool CDPlayConnection::waitReadable(DWORD timeoutMs) {
+  if (!m_eventSelect) return CDPlaySocket::waitReadable(m_socket, timeoutMs) >= 0;
+  WaitForSingleObject(m_readable, timeoutMs);
+  return true;
 }
 
 void CDPlayConnection::readLoop() {
   ULONGLONG started = now();
   ULONGLONG lastReceived = started;
-  std::vector<BYTE> buffer(kReceiveChunk);
-  bool failed = !dispatchBuffered();
-  while (!failed) {
+  bool full = true;  // frames may wait in the reader (at first those that readNow() left)
+  bool dropping = false;
+  for (;;) {
     bool keepAliveOn, finishing;
     {
       std::lock_guard<std::mutex> hold(m_lock);
-      if (m_stop) break;
-      failed = m_dead;
+      if (m_stop || m_dead) break;
       keepAliveOn = m_keepAlive;
       finishing = m_finishing;
     }
-    if (failed) break;
-    int ready = CDPlaySocket::waitReadable(m_socket, kPollMs);
-    if (ready < 0) break;
-    if (ready > 0) {
-      int n = recv(m_socket, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
-      if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK)) break;
-      if (n > 0 && !finishing) {
-        lastReceived = now();
-        m_reader.feed(buffer.data(), static_cast<size_t>(n));
-        if (!dispatchBuffered()) break;
+    if (finishing && !dropping) {
+      m_reader = CDPlayFrameReader();  // from now on, what arrives is dropped
+      dropping = true;
+      full = false;
+    }
+    if (!finishing) {
+      if (full || (m_joined && !m_owner->mayTakeMore())) {
+        // The peer waits meanwhile: the time is not its silence.
+        ULONGLONG before = now();
+        if (m_joined && !m_owner->mayTakeMore()) m_owner->waitToTakeMore(kPollMs);
+        ULONGLONG waited = now() - before;
+        started += waited;
+        lastReceived += waited;
+        Dispatch d = dispatchBuffered();
+        if (d == Dispatch::kBroken) break;
+        full = d == Dispatch::kFull;
+        continue;
       }
     }
+    size_t room = 0;
+    BYTE* to = m_reader.room(room);
+    int n = recv(m_socket, reinterpret_cast<char*>(to), static_cast<int>(room), 0);
+    if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK)) break;
+    if (n > 0 && !finishing) {
+      lastReceived = now();
+      m_reader.commit(static_cast<size_t>(n));
+      Dispatch d = dispatchBuffered();
+      if (d == Dispatch::kBroken) break;
+      full = d == Dispatch::kFull;
+    }
+    // A receive that took less than it could have left the socket empty: wait for the next
+    // bytes. (One that filled the room goes straight on; with the owner full, the loop waits
+    // for room instead.)
+    if (!full && (n < 0 || static_cast<size_t>(n) < room) && !waitReadable(kPollMs)) break;
     ULONGLONG t = now();
     if (finishing) continue;  // finish() bounds this wait
     if (keepAliveOn ? t - lastReceived > kKeepAliveTimeout : t - started > kHandshakeTimeout) break;
@@ -219,90 +295,110 @@ void CDPlayConnection::readLoop() {
     std::lock_guard<std::mutex> hold(m_lock);
     quiet = m_stop || m_finishing;
     m_readerDone = true;
-    m_changed.notify_all();
+    notifyChanged();
   }
   die();
   if (!quiet) m_owner->onClosed(this);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+bool CDPlayConnection::fillBatch() {
+  bool shrank = false;
+  while (!m_queue.empty()) {
+    Item& item = m_queue.front();
+    if (!item.message) {
+      if (!m_batch.fits(item.frame.size())) break;
+      m_queuedBytes -= item.frame.size();
+      m_queuedControl -= item.frame.size();
+      m_batch.addFrame(std::move(item.frame));
+      m_queue.pop_front();
+      shrank = true;
+      continue;
+    }
+    const DPlayOutMessage& message = *item.message;
+    size_t total = message.data->size();
+    size_t chunk = total - item.sent < CDPlayWire::kMaxFragment ? total - item.sent : CDPlayWire::kMaxFragment;
+    if (!m_batch.fits(CDPlayWire::kMaxDataHeader + chunk)) break;
+    item.started = true;
+    m_batch.addFragment(message.data, item.sent, static_cast<DWORD>(chunk), item.sent == 0, message.from, message.to);
+    item.sent += chunk;
+    if (item.sent == total) {
+      m_queuedBytes -= total;
+      m_queue.pop_front();
+      shrank = true;
+    }
+  }
+  if (shrank) notifyChanged();
+  m_pending = !m_batch.empty();
+  return m_pending;
+}
+
+void CDPlayConnection::giveBackTurn() {
+  m_sender = Sender::kNone;
+  m_pending = !m_batch.empty();
+  // The socket was full for a caller: the writer waits for it to take more.
+  if (m_pending || !m_queue.empty()) m_writerWake.notify_one();
+  notifyChanged();
+}
+
+void CDPlayConnection::pump(bool writer) {
+  for (;;) {
+    if (m_batch.empty()) {
+      std::lock_guard<std::mutex> hold(m_lock);
+      if (m_stop || m_dead || !fillBatch()) {
+        giveBackTurn();
+        return;
+      }
+    }
+    int sent = m_batch.send(m_socket);
+    if (sent > 0) {
+      m_lastSent = now();
+      continue;
+    }
+    // A peer that does not read is found by its silence (the reader's keep-alive time), not
+    // here: one whose reader waits for its application to take what it has still talks.
+    bool failed = sent < 0 || (writer && CDPlaySocket::waitWritable(m_socket, kPollMs) < 0);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (failed) dieLocked();
+    if (failed || !writer || m_stop || m_dead) {
+      giveBackTurn();
+      return;
+    }
+  }
+}
+
 void CDPlayConnection::writeLoop() {
-  ULONGLONG lastSent = now();
-  std::vector<BYTE> frame;
   const std::vector<BYTE> keepAliveFrame = CDPlayWire::keepAlive();
   for (;;) {
-    std::shared_ptr<DPlayOutMessage> message;
-    size_t offset = 0;
-    bool sendKeepAlive = false;
     {
       std::unique_lock<std::mutex> hold(m_lock);
       for (;;) {
         if (m_stop || m_dead) return;
-        if (!m_queue.empty()) break;
-        if (m_finishing) {
-          shutdown(m_socket, SD_SEND);
-          return;
+        if (m_sender == Sender::kNone) {
+          if (m_pending || !m_queue.empty()) break;
+          if (m_finishing) {
+            shutdown(m_socket, SD_SEND);
+            m_sendClosed = true;
+            return;
+          }
+          if (m_closeAfterFlush) {
+            shutdown(m_socket, SD_SEND);
+            m_sendClosed = true;
+            m_closeAfterFlush = false;
+            m_keepAlive = false;
+          }
+          if (m_keepAlive && now() - m_lastSent >= kKeepAliveInterval) {
+            m_batch.addFrame(keepAliveFrame);
+            m_pending = true;
+            break;
+          }
         }
-        if (m_closeAfterFlush) {
-          shutdown(m_socket, SD_SEND);
-          m_closeAfterFlush = false;
-          m_keepAlive = false;
-        }
-        ULONGLONG t = now();
-        if (m_keepAlive && t - lastSent >= kKeepAliveInterval) {
-          sendKeepAlive = true;
-          break;
-        }
-        m_changed.wait_for(hold, std::chrono::milliseconds(kPollMs));
+        m_writerWake.wait_for(hold, std::chrono::milliseconds(kPollMs));
       }
-      if (!sendKeepAlive) {
-        Item& item = m_queue.front();
-        m_sending = true;
-        if (item.message) {
-          item.started = true;
-          message = item.message;
-          offset = item.sent;
-        } else {
-          frame = std::move(item.frame);
-          m_queuedBytes -= frame.size();
-          m_queue.pop_front();
-        }
-      }
+      m_sender = Sender::kWriter;
     }
-
-    bool ok;
-    size_t chunk = 0;
-    if (sendKeepAlive) {
-      ok = CDPlaySocket::sendAll(m_socket, keepAliveFrame.data(), keepAliveFrame.size(), kKeepAliveTimeout);
-    } else if (message) {
-      const std::vector<BYTE>& data = *message->data;
-      chunk = data.size() - offset;
-      if (chunk > CDPlayWire::kMaxFragment) chunk = CDPlayWire::kMaxFragment;
-      CDPlayWire::dataFrame(frame, offset == 0, message->from, message->to,
-                            static_cast<DWORD>(data.size()), data.data() + offset, static_cast<DWORD>(chunk));
-      ok = CDPlaySocket::sendAll(m_socket, frame.data(), frame.size(), kKeepAliveTimeout);
-    } else {
-      ok = CDPlaySocket::sendAll(m_socket, frame.data(), frame.size(), kKeepAliveTimeout);
-    }
-    lastSent = now();
-
-    {
-      std::lock_guard<std::mutex> hold(m_lock);
-      if (message && !m_queue.empty()) {
-        Item& item = m_queue.front();
-        item.sent += chunk;
-        if (item.sent >= item.message->data->size()) {
-          m_queuedBytes -= item.message->data->size();
-          m_queue.pop_front();
-          m_sending = false;
-        }
-      } else if (!sendKeepAlive) {
-        m_sending = false;
-      }
-      m_changed.notify_all();
-    }
-    if (!ok) {
-      die();
-      return;
-    }
+    pump(true);
   }
 }

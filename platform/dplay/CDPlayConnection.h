@@ -1,11 +1,22 @@
 #pragma once
-// One TCP connection between two DirectPlay objects: a reader thread that cuts the stream into
-// frames and hands them to the owner, a writer thread that sends queued frames and messages
-// (messages in fragments, so keep-alives and control frames never wait behind a large one),
-// and the keep-alive that finds a silent peer.
+// One TCP connection between two DirectPlay objects.
+//
+// Receiving: a reader thread waits on the socket's event, reads what has arrived in large
+// pieces, cuts it into frames and hands them to the owner in stream order. While the owner has
+// no room for more, it stops reading (the peer's sends then wait: TCP back-pressure); it drops
+// a peer that stays silent (keep-alive).
+//
+// Sending: control frames and messages are queued in order, messages are sent in fragments of
+// at most 64 KiB, several fragments per socket call and without copying them again. Whoever
+// holds the send turn hands the queue to the socket: a message queued behind nothing is sent at
+// once on the caller's thread, as far as the socket takes it without waiting; the writer thread
+// takes over what the socket could not take, sends control frames and, after a second of
+// silence, the keep-alive.
 #include "CDPlayFrameReader.h"
+#include "CDPlayOutBatch.h"
 #include "CDPlaySocket.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -20,7 +31,7 @@ struct DPlayOutMessage {
   std::shared_ptr<const std::vector<BYTE>> data;
 };
 
-class CDPlayConnection {
+class CDPlayConnection : public std::enable_shared_from_this<CDPlayConnection> {
  public:
   class IOwner {
    public:
@@ -29,6 +40,11 @@ class CDPlayConnection {
     virtual bool onFrame(CDPlayConnection* connection, const DPlayFrame& frame) = 0;
     // Called once on the reader thread when the connection ends by itself (not after stop()).
     virtual void onClosed(CDPlayConnection* connection) = 0;
+    // Whether the owner takes more frames now. While it does not, the reader leaves the rest
+    // in the socket and waits in waitToTakeMore(). Asked only once the peer has joined
+    // (keepAlive()): until then its frames are a handshake, which gives the application nothing.
+    virtual bool mayTakeMore() = 0;
+    virtual void waitToTakeMore(DWORD timeoutMs) = 0;
 
    protected:
     ~IOwner() = default;
@@ -38,6 +54,9 @@ class CDPlayConnection {
   static constexpr DWORD kKeepAliveTimeout = 8000;   // ms of receiving silence that drop a peer
   static constexpr DWORD kHandshakeTimeout = 5000;   // ms for a new peer to say what it wants
   static constexpr size_t kMaxQueued = 256u * 1024 * 1024;  // bytes waiting to be sent
+  // Control frames answer a peer's requests or tell it of players, a few hundred bytes each; a
+  // peer that lets this many pile up without reading them asks without listening, and is dropped.
+  static constexpr size_t kMaxQueuedControl = 1024 * 1024;
 
   CDPlayConnection(SOCKET s, IOwner* owner);
   ~CDPlayConnection();  // stop()
@@ -54,8 +73,13 @@ class CDPlayConnection {
   void start();
   void keepAlive();  // the peer has joined: from now on silence, not time, drops it
 
-  void post(std::vector<BYTE> frame);  // a control frame
-  void post(const std::shared_ptr<DPlayOutMessage>& message);
+  void post(std::vector<BYTE> frame);  // a control frame; the writer thread sends it
+  // Queues a message. True when nothing was queued ahead of it: the caller then calls
+  // sendQueued() as soon as it holds no lock of its own.
+  bool post(const std::shared_ptr<DPlayOutMessage>& message);
+  // On the caller's thread: hands the socket what is queued as far as it takes it without
+  // waiting; the writer thread sends the rest. Nothing when another thread is sending.
+  void sendQueued();
   size_t queuedBytes();
   // Waits up to timeoutMs for the queue to fall below kMaxQueued - size; false when still full.
   bool waitForRoom(size_t size, DWORD timeoutMs);
@@ -80,32 +104,54 @@ class CDPlayConnection {
   struct Item {
     std::vector<BYTE> frame;                    // a control frame, or
     std::shared_ptr<DPlayOutMessage> message;   // a message
-    size_t sent = 0;                            // message bytes sent so far
+    size_t sent = 0;                            // message bytes handed to the batch so far
     bool started = false;                       // a message begun cannot be cancelled
   };
+  enum class Sender { kNone, kCaller, kWriter };  // who holds the send turn
+  enum class Dispatch { kNeedMore, kFull, kBroken };
 
   void readLoop();
   void writeLoop();
-  bool dispatchBuffered();
+  Dispatch dispatchBuffered();
+  bool waitReadable(DWORD timeoutMs);  // false on a socket error
+  // With the send turn: sends until the queue is empty, the socket is full (not the writer) or
+  // the connection ends; gives the turn back.
+  void pump(bool writer);
+  bool fillBatch();                    // with m_lock: the next frames of the queue into m_batch
+  void giveBackTurn();                 // with m_lock
+  void notifyChanged();                // with m_lock: wakes whoever waits on m_changed
+  template <class Predicate>
+  bool waitChanged(std::unique_lock<std::mutex>& hold, DWORD timeoutMs, Predicate done);
   void die();  // marks the connection dead and wakes everyone
-  size_t itemSize(const Item& item) const;
+  void dieLocked();
+  static size_t itemSize(const Item& item);
 
   SOCKET m_socket;
   IOwner* m_owner;
   sockaddr_in m_peer;
   CDPlayFrameReader m_reader;
+  HANDLE m_readable = nullptr;  // set when the socket has data or was closed, and by stop()
+  bool m_eventSelect = false;   // the socket sets m_readable (else the reader polls with select)
 
   std::mutex m_lock;
-  std::condition_variable m_changed;
+  std::condition_variable m_writerWake;  // the writer: something may be there to send
+  std::condition_variable m_changed;     // the queue shrank, the turn came back, the reader ended
+  int m_waiting = 0;                     // threads waiting on m_changed
   std::deque<Item> m_queue;
   size_t m_queuedBytes = 0;
-  bool m_sending = false;  // the writer holds the front item
+  size_t m_queuedControl = 0;  // of which control frames
+  Sender m_sender = Sender::kNone;
+  bool m_pending = false;      // m_batch holds bytes the socket has not taken yet
   bool m_stop = false;
   bool m_dead = false;
   bool m_keepAlive = false;
   bool m_closeAfterFlush = false;
   bool m_finishing = false;
+  bool m_sendClosed = false;
   bool m_readerDone = false;
+  std::atomic<bool> m_joined{false};  // keepAlive() was called
+  std::atomic<ULONGLONG> m_lastSent{0};
+  CDPlayOutBatch m_batch;  // belongs to the holder of the send turn
 
   std::thread m_readThread;
   std::thread m_writeThread;

@@ -1,20 +1,57 @@
 #include "CDPlayFrameReader.h"
 
-void CDPlayFrameReader::feed(const BYTE* data, size_t size) {
-  if (m_bad) return;
-  // Drop what was consumed before growing, so the buffer stays about one frame long.
-  if (m_pos > 0 && (m_pos == m_data.size() || m_pos >= 64 * 1024)) {
-    m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_pos));
+#include <cstring>
+
+void CDPlayFrameReader::reserve(size_t capacity) {
+  std::unique_ptr<BYTE[]> grown(new BYTE[capacity]);
+  if (m_end > m_pos) std::memcpy(grown.get(), m_data.get() + m_pos, m_end - m_pos);
+  m_data = std::move(grown);
+  m_capacity = capacity;
+  m_end -= m_pos;
+  m_pos = 0;
+}
+
+BYTE* CDPlayFrameReader::room(size_t& size) {
+  if (m_pos == m_end) m_pos = m_end = 0;
+  if (m_capacity == 0) {
+    reserve(kMinBuffer);
+  } else if (m_filled && m_capacity < kMaxBuffer) {
+    // A receive that filled the buffer means more was waiting: take larger pieces.
+    reserve(m_capacity * 2 < kMaxBuffer ? m_capacity * 2 : kMaxBuffer);
+  } else if (m_capacity - m_end < CDPlayWire::kMaxFrameSize + 4) {
+    // What is left is the start of one frame: moved to the front to make room.
+    std::memmove(m_data.get(), m_data.get() + m_pos, m_end - m_pos);
+    m_end -= m_pos;
     m_pos = 0;
   }
-  m_data.insert(m_data.end(), data, data + size);
+  m_filled = false;
+  size = m_capacity - m_end;
+  return m_data.get() + m_end;
+}
+
+void CDPlayFrameReader::commit(size_t size) {
+  m_filled = size == m_capacity - m_end;
+  m_end += size;
+}
+
+void CDPlayFrameReader::feed(const BYTE* data, size_t size) {
+  if (size == 0) return;
+  if (m_pos == m_end) m_pos = m_end = 0;
+  if (m_capacity - m_end < size) {
+    size_t needed = m_end - m_pos + size;
+    size_t capacity = m_capacity < kMinBuffer ? kMinBuffer : m_capacity;
+    while (capacity < needed) capacity *= 2;
+    reserve(capacity);
+  }
+  std::memcpy(m_data.get() + m_end, data, size);
+  m_end += size;
 }
 
 CDPlayFrameReader::Result CDPlayFrameReader::next(DPlayFrame& frame) {
   if (m_bad) return kBad;
-  size_t avail = m_data.size() - m_pos;
+  size_t avail = m_end - m_pos;
   if (avail < 4) return kNeedMore;
-  const BYTE* p = m_data.data() + m_pos;
+  const BYTE* p = m_data.get() + m_pos;
   DWORD size = static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |
                static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
   if (size < 1 || size > CDPlayWire::kMaxFrameSize) {

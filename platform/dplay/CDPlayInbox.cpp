@@ -1,5 +1,6 @@
 #include "CDPlayInbox.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -69,12 +70,26 @@ void CDPlayInbox::writeSystem(const DPlaySystemMessage& m, BYTE* out) {
   }
 }
 
-void CDPlayInbox::push(DPlayInboxEntry entry, HANDLE event) {
-  {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_entries.push_back(std::move(entry));
-  }
-  if (event != nullptr) SetEvent(event);
+size_t CDPlayInbox::cost(const DPlayInboxEntry& entry) {
+  return (entry.data ? entry.data->size() : systemSize(entry.system)) + kEntryCost;
+}
+
+void CDPlayInbox::taken(size_t bytes) {
+  m_bytes -= bytes;
+  if (m_waiting > 0 && m_bytes < kMaxBytes) m_room.notify_all();
+}
+
+void CDPlayInbox::push(DPlayInboxEntry entry) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_bytes += cost(entry);
+  m_entries.push_back(std::move(entry));
+}
+
+void CDPlayInbox::waitForRoom(DWORD timeoutMs) {
+  std::unique_lock<std::mutex> hold(m_lock);
+  ++m_waiting;
+  m_room.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return m_bytes < kMaxBytes; });
+  --m_waiting;
 }
 
 HRESULT CDPlayInbox::receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) {
@@ -103,7 +118,10 @@ HRESULT CDPlayInbox::receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, L
   *size = needed;
   if (from != nullptr) *from = it->from;
   if (to != nullptr) *to = it->to;
-  if ((flags & DPRECEIVE_PEEK) == 0) m_entries.erase(it);
+  if ((flags & DPRECEIVE_PEEK) == 0) {
+    taken(cost(*it));
+    m_entries.erase(it);
+  }
   return DP_OK;
 }
 
@@ -118,4 +136,5 @@ DWORD CDPlayInbox::count(DPID to) {
 void CDPlayInbox::clear() {
   std::lock_guard<std::mutex> hold(m_lock);
   m_entries.clear();
+  taken(m_bytes);
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <dplay.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -28,8 +30,23 @@ struct DPlayInboxEntry {
 
 class CDPlayInbox {
  public:
-  // Queues the entry and sets the receiving player's event.
-  void push(DPlayInboxEntry entry, HANDLE event);
+  // What may wait here for the application before the connections stop reading their peers.
+  // The peers' sends then wait in TCP (back-pressure) until Receive makes room: nothing a peer
+  // sent is lost, as guaranteed messages must not be, and memory does not grow at a peer's pace.
+  // It holds several of the largest messages the program sends (pictures of a few MiB), so
+  // that an application that is only briefly busy slows nobody down.
+  static constexpr size_t kMaxBytes = 32u * 1024 * 1024;
+  // What an entry costs besides its bytes, so that many small messages are bounded too.
+  static constexpr size_t kEntryCost = 256;
+
+  // Queues the entry (the caller sets the player's event). Always taken: the limit is kept by
+  // not reading more (hasRoom), which each connection may overshoot by what its one frame
+  // completes (a message, at most kMaxMessage).
+  void push(DPlayInboxEntry entry);
+  bool hasRoom() const { return m_bytes < kMaxBytes; }
+  // Waits up to timeoutMs until Receive has made room.
+  void waitForRoom(DWORD timeoutMs);
+  size_t bytes() const { return m_bytes; }
   // IDirectPlay4::Receive on this queue.
   HRESULT receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size);
   DWORD count(DPID to);
@@ -40,6 +57,12 @@ class CDPlayInbox {
   static void writeSystem(const DPlaySystemMessage& message, BYTE* out);
 
  private:
+  static size_t cost(const DPlayInboxEntry& entry);
+  void taken(size_t bytes);  // with m_lock: entries of that cost left
+
   std::mutex m_lock;
+  std::condition_variable m_room;
+  int m_waiting = 0;  // threads in waitForRoom
   std::deque<DPlayInboxEntry> m_entries;
+  std::atomic<size_t> m_bytes{0};  // the cost of the entries; changed with m_lock
 };

@@ -1,5 +1,7 @@
 #include "CDPlayObject.h"
 
+#include "CDPlayBufferPool.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -237,7 +239,7 @@ HRESULT CDPlayObject::openJoin(const DPSESSIONDESC2& desc) {
   m_state = State::kJoined;
   auto peer = std::make_unique<Peer>();
   peer->stage = Stage::kJoined;
-  peer->connection = std::move(connection);
+  peer->connection = std::shared_ptr<CDPlayConnection>(std::move(connection));
   peer->connection->keepAlive();
   peer->connection->start();
   m_peers.push_back(std::move(peer));
@@ -338,7 +340,20 @@ void CDPlayObject::tellOne(const Player& to, const DPlaySystemMessage& message) 
   entry.from = DPID_SYSMSG;
   entry.to = to.id;
   entry.system = message;
-  m_inbox.push(std::move(entry), to.event);
+  queueFor(to, std::move(entry));
+}
+
+void CDPlayObject::queueFor(const Player& to, DPlayInboxEntry entry) {
+  m_inbox.push(std::move(entry));
+  if (to.event) m_signals.push_back(to.event);
+}
+
+void CDPlayObject::Hold::release() {
+  if (!m_hold.owns_lock()) return;
+  std::vector<EventRef> events;
+  events.swap(m_object.m_signals);
+  m_hold.unlock();
+  for (const EventRef& event : events) SetEvent(event.get());
 }
 
 std::map<DPID, CDPlayObject::Player>::iterator CDPlayObject::removeRemote(std::map<DPID, Player>::iterator player) {
@@ -361,13 +376,16 @@ HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
   if ((flags & ~DPPLAYER_SERVERPLAYER) != 0) return DPERR_INVALIDFLAGS;
   Player player;
   player.flags = flags;
-  player.event = event;
+  HANDLE own = nullptr;
+  if (event != nullptr &&
+      DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    player.event = EventRef(own, [](void* handle) { CloseHandle(handle); });
   if (name != nullptr) {
     player.shortName = text(name->lpszShortNameA);
     player.longName = text(name->lpszLongNameA);
   }
 
-  std::unique_lock<std::mutex> hold(m_lock);
+  Hold hold(*this);
   if (m_state == State::kHosting) {
     if (m_local.size() >= kMaxPlayersPerPeer ||
         (m_session.maxPlayers != 0 && m_local.size() + m_remote.size() >= m_session.maxPlayers))
@@ -403,18 +421,20 @@ HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
   m_create.waiting = true;
   m_create.player = player;
   m_peers.front()->connection->post(CDPlayWire::createPlayer(flags, player.shortName, player.longName));
-  bool answered = m_createAnswered.wait_for(hold, std::chrono::milliseconds(kReplyTimeout),
+  bool answered = m_createAnswered.wait_for(hold.lock(), std::chrono::milliseconds(kReplyTimeout),
                                             [&] { return m_create.answered; });
-  m_create.waiting = false;
+  HRESULT result = m_create.result;
+  DPID created = m_create.player.id;
+  m_create = PendingCreate();  // not waiting any more; lets go of the player's event too
   if (!answered) return DPERR_TIMEOUT;
-  if (FAILED(m_create.result)) return m_create.result;
-  *id = m_create.player.id;
+  if (FAILED(result)) return result;
+  *id = created;
   return DP_OK;
 }
 
 HRESULT CDPlayObject::DestroyPlayer(DPID id) {
   std::lock_guard<std::recursive_mutex> api(m_api);
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   auto local = m_local.find(id);
   if (local != m_local.end()) {
     Player player = local->second;
@@ -502,7 +522,7 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   if (size > CDPlayWire::kMaxMessage) return DPERR_SENDTOOBIG;
   if (messageId != nullptr) *messageId = 0;
 
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   if (m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
   if (m_state == State::kLost) return DPERR_CONNECTIONLOST;
 
@@ -529,14 +549,13 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   for (CDPlayConnection* link : links)
     if (!link->waitForRoom(size, 50)) return DPERR_BUSY;
 
-  auto bytes = std::make_shared<const std::vector<BYTE>>(static_cast<const BYTE*>(data),
-                                                         static_cast<const BYTE*>(data) + size);
+  std::shared_ptr<const std::vector<BYTE>> bytes = CDPlayBufferPool::copy(static_cast<const BYTE*>(data), size);
   for (const Player* target : localTargets) {
     DPlayInboxEntry entry;
     entry.from = from;
     entry.to = target->id;
     entry.data = bytes;
-    m_inbox.push(std::move(entry), target->event);
+    queueFor(*target, std::move(entry));
   }
   if (links.empty()) return DP_OK;
   auto message = std::make_shared<DPlayOutMessage>();
@@ -545,8 +564,13 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   message->from = from;
   message->to = to;
   message->data = bytes;
-  for (CDPlayConnection* link : links) link->post(message);
+  // Where nothing waits ahead of it, the message leaves on this thread, once the lock is free.
+  std::vector<std::shared_ptr<CDPlayConnection>> sendHere;
+  for (CDPlayConnection* link : links)
+    if (link->post(message)) sendHere.push_back(link->shared_from_this());
   if (messageId != nullptr) *messageId = message->id;
+  hold.release();
+  for (const auto& link : sendHere) link->sendQueued();
   return async ? DPERR_PENDING : DP_OK;
 }
 
@@ -584,13 +608,13 @@ void CDPlayObject::onAccept(SOCKET s) {
     return;
   }
   auto peer = std::make_unique<Peer>();
-  peer->connection = std::make_unique<CDPlayConnection>(s, static_cast<IOwner*>(this));
+  peer->connection = std::make_shared<CDPlayConnection>(s, static_cast<IOwner*>(this));
   peer->connection->start();
   m_peers.push_back(std::move(peer));
 }
 
 void CDPlayObject::onClosed(CDPlayConnection* connection) {
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   auto it = std::find_if(m_peers.begin(), m_peers.end(),
                          [&](const std::unique_ptr<Peer>& p) { return p->connection.get() == connection; });
   if (it == m_peers.end()) return;
@@ -613,8 +637,12 @@ void CDPlayObject::onClosed(CDPlayConnection* connection) {
   }
 }
 
+bool CDPlayObject::mayTakeMore() { return m_inbox.hasRoom(); }
+
+void CDPlayObject::waitToTakeMore(DWORD timeoutMs) { m_inbox.waitForRoom(timeoutMs); }
+
 bool CDPlayObject::onFrame(CDPlayConnection* connection, const DPlayFrame& frame) {
-  std::lock_guard<std::mutex> hold(m_lock);
+  Hold hold(*this);
   Peer* peer = findPeer(connection);
   if (peer == nullptr) return true;  // being closed: nothing more is read from it
   if (m_state == State::kHosting) return hostFrame(*peer, frame);
@@ -630,15 +658,16 @@ bool CDPlayObject::takeData(Peer& peer, const DPlayFrame& frame,
     peer.partFrom = begin.from;
     peer.partTo = begin.to;
     peer.partTotal = begin.total;
-    peer.part.assign(begin.chunk, begin.chunk + begin.chunkSize);
+    // Room for all of it at once: the message is not moved again as it grows.
+    peer.part = CDPlayBufferPool::take(begin.total);
+    peer.part->assign(begin.chunk, begin.chunk + begin.chunkSize);
     peer.receiving = true;
   } else {
-    if (!peer.receiving || frame.size > peer.partTotal - peer.part.size()) return false;
-    peer.part.insert(peer.part.end(), frame.body, frame.body + frame.size);
+    if (!peer.receiving || frame.size > peer.partTotal - peer.part->size()) return false;
+    peer.part->insert(peer.part->end(), frame.body, frame.body + frame.size);
   }
-  if (peer.part.size() == peer.partTotal) {
-    message = std::make_shared<const std::vector<BYTE>>(std::move(peer.part));
-    peer.part = std::vector<BYTE>();
+  if (peer.part->size() == peer.partTotal) {
+    message = std::move(peer.part);
     peer.receiving = false;
   }
   return true;
@@ -651,7 +680,7 @@ void CDPlayObject::deliver(DPID from, DPID to, const std::shared_ptr<const std::
     inboxEntry.from = from;
     inboxEntry.to = entry.first;
     inboxEntry.data = data;
-    m_inbox.push(std::move(inboxEntry), entry.second.event);
+    queueFor(entry.second, std::move(inboxEntry));
   }
 }
 

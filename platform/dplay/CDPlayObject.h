@@ -100,25 +100,28 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
     kLost      // joined, and the host is gone
   };
   enum class Stage { kHello, kRequest, kDone, kJoined };
+  // Our own handle of a local player's event (a duplicate, closed when the last user lets go):
+  // it stays valid for a set made just after the player was destroyed.
+  using EventRef = std::shared_ptr<void>;
 
   struct Player {
     DPID id = 0;
     DWORD flags = 0;
     std::string shortName;
     std::string longName;
-    HANDLE event = nullptr;                 // local players
+    EventRef event;                         // local players
     CDPlayConnection* link = nullptr;       // remote players: the connection they are reached by
   };
 
   // One connection and what its reader has received so far.
   struct Peer {
-    std::unique_ptr<CDPlayConnection> connection;
+    std::shared_ptr<CDPlayConnection> connection;  // shared with a sender outside m_lock
     Stage stage = Stage::kHello;
     bool receiving = false;  // a message is being received
     DPID partFrom = 0;
     DPID partTo = 0;
     DWORD partTotal = 0;
-    std::vector<BYTE> part;
+    std::shared_ptr<std::vector<BYTE>> part;  // room for the announced size, at most kMaxMessage
   };
 
   struct PendingCreate {
@@ -128,11 +131,29 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
     Player player;
   };
 
+  // m_lock, held. On release the events of the messages queued meanwhile are set, outside the
+  // lock: the application they wake would otherwise run straight into it.
+  class Hold {
+   public:
+    explicit Hold(CDPlayObject& object) : m_object(object), m_hold(object.m_lock) {}
+    ~Hold() { release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    void release();
+    std::unique_lock<std::mutex>& lock() { return m_hold; }
+
+   private:
+    CDPlayObject& m_object;
+    std::unique_lock<std::mutex> m_hold;
+  };
+
   ~CDPlayObject();
 
   // IOwner, on a connection's reader thread.
   bool onFrame(CDPlayConnection* connection, const DPlayFrame& frame) override;
   void onClosed(CDPlayConnection* connection) override;
+  bool mayTakeMore() override;
+  void waitToTakeMore(DWORD timeoutMs) override;
   void onAccept(SOCKET s);
 
   // With m_lock held.
@@ -143,6 +164,7 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   // when the last fragment arrived.
   bool takeData(Peer& peer, const DPlayFrame& frame, std::shared_ptr<const std::vector<BYTE>>& message);
   void deliver(DPID from, DPID to, const std::shared_ptr<const std::vector<BYTE>>& data);
+  void queueFor(const Player& to, DPlayInboxEntry entry);  // into the inbox; its event set by Hold
   void tellLocal(const DPlaySystemMessage& message, DPID except);  // to every local player
   void tellOne(const Player& to, const DPlaySystemMessage& message);
   // Forgets a remote player and tells the local ones; returns the next entry.
@@ -179,4 +201,5 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
 
   CDPlayListener m_listener;
   CDPlayInbox m_inbox;
+  std::vector<EventRef> m_signals;  // to set when m_lock is released (Hold)
 };

@@ -104,20 +104,24 @@ int CDPlaySocket::waitWritable(SOCKET s, DWORD timeoutMs) {
 }
 
 bool CDPlaySocket::sendAll(SOCKET s, const BYTE* data, size_t size, DWORD timeoutMs) {
+  return sendSome(s, data, size, timeoutMs) == size;
+}
+
+size_t CDPlaySocket::sendSome(SOCKET s, const BYTE* data, size_t size, DWORD timeoutMs) {
   ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (size > 0) {
-    int chunk = size > 1024 * 1024 ? 1024 * 1024 : static_cast<int>(size);
-    int sent = send(s, reinterpret_cast<const char*>(data), chunk, 0);
-    if (sent > 0) {
-      data += sent;
-      size -= static_cast<size_t>(sent);
+  size_t sent = 0;
+  while (sent < size) {
+    int chunk = size - sent > 1024 * 1024 ? 1024 * 1024 : static_cast<int>(size - sent);
+    int n = send(s, reinterpret_cast<const char*>(data + sent), chunk, 0);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
       continue;
     }
-    if (sent == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) break;
     ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return false;
+    if (now >= deadline) break;
     DWORD left = static_cast<DWORD>(deadline - now);
-    if (waitWritable(s, left < 200 ? left : 200) < 0) return false;
+    if (waitWritable(s, left < 200 ? left : 200) < 0) break;
   }
-  return true;
+  return sent;
 }

@@ -20,4 +20,7 @@ class CDPlaySocket {
   static void prepare(SOCKET s);
   // Sends all of data within timeoutMs; false on error or time-out.
   static bool sendAll(SOCKET s, const BYTE* data, size_t size, DWORD timeoutMs);
+  // What of data the socket takes within timeoutMs, in bytes (less than size on an error or
+  // when the other side does not read).
+  static size_t sendSome(SOCKET s, const BYTE* data, size_t size, DWORD timeoutMs);
 };

@@ -218,23 +218,29 @@ std::vector<BYTE> CDPlayWire::destroyPlayer(DPID id) {
 
 std::vector<BYTE> CDPlayWire::keepAlive() { return Writer(kKeepAlive).done(); }
 
-void CDPlayWire::dataFrame(std::vector<BYTE>& out, bool first, DPID from, DPID to, DWORD total,
-                           const BYTE* chunk, DWORD chunkSize) {
+DWORD CDPlayWire::dataHeader(BYTE* out, bool first, DPID from, DPID to, DWORD total, DWORD chunkSize) {
   DWORD fixed = first ? kDataBeginFixed : 0;
-  DWORD size = 1 + fixed + chunkSize;
-  out.resize(4 + size);
-  BYTE* p = out.data();
+  BYTE* p = out;
   auto put = [&p](DWORD v) {
     for (int i = 0; i < 4; ++i) *p++ = static_cast<BYTE>(v >> (8 * i));
   };
-  put(size);
+  put(1 + fixed + chunkSize);
   *p++ = first ? kDataBegin : kDataMore;
   if (first) {
     put(from);
     put(to);
     put(total);
   }
-  std::memcpy(p, chunk, chunkSize);
+  return static_cast<DWORD>(p - out);
+}
+
+void CDPlayWire::dataFrame(std::vector<BYTE>& out, bool first, DPID from, DPID to, DWORD total,
+                           const BYTE* chunk, DWORD chunkSize) {
+  BYTE header[kMaxDataHeader];
+  DWORD headerSize = dataHeader(header, first, from, to, total, chunkSize);
+  out.resize(headerSize + chunkSize);
+  std::memcpy(out.data(), header, headerSize);
+  std::memcpy(out.data() + headerSize, chunk, chunkSize);
 }
 
 bool CDPlayWire::decodeHandshake(const DPlayFrame& f, DWORD& version) {

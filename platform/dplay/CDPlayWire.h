@@ -84,6 +84,7 @@ class CDPlayWire {
   static constexpr DWORD kHeaderSize = 5;         // u32 size + type
   static constexpr DWORD kMaxFragment = 64 * 1024;
   static constexpr DWORD kDataBeginFixed = 12;    // from, to, total
+  static constexpr DWORD kMaxDataHeader = kHeaderSize + kDataBeginFixed;
   static constexpr DWORD kMaxFrameSize = 1 + kDataBeginFixed + kMaxFragment;  // largest size field
   static constexpr DWORD kMaxMessage = 64u * 1024 * 1024;
   static constexpr DWORD kMaxText = 255;
@@ -107,6 +108,9 @@ class CDPlayWire {
   // One data fragment frame into out (replacing its contents).
   static void dataFrame(std::vector<BYTE>& out, bool first, DPID from, DPID to, DWORD total,
                         const BYTE* chunk, DWORD chunkSize);
+  // Only the header of that frame (at most kMaxDataHeader bytes), for a chunk sent from where
+  // it lies; returns the header's size.
+  static DWORD dataHeader(BYTE* out, bool first, DPID from, DPID to, DWORD total, DWORD chunkSize);
 
   // Decoders: false when the body is malformed (the connection is then dropped).
   static bool decodeHandshake(const DPlayFrame& f, DWORD& version);  // HELLO or WELCOME

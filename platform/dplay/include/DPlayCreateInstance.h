@@ -21,6 +21,9 @@
 // - SendEx / Send (always guaranteed and in order per sender; asynchronous sends need
 //   DPSEND_NOSENDCOMPLETEMSG; priority and time-out are accepted and ignored), CancelMessage,
 //   Receive, GetMessageCount. Player events are set whenever a message for the player arrives.
+//   An application that falls behind by more than 32 MiB of messages is not read from until
+//   Receive makes room: the peers' sends wait meanwhile (SendEx may answer DPERR_BUSY), and
+//   nothing is lost.
 // - Lost peers are found by a keep-alive: a peer silent for DPCAPS.dwTimeout ms is dropped.
 // Objects are free-threaded.
 #include <dplay.h>

@@ -35,6 +35,10 @@ bool CDPlayRawPeer::send(const std::vector<BYTE>& bytes) {
   return CDPlaySocket::sendAll(m_socket, bytes.data(), bytes.size(), 5000);
 }
 
+size_t CDPlayRawPeer::sendSome(const BYTE* data, size_t size, DWORD timeoutMs) {
+  return CDPlaySocket::sendSome(m_socket, data, size, timeoutMs);
+}
+
 void CDPlayRawPeer::closeSending() { shutdown(m_socket, SD_SEND); }
 
 bool CDPlayRawPeer::readFrame(DPlayFrame& frame, DWORD timeoutMs) {

@@ -20,6 +20,9 @@ class CDPlayRawPeer {
   bool accept(DWORD timeoutMs);
 
   bool send(const std::vector<BYTE>& bytes);
+  // What the socket takes within timeoutMs, in bytes: less than size when the other side does
+  // not read, 0 when nothing went or the connection is gone.
+  size_t sendSome(const BYTE* data, size_t size, DWORD timeoutMs);
   // The frames sent so far are all; the peer still reads what comes back.
   void closeSending();
   // One frame within timeoutMs; false on time-out, close or a stream that is not frames.

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "CDPlayConnection.h"
+#include "CDPlayInbox.h"
 #include "CDPlayRawPeer.h"
 #include "CDPlayTestKit.h"
 #include "CDPlayWire.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -187,6 +189,109 @@ TEST_F(DPlayRawPeer, SilentClientIsDestroyedAfterTheKeepAliveTime) {
   EXPECT_EQ(id, m.sysId);
   EXPECT_GE(waited, kKeepAlive - 2000);
   EXPECT_LE(waited, kKeepAlive + 3000);
+}
+
+namespace {
+
+// The frames of one message, as a peer sends it.
+void appendMessage(std::vector<BYTE>& stream, DPID from, DPID to, const std::vector<BYTE>& message) {
+  std::vector<BYTE> frame;
+  for (size_t at = 0; at < message.size(); at += CDPlayWire::kMaxFragment) {
+    size_t chunk = std::min<size_t>(CDPlayWire::kMaxFragment, message.size() - at);
+    CDPlayWire::dataFrame(frame, at == 0, from, to, static_cast<DWORD>(message.size()), message.data() + at,
+                          static_cast<DWORD>(chunk));
+    stream.insert(stream.end(), frame.begin(), frame.end());
+  }
+}
+
+}  // namespace
+
+// A peer that sends more than the application takes: past the inbox's limit the host stops
+// reading it, so its sends wait in TCP. Nothing is dropped, the host's memory stays bounded,
+// and the session goes on once the application catches up.
+TEST_F(DPlayRawPeer, PeerThatOutrunsTheApplicationWaitsInTcpAndLosesNothing) {
+  CDPlayRawPeer raw;
+  DPID id = joinRaw(raw);
+  const size_t kMessage = 1024 * 1024;
+  // Past the limit, and past what TCP holds on the way.
+  const DWORD kMessages = static_cast<DWORD>(CDPlayInbox::kMaxBytes / kMessage) + 32;
+  std::vector<BYTE> stream;
+  for (DWORD i = 0; i < kMessages; ++i) appendMessage(stream, id, DPID_SERVERPLAYER, CDPlayTestKit::payload(id, i, kMessage));
+
+  // Until the host takes nothing more for a while.
+  size_t at = 0;
+  for (ULONGLONG deadline = GetTickCount64() + 60000; at < stream.size() && GetTickCount64() < deadline;) {
+    size_t n = raw.sendSome(stream.data() + at, stream.size() - at, 3000);
+    if (n == 0) break;
+    at += n;
+  }
+  ASSERT_LT(at, stream.size()) << "the host read everything although its application took nothing";
+  DWORD waiting = 0;
+  ASSERT_EQ(DP_OK, dp->GetMessageCount(self, &waiting));
+  EXPECT_GE(waiting * (kMessage + CDPlayInbox::kEntryCost), CDPlayInbox::kMaxBytes);
+  EXPECT_LE(waiting * (kMessage + CDPlayInbox::kEntryCost), CDPlayInbox::kMaxBytes + kMessage + CDPlayInbox::kEntryCost);
+
+  // The application catches up while the peer sends the rest: all of it, in order.
+  std::thread sender([&] {
+    for (ULONGLONG deadline = GetTickCount64() + 60000; at < stream.size() && GetTickCount64() < deadline;)
+      at += raw.sendSome(stream.data() + at, stream.size() - at, 1000);
+  });
+  DWORD received = 0;
+  for (; received < kMessages; ++received) {
+    DPlayReceived m;
+    DWORD sender = 0, sequence = 0;
+    if (!CDPlayTestKit::next(dp, event, kWait, m) || m.isSystem() || !CDPlayTestKit::checkPayload(m.data, sender, sequence) ||
+        sequence != received)
+      break;
+  }
+  sender.join();
+  EXPECT_EQ(kMessages, received);
+  EXPECT_EQ(stream.size(), at);
+
+  // The peer's player is still there, and what it says next arrives.
+  ASSERT_TRUE(raw.send(join({data(true, id, DPID_SERVERPLAYER, 3, {7, 8, 9})})));
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+  EXPECT_EQ(id, m.from);
+  EXPECT_EQ(3u, m.data.size());
+}
+
+// A peer that keeps asking (for players) and never reads the answers: once the answers waiting
+// for it reach their limit it is dropped, rather than the host's memory growing at its pace.
+TEST_F(DPlayRawPeer, PeerThatAsksWithoutReadingTheAnswersIsDropped) {
+  CDPlayRawPeer raw;
+  DPID id = joinRaw(raw);
+  std::vector<BYTE> asks;
+  for (int i = 0; i < 10000; ++i) {
+    std::vector<BYTE> ask = CDPlayWire::createPlayer(0, "", "");
+    asks.insert(asks.end(), ask.begin(), ask.end());
+  }
+  // Until the host takes nothing more; bounded: the limit and what TCP holds on the way are
+  // far below this.
+  size_t sent = 0;
+  while (sent < 64u * 1024 * 1024) {
+    size_t at = sent % asks.size();
+    size_t n = raw.sendSome(asks.data() + at, asks.size() - at, 3000);
+    if (n == 0) break;
+    sent += n;
+  }
+  EXPECT_LT(sent, 64u * 1024 * 1024) << "never dropped";
+  EXPECT_TRUE(raw.waitClosed(kWait));
+  // Its players, the first and those its asks made, are gone with it.
+  std::vector<DPlayReceived> skipped;
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_DESTROYPLAYERORGROUP, kWait, m, &skipped));
+  EXPECT_EQ(id, m.sysId);
+
+  // The host goes on serving.
+  CDPlayRawPeer other;
+  DPID otherId = joinRaw(other);
+  ASSERT_TRUE(other.send(data(true, otherId, DPID_SERVERPLAYER, 3, {1, 2, 3})));
+  for (;;) {
+    ASSERT_TRUE(CDPlayTestKit::next(dp, event, kWait, m));
+    if (!m.isSystem()) break;
+  }
+  EXPECT_EQ(otherId, m.from);
 }
 
 // A host that answers the join and then says nothing more.

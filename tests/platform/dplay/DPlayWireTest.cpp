@@ -3,6 +3,7 @@
 #include "CDPlayFrameReader.h"
 #include "CDPlayWire.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -191,5 +192,56 @@ TEST(DPlayWire, RejectsMalformedBodies) {
       case CDPlayWire::kDataBegin: accepted = CDPlayWire::decodeDataBegin(frame, data); break;
     }
     EXPECT_FALSE(accepted) << c.what;
+  }
+}
+
+namespace {
+
+// What a socket hands over: the next piece of the stream, at most the room the reader offers.
+size_t receiveInto(CDPlayFrameReader& reader, const std::vector<BYTE>& stream, size_t& at, size_t piece) {
+  size_t room = 0;
+  BYTE* to = reader.room(room);
+  size_t n = std::min({piece, room, stream.size() - at});
+  std::memcpy(to, stream.data() + at, n);
+  reader.commit(n);
+  at += n;
+  return room;
+}
+
+}  // namespace
+
+TEST(DPlayFrameReader, ReadsAStreamReceivedInPiecesOfEverySize) {
+  std::vector<BYTE> data(3 * CDPlayWire::kMaxFragment, 0);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 7);
+  std::vector<std::vector<BYTE>> frames = {CDPlayWire::hello(1), CDPlayWire::keepAlive()};
+  for (DWORD offset = 0; offset < data.size(); offset += CDPlayWire::kMaxFragment) {
+    std::vector<BYTE> f;
+    CDPlayWire::dataFrame(f, offset == 0, 5, 1, static_cast<DWORD>(data.size()), data.data() + offset, CDPlayWire::kMaxFragment);
+    frames.push_back(f);
+    frames.push_back(CDPlayWire::destroyPlayer(offset));
+  }
+  std::vector<BYTE> stream;
+  for (int copy = 0; copy < 8; ++copy)
+    for (const auto& f : frames) stream = concat(stream, f);
+
+  for (size_t piece : {size_t(1), size_t(5), size_t(4093), size_t(65541), size_t(200000), stream.size()}) {
+    CDPlayFrameReader reader;
+    size_t at = 0, got = 0;
+    while (at < stream.size()) {
+      size_t room = receiveInto(reader, stream, at, piece);
+      // After next() asked for more there is always room for a whole frame, and never more
+      // than the reader's cap, however large the pieces.
+      ASSERT_GE(room, CDPlayWire::kMaxFrameSize) << "piece " << piece;
+      ASSERT_LE(room, CDPlayFrameReader::kMaxBuffer) << "piece " << piece;
+      DPlayFrame frame;
+      while (reader.next(frame) == CDPlayFrameReader::kFrame) {
+        const std::vector<BYTE>& want = frames[got++ % frames.size()];
+        ASSERT_EQ(want.size(), CDPlayWire::kHeaderSize + frame.size) << "piece " << piece << " frame " << got;
+        ASSERT_EQ(want[4], frame.type);
+        ASSERT_EQ(0, std::memcmp(want.data() + CDPlayWire::kHeaderSize, frame.body, frame.size));
+      }
+    }
+    EXPECT_EQ(8 * frames.size(), got) << "piece " << piece;
+    EXPECT_EQ(0u, reader.buffered());
   }
 }
