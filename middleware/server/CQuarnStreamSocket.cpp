@@ -1,0 +1,209 @@
+#include "CQuarnStreamSocket.h"
+
+#include "QuarnTrace.h"
+#include "QuarnWire.h"
+
+CQuarnStreamSocket::CQuarnStreamSocket()
+    : m_bConnected(false), m_peerAddress(), m_keepAliveCountdown(KEEP_ALIVE_TICKS),
+      m_reassembler([this](const BYTE* header) { return MakeFilePacket(header); })
+{
+}
+
+CQuarnStreamSocket::~CQuarnStreamSocket() = default;
+
+bool CQuarnStreamSocket::SendPacket(WORD type, DWORD status, const BYTE* data, DWORD length, bool file, DWORD peer)
+{
+    // Files are streamed by the packets of the file transfer, which this socket does not make.
+    if (file)
+        return Fail(ERROR_NOT_SUPPORTED);
+    return CQuarnSocket::SendPacket(type, status, data, length, false, peer);
+}
+
+bool CQuarnStreamSocket::ReceivePacket(WORD* pType, WORD* pStatus, DWORD* pPeer, std::vector<BYTE>* pData,
+                                       DWORD* pLength)
+{
+    CQuarnPacket* packet = TakeReceivedPacket();
+    if (packet == nullptr || packet->GetType() == QUARN_COMM_TYPE_KEEP_ALIVE) {
+        delete packet;
+        SetLastError(ERROR_NO_DATA);
+        return false;
+    }
+    WORD type = packet->GetType();
+    DWORD length = packet->GetDataLength();
+    if (type & QUARN_COMM_TYPE_FILE_FLAG)
+        return YieldPacket(packet, type & ~QUARN_COMM_TYPE_FILE_FLAG, packet->GetHeaderStatus(), packet->GetData(),
+                           (length + 1) * sizeof(WCHAR), length, pType, pStatus, pPeer, pData, pLength);
+    return YieldPacket(packet, type, packet->GetHeaderStatus(), packet->GetData(), length, length, pType, pStatus, pPeer,
+                       pData, pLength);
+}
+
+bool CQuarnStreamSocket::WriteStep()
+{
+    CQuarnPacket* packet = static_cast<CQuarnPacket*>(m_sendQueue.GetFirst());
+    if (packet == nullptr)
+        return false;
+    WSABUF piece;
+    BYTE* position;
+    DWORD remaining;
+    if (!packet->GetCurrentPiece(&position, &remaining)) {
+        // Nothing left to send of it (a packet cannot be queued so, but do not stall on one).
+        delete packet;
+        PostSocketEvent(FD_WRITE, 0);
+        return true;
+    }
+    piece.buf = reinterpret_cast<CHAR*>(position);
+    piece.len = remaining;
+    DWORD sent = 0;
+    if (WSASend(m_socket, &piece, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
+        return Fail(WSAGetLastError());
+    PostSocketEvent(FD_WRITE, 0);
+    if (packet->Advance(sent) == 0) {
+        bool wasFull = m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT;
+        delete packet;
+        if (wasFull)
+            PostSocketEvent(FD_READ, 0);
+    }
+    m_keepAliveCountdown = KEEP_ALIVE_TICKS;
+    return true;
+}
+
+bool CQuarnStreamSocket::ReadStep()
+{
+    if (m_socket == INVALID_SOCKET)
+        return Fail(WSAENOTSOCK);
+    if (m_reassembler.IsBroken())
+        return Fail(ERROR_INVALID_DATA);
+    m_keepAliveCountdown = KEEP_ALIVE_TICKS;
+    // Full queues hold reading back until the owner or the peer has taken from them.
+    if (m_receiveQueue.CountUpTo(RECEIVE_QUEUE_LIMIT) >= RECEIVE_QUEUE_LIMIT
+        || m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT)
+        return true;
+    BYTE* position;
+    DWORD size;
+    if (!m_reassembler.GetReceiveBuffer(&position, &size)) {
+        CloseBrokenStream();
+        return false;
+    }
+    WSABUF piece;
+    piece.buf = reinterpret_cast<CHAR*>(position);
+    piece.len = size;
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (WSARecv(m_socket, &piece, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+        DWORD error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK)
+            return true;
+        return Fail(error);
+    }
+    // The peer's data has ended; its FD_CLOSE follows, and reading on would only spin.
+    if (received == 0)
+        return Fail(WSAEDISCON);
+    CQuarnPacket* packet;
+    switch (m_reassembler.Received(received, &packet)) {
+    case CQuarnPacketReassembler::COMPLETE:
+        packet->LinkTail(&m_receiveQueue);
+        break;
+    case CQuarnPacketReassembler::BROKEN:
+        CloseBrokenStream();
+        return false;
+    default:
+        break;
+    }
+    PostSocketEvent(FD_READ, 0);
+    return true;
+}
+
+void CQuarnStreamSocket::DestroySocket()
+{
+    m_bConnected = false;
+    CQuarnSocket::DestroySocket();
+}
+
+void CQuarnStreamSocket::KeepAliveTick()
+{
+    if (m_keepAliveCountdown > 0) {
+        --m_keepAliveCountdown;
+        return;
+    }
+    // With packets waiting the connection is not idle; their sending resets the countdown.
+    if (m_sendQueue.GetFirst() == nullptr)
+        SendPacket(QUARN_COMM_TYPE_KEEP_ALIVE, 0, nullptr, 0);
+}
+
+void CQuarnStreamSocket::OnConnect()
+{
+    m_bConnected = true;
+}
+
+bool CQuarnStreamSocket::Accept(HWND hWnd, UINT message, const CQuarnSocket& listening)
+{
+    if (m_socket != INVALID_SOCKET)
+        return Fail(ERROR_INVALID_PARAMETER);
+    sockaddr_in peer = {};
+    int size = sizeof(peer);
+    SOCKET s = accept(listening.GetSocket(), reinterpret_cast<sockaddr*>(&peer), &size);
+    if (s == INVALID_SOCKET)
+        return Fail(WSAGetLastError());
+    m_socket = s;
+    m_hWnd = hWnd;
+    m_uMessage = message;
+    m_bShutDown = false;
+    if (WSAAsyncSelect(s, hWnd, message, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) == SOCKET_ERROR) {
+        DWORD error = WSAGetLastError();
+        DestroySocket();
+        return Fail(error);
+    }
+    size = sizeof(m_peerAddress);
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&m_peerAddress), &size) == SOCKET_ERROR) {
+        DWORD error = WSAGetLastError();
+        DestroySocket();
+        return Fail(error);
+    }
+    m_bConnected = true;
+    return true;
+}
+
+bool CQuarnStreamSocket::CreateStream(HWND hWnd, UINT message, WORD port)
+{
+    if (!Create(hWnd, message, SOCK_STREAM, port))
+        return false;
+    long events = port == 0 ? FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE : FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+    if (WSAAsyncSelect(m_socket, hWnd, message, events) == SOCKET_ERROR
+        || (port != 0 && listen(m_socket, SOMAXCONN) == SOCKET_ERROR)) {
+        DWORD error = WSAGetLastError();
+        DestroySocket();
+        return Fail(error);
+    }
+    return true;
+}
+
+CQuarnPacket* CQuarnStreamSocket::MakeFilePacket(const BYTE*)
+{
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+}
+
+bool CQuarnStreamSocket::Connect(DWORD address, WORD port)
+{
+    m_peerAddress = sockaddr_in();
+    m_peerAddress.sin_family = AF_INET;
+    m_peerAddress.sin_port = htons(port);
+    m_peerAddress.sin_addr.s_addr = address;
+    if (connect(m_socket, reinterpret_cast<sockaddr*>(&m_peerAddress), sizeof(m_peerAddress)) == 0) {
+        OnConnect();
+        return true;
+    }
+    DWORD error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK)
+        return true;
+    return Fail(error);
+}
+
+void CQuarnStreamSocket::CloseBrokenStream()
+{
+    DWORD reason = GetLastError();
+    QuarnTrace("CQuarnStreamSocket::ReadStep(): stream closed, error %lu\n", reason);
+    shutdown(m_socket, SD_BOTH);
+    PostSocketEvent(FD_CLOSE, 0);
+    Fail(reason);
+}
