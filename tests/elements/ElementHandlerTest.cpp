@@ -161,11 +161,8 @@ TEST(ElementHandlerDestroyed, WhileRunningStopsTheProcess)
     TempDir dir;
     EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
     std::vector<std::string> lines = dir.logLines();
-    bool named = false;
-    for (const std::string& line : lines)
-        named = named || line.find("FATAL ERROR: [ CElementHandler ] ~CElementHandler(): [RAW] destroyed while running:"
-                                   " call end() first") != std::string::npos;
-    EXPECT_TRUE(named) << testing::PrintToString(lines);
+    EXPECT_TRUE(hasLineWith(lines, "FATAL ERROR: [ CElementHandler ] ~CElementHandler(): [RAW] destroyed while running:"
+                            " call end() first")) << testing::PrintToString(lines);
 }
 
 TEST_F(ElementHandlerTest, LifeCycleStepsInTheWrongStateAreRefused)

@@ -150,10 +150,8 @@ TEST_P(ElementDeleted, BeforeEndStopsTheProcess)
     TempDir dir;
     EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
     std::vector<std::string> lines = dir.logLines();
-    bool named = false;
-    for (const std::string& line : lines)
-        named = named || line.find(std::string("FATAL ERROR: [ CElement ] ~CElement(): [0] ") + c.line) != std::string::npos;
-    EXPECT_TRUE(named) << testing::PrintToString(lines);
+    EXPECT_TRUE(hasLineWith(lines, std::string("FATAL ERROR: [ CElement ] ~CElement(): [0] ") + c.line))
+        << testing::PrintToString(lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(

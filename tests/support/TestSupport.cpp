@@ -365,3 +365,11 @@ bool Journal::waitFor(size_t count, DWORD timeoutMs)
     std::unique_lock<std::mutex> hold(lock_);
     return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return entries_.size() >= count; });
 }
+
+bool hasLineWith(const std::vector<std::string>& lines, const std::string& piece)
+{
+    for (const std::string& line : lines)
+        if (line.find(piece) != std::string::npos)
+            return true;
+    return false;
+}

@@ -43,6 +43,8 @@ bool isChild();
 // outputFile. The process handle (the caller closes it), or null after a test failure.
 HANDLE startProcess(const std::string& program, const std::string& commandLine, const std::string& folder,
                     const std::string& outputFile);
+// Whether any of the lines holds piece (a log line a path must have written).
+bool hasLineWith(const std::vector<std::string>& lines, const std::string& piece);
 // The whole content of a file; empty when it cannot be read.
 std::string fileBytes(const std::string& path);
 // Puts a child's trace in a known state: lines to log.dat without stamps, the thread named

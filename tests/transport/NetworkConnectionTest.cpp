@@ -252,11 +252,8 @@ TEST_P(NetworkConnectionDestroyed, BeforeStopStopsTheProcess)
     TempDir dir;
     EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
     std::vector<std::string> lines = dir.logLines();
-    bool named = false;
-    for (const std::string& line : lines)
-        named = named || line.find("FATAL ERROR: [ CNetworkConnection ] ~CNetworkConnection(): [LC-MSG_GATE] destroyed"
-                                   " while running: end the input and call stop() first") != std::string::npos;
-    EXPECT_TRUE(named) << testing::PrintToString(lines);
+    EXPECT_TRUE(hasLineWith(lines, "FATAL ERROR: [ CNetworkConnection ] ~CNetworkConnection(): [LC-MSG_GATE] destroyed"
+                            " while running: end the input and call stop() first")) << testing::PrintToString(lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, NetworkConnectionDestroyed, testing::Values(false, true),
