@@ -40,16 +40,9 @@ bool makeIdentity(HKEY root, const char* subkey, GUID& node)
 
 } // namespace
 
-CQuarnSrvCore::CQuarnSrvCore()
-    : m_lockCount(0), m_owner(0), m_hMutex(CreateMutexA(nullptr, FALSE, nullptr)), m_nextAppId(1), m_port(DEFAULT_PORT)
-{
-}
+CQuarnSrvCore::CQuarnSrvCore() : m_nextAppId(1), m_port(DEFAULT_PORT) {}
 
-CQuarnSrvCore::~CQuarnSrvCore()
-{
-    if (m_hMutex != nullptr)
-        CloseHandle(m_hMutex);
-}
+CQuarnSrvCore::~CQuarnSrvCore() = default;
 
 bool CQuarnSrvCore::GetTempFolder(std::string& folder)
 {
@@ -175,42 +168,17 @@ void CQuarnSrvCore::Release()
 
 bool CQuarnSrvCore::Lock(DWORD timeoutMs)
 {
-    DWORD result = WaitForSingleObject(m_hMutex, timeoutMs);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        if (result == WAIT_TIMEOUT)
-            SetLastError(WAIT_TIMEOUT);
-        return false;
-    }
-    m_owner = GetCurrentThreadId();
-    ++m_lockCount;
-    return true;
+    return m_lock.Lock(timeoutMs);
 }
 
 bool CQuarnSrvCore::Unlock()
 {
-    // Only the holder changes the count; anyone else's release fails and says why.
-    if (m_owner != GetCurrentThreadId())
-        return ReleaseMutex(m_hMutex) != FALSE;
-    LONG count = m_lockCount--;
-    if (count == 1)
-        m_owner = 0;
-    if (!ReleaseMutex(m_hMutex)) {
-        DWORD error = GetLastError();
-        m_lockCount = count;
-        m_owner = GetCurrentThreadId();
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    return m_lock.Unlock();
 }
 
 bool CQuarnSrvCore::IsHeldByCaller()
 {
-    if (!Lock(0))
-        return false;
-    LONG count = m_lockCount;
-    Unlock();
-    return count > 1;
+    return m_lock.IsHeldByCaller();
 }
 
 void CQuarnSrvCore::PostNotice(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -8,9 +8,10 @@
 // What differs between the server module and its service build sits in one place each:
 // posting a notice (PostNotice), the temporary folder (GetTempFolder), the watch window
 // (CQuarnWatchWindow) and the version (QUARN_SERVER_VERSION).
+#include "CQuarnCountedMutex.h"
+
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,7 @@ public:
     static constexpr const char* TEMP_FILE_PATTERN = "QUARN*.TMP";
 
     CQuarnSrvCore();
-    // Closes the lock; Stop releases the rest.
+    // Stop releases what the core holds; what a failed stop kept goes with the core.
     virtual ~CQuarnSrvCore();
     CQuarnSrvCore(const CQuarnSrvCore&) = delete;
     CQuarnSrvCore& operator=(const CQuarnSrvCore&) = delete;
@@ -83,11 +84,7 @@ private:
     std::unique_ptr<CQuarnComm> m_pComm;
     std::unique_ptr<CQuarnClientWndList> m_pClientWndList;
     std::unique_ptr<CQuarnWatchWindow> m_pWatchWindow;
-    // Takes of the lock minus releases; changed only by the thread that holds it.
-    LONG m_lockCount;
-    // The thread that holds the lock, 0 when none.
-    std::atomic<DWORD> m_owner;
-    HANDLE m_hMutex;
+    CQuarnCountedMutex m_lock;
     DWORD m_nextAppId;
     std::wstring m_guidText;
     WORD m_port;
