@@ -25,6 +25,83 @@ bool fail(DWORD error)
     return false;
 }
 
+// Whether an event is one of the single socket's to handle: its own (others are traced) and
+// without an error (those are ignored).
+bool isEventOf(const CQuarnSocket& socket, WPARAM wParam, LPARAM lParam, const char* where)
+{
+    if (static_cast<SOCKET>(wParam) != socket.GetSocket() || socket.GetSocket() == INVALID_SOCKET) {
+        QuarnTrace("%s: unknown socket\n", where);
+        return false;
+    }
+    return WSAGETSELECTERROR(lParam) == 0;
+}
+
+// Calls visit with every record of head's list, in order; null ends the walk at once when
+// visit returns a record (which is then the result).
+template <typename T, typename Visit> T* walk(const CQuarnListItem& head, Visit visit)
+{
+    for (CQuarnListItem* item = head.GetFirst(); item != nullptr && item != &head; item = item->GetNext()) {
+        if (visit(*static_cast<T*>(item)))
+            return static_cast<T*>(item);
+    }
+    return nullptr;
+}
+
+// The socket of head's list whose handle came with an event; null when none.
+template <typename T> T* findSocket(const CQuarnListItem& head, WPARAM socket)
+{
+    return walk<T>(head, [socket](T& s) { return s.GetSocket() == static_cast<SOCKET>(socket); });
+}
+
+// Ends every connection of head's list, each reporting its end.
+template <typename T> void endAll(CQuarnListItem& head)
+{
+    while (T* connection = static_cast<T*>(head.GetFirst())) {
+        connection->DestroySocket();
+        delete connection;
+    }
+}
+
+// An event of a connection of head's list: FD_READ runs a read step and, when it says so, lets
+// take handle one packet; FD_WRITE runs a write step; FD_CONNECT goes to connected, which
+// answers whether the connection ends; FD_CLOSE ends it. Errors of reads and writes are left
+// to the close that follows them.
+template <typename T, typename Take, typename Connected>
+void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPARAM lParam, Take take,
+                     Connected connected)
+{
+    T* connection = findSocket<T>(head, wParam);
+    if (connection == nullptr) {
+        QuarnTrace("%s: unknown socket\n", where);
+        return;
+    }
+    bool error = WSAGETSELECTERROR(lParam) != 0;
+    bool end = false;
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_READ:
+        if (!error && connection->ReadStep())
+            take(*connection);
+        break;
+    case FD_WRITE:
+        if (!error)
+            connection->WriteStep();
+        break;
+    case FD_CONNECT:
+        end = connected(*connection, error);
+        break;
+    case FD_CLOSE:
+        end = true;
+        break;
+    default:
+        QuarnTrace("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
+        break;
+    }
+    if (end) {
+        connection->DestroySocket();
+        delete connection;
+    }
+}
+
 } // namespace
 
 CQuarnComm* CQuarnComm::s_pStarted = nullptr;
@@ -149,18 +226,12 @@ bool CQuarnComm::Stop()
 
 void CQuarnComm::EndLookupConnections()
 {
-    while (CQuarnLookupSocket* connection = static_cast<CQuarnLookupSocket*>(m_lookupHead.GetFirst())) {
-        connection->DestroySocket();
-        delete connection;
-    }
+    endAll<CQuarnLookupSocket>(m_lookupHead);
 }
 
 void CQuarnComm::EndServerConnections()
 {
-    while (CQuarnServerSocket* connection = static_cast<CQuarnServerSocket*>(m_listening.GetFirst())) {
-        connection->DestroySocket();
-        delete connection;
-    }
+    endAll<CQuarnServerSocket>(m_listening);
 }
 
 LRESULT CALLBACK CQuarnComm::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -213,11 +284,14 @@ void CQuarnComm::OnTimerTick()
     DWORD counter;
     if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
         m_nodeDetect.RunAliveSchedule(counter);
-    for (CQuarnListItem* item = m_listening.GetFirst(); item != nullptr && item != &m_listening; item = item->GetNext())
-        static_cast<CQuarnServerSocket*>(item)->KeepAliveTick();
-    for (CQuarnListItem* item = m_lookupHead.GetFirst(); item != nullptr && item != &m_lookupHead;
-         item = item->GetNext())
-        static_cast<CQuarnLookupSocket*>(item)->KeepAliveTick();
+    walk<CQuarnServerSocket>(m_listening, [](CQuarnServerSocket& connection) {
+        connection.KeepAliveTick();
+        return false;
+    });
+    walk<CQuarnLookupSocket>(m_lookupHead, [](CQuarnLookupSocket& connection) {
+        connection.KeepAliveTick();
+        return false;
+    });
 }
 
 void CQuarnComm::OnPowerBroadcast(WPARAM event)
@@ -239,11 +313,7 @@ void CQuarnComm::OnPowerBroadcast(WPARAM event)
 
 void CQuarnComm::OnNodeDetectEvent(WPARAM wParam, LPARAM lParam)
 {
-    if (static_cast<SOCKET>(wParam) != m_nodeDetect.GetSocket() || m_nodeDetect.GetSocket() == INVALID_SOCKET) {
-        QuarnTrace("CQuarnComm::OnNodeDetectEvent(): unknown socket\n");
-        return;
-    }
-    if (WSAGETSELECTERROR(lParam) != 0)
+    if (!isEventOf(m_nodeDetect, wParam, lParam, "CQuarnComm::OnNodeDetectEvent()"))
         return;
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_READ: {
@@ -266,11 +336,7 @@ void CQuarnComm::OnNodeDetectEvent(WPARAM wParam, LPARAM lParam)
 
 void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
 {
-    if (static_cast<SOCKET>(wParam) != m_listening.GetSocket() || m_listening.GetSocket() == INVALID_SOCKET) {
-        QuarnTrace("CQuarnComm::OnListeningEvent(): unknown socket\n");
-        return;
-    }
-    if (WSAGETSELECTERROR(lParam) != 0)
+    if (!isEventOf(m_listening, wParam, lParam, "CQuarnComm::OnListeningEvent()"))
         return;
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_ACCEPT: {
@@ -302,80 +368,26 @@ void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
 
 void CQuarnComm::OnServerEvent(WPARAM wParam, LPARAM lParam)
 {
-    CQuarnServerSocket* connection = nullptr;
-    for (CQuarnListItem* item = m_listening.GetFirst(); item != nullptr && item != &m_listening; item = item->GetNext()) {
-        if (static_cast<CQuarnServerSocket*>(item)->GetSocket() == static_cast<SOCKET>(wParam)) {
-            connection = static_cast<CQuarnServerSocket*>(item);
-            break;
-        }
-    }
-    if (connection == nullptr) {
-        QuarnTrace("CQuarnComm::OnServerEvent(): unknown socket\n");
-        return;
-    }
-    bool error = WSAGETSELECTERROR(lParam) != 0;
-    switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_READ:
-        if (!error && connection->ReadStep())
-            connection->HandlePacket();
-        break;
-    case FD_WRITE:
-        if (!error)
-            connection->WriteStep();
-        break;
-    case FD_CONNECT:
-        QuarnTrace("CQuarnComm::OnServerEvent(): FD_CONNECT\n");
-        break;
-    case FD_CLOSE:
-        connection->DestroySocket();
-        delete connection;
-        break;
-    default:
-        QuarnTrace("CQuarnComm::OnServerEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
-        break;
-    }
+    connectionEvent<CQuarnServerSocket>(
+        "CQuarnComm::OnServerEvent()", m_listening, wParam, lParam,
+        [](CQuarnServerSocket& connection) { connection.HandlePacket(); },
+        [](CQuarnServerSocket&, bool) {
+            QuarnTrace("CQuarnComm::OnServerEvent(): FD_CONNECT\n");
+            return false;
+        });
 }
 
 void CQuarnComm::OnLookupEvent(WPARAM wParam, LPARAM lParam)
 {
-    CQuarnLookupSocket* connection = nullptr;
-    for (CQuarnListItem* item = m_lookupHead.GetFirst(); item != nullptr && item != &m_lookupHead;
-         item = item->GetNext()) {
-        if (static_cast<CQuarnLookupSocket*>(item)->GetSocket() == static_cast<SOCKET>(wParam)) {
-            connection = static_cast<CQuarnLookupSocket*>(item);
-            break;
-        }
-    }
-    if (connection == nullptr) {
-        QuarnTrace("CQuarnComm::OnLookupEvent(): unknown socket\n");
-        return;
-    }
-    bool error = WSAGETSELECTERROR(lParam) != 0;
-    switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_READ:
-        if (!error && connection->ReadStep())
-            connection->HandleReply();
-        break;
-    case FD_WRITE:
-        if (!error)
-            connection->WriteStep();
-        break;
-    case FD_CONNECT:
-        if (!error) {
-            connection->OnConnect();
-            break;
-        }
-        connection->DestroySocket();
-        delete connection;
-        break;
-    case FD_CLOSE:
-        connection->DestroySocket();
-        delete connection;
-        break;
-    default:
-        QuarnTrace("CQuarnComm::OnLookupEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
-        break;
-    }
+    connectionEvent<CQuarnLookupSocket>(
+        "CQuarnComm::OnLookupEvent()", m_lookupHead, wParam, lParam,
+        [](CQuarnLookupSocket& connection) { connection.HandleReply(); },
+        [](CQuarnLookupSocket& connection, bool error) {
+            // A connect that failed ends the connection.
+            if (!error)
+                connection.OnConnect();
+            return error;
+        });
 }
 
 void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
@@ -388,9 +400,10 @@ void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
         return;
     if (CQuarnLookupSocket* connection = FindConnection(node)) {
         if (connection->UpdateCounter(counter)) {
-            for (CQuarnListItem* item = m_lookupHead.GetLookups().GetFirst();
-                 item != nullptr && item != &m_lookupHead.GetLookups(); item = item->GetNext())
-                PostLookupChanged(*static_cast<CQuarnLookup*>(item));
+            walk<CQuarnLookup>(m_lookupHead.GetLookups(), [this](CQuarnLookup& root) {
+                PostLookupChanged(root);
+                return false;
+            });
         }
         return;
     }
@@ -409,12 +422,11 @@ void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
 
 void CQuarnComm::OnNodeChange(WPARAM which)
 {
-    CQuarnLookup& roots = m_lookupHead.GetLookups();
-    for (CQuarnListItem* item = roots.GetFirst(); item != nullptr && item != &roots; item = item->GetNext()) {
-        CQuarnLookup* lookup = static_cast<CQuarnLookup*>(item);
-        lookup->SetPending();
-        PostLookupChanged(*lookup);
-    }
+    walk<CQuarnLookup>(m_lookupHead.GetLookups(), [this](CQuarnLookup& root) {
+        root.SetPending();
+        PostLookupChanged(root);
+        return false;
+    });
     if (m_pCore != nullptr)
         m_pCore->PostToRegisteredWindows(QuarnNodeChangeMessage(), which, 0);
 }
@@ -438,13 +450,8 @@ void CQuarnComm::SetAddressSource(CQuarnAddressTable::Source source)
 
 CQuarnLookupSocket* CQuarnComm::FindConnection(const GUID& node) const
 {
-    for (CQuarnListItem* item = m_lookupHead.GetFirst(); item != nullptr && item != &m_lookupHead;
-         item = item->GetNext()) {
-        CQuarnLookupSocket* connection = static_cast<CQuarnLookupSocket*>(item);
-        if (IsEqualGUID(connection->GetNode(), node))
-            return connection;
-    }
-    return nullptr;
+    return walk<CQuarnLookupSocket>(
+        m_lookupHead, [&node](CQuarnLookupSocket& connection) { return IsEqualGUID(connection.GetNode(), node) != FALSE; });
 }
 
 CQuarnLookupSocket* CQuarnComm::FindNodeOfPath(const WCHAR* path, const WCHAR** ppRest) const
@@ -473,10 +480,11 @@ CQuarnLookup* CQuarnComm::FindLookup(DWORD handle, CQuarnLookupSocket** ppConnec
 {
     CQuarnLookupSocket* connection = &m_lookupHead;
     CQuarnLookup* lookup = static_cast<CQuarnLookup*>(m_lookupHead.GetLookups().FindById(handle));
-    for (CQuarnListItem* item = m_lookupHead.GetFirst();
-         lookup == nullptr && item != nullptr && item != &m_lookupHead; item = item->GetNext()) {
-        connection = static_cast<CQuarnLookupSocket*>(item);
-        lookup = static_cast<CQuarnLookup*>(connection->GetLookups().FindById(handle));
+    if (lookup == nullptr) {
+        connection = walk<CQuarnLookupSocket>(m_lookupHead, [handle, &lookup](CQuarnLookupSocket& node) {
+            lookup = static_cast<CQuarnLookup*>(node.GetLookups().FindById(handle));
+            return lookup != nullptr;
+        });
     }
     if (lookup == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -490,23 +498,17 @@ CQuarnLookup* CQuarnComm::FindLookup(DWORD handle, CQuarnLookupSocket** ppConnec
 size_t CQuarnComm::CountConnected() const
 {
     size_t count = 0;
-    for (CQuarnListItem* item = m_lookupHead.GetFirst(); item != nullptr && item != &m_lookupHead;
-         item = item->GetNext()) {
-        if (static_cast<CQuarnLookupSocket*>(item)->IsConnected())
-            ++count;
-    }
+    walk<CQuarnLookupSocket>(m_lookupHead, [&count](CQuarnLookupSocket& connection) {
+        count += connection.IsConnected() ? 1 : 0;
+        return false;
+    });
     return count;
 }
 
 CQuarnLookupSocket* CQuarnComm::GetConnected(size_t index) const
 {
-    for (CQuarnListItem* item = m_lookupHead.GetFirst(); item != nullptr && item != &m_lookupHead;
-         item = item->GetNext()) {
-        CQuarnLookupSocket* connection = static_cast<CQuarnLookupSocket*>(item);
-        if (connection->IsConnected() && index-- == 0)
-            return connection;
-    }
-    return nullptr;
+    return walk<CQuarnLookupSocket>(
+        m_lookupHead, [&index](CQuarnLookupSocket& connection) { return connection.IsConnected() && index-- == 0; });
 }
 
 DWORD CQuarnComm::LookupOpen(const WCHAR* path, HWND window)

@@ -30,6 +30,17 @@ void handleOnly(const BYTE* data, std::vector<BYTE>& reply)
     reply.assign(data, data + 4);
 }
 
+// What every request starts with: the handle (the reply's start) and the path behind it. The
+// status when the request cannot be answered, else 0.
+DWORD beginAnswer(const BYTE* data, DWORD length, std::vector<BYTE>& reply, std::wstring& path)
+{
+    reply.clear();
+    if (data == nullptr || length < 4)
+        return ERROR_INVALID_PARAMETER;
+    handleOnly(data, reply);
+    return requestPath(data, length, path) ? 0 : ERROR_INVALID_PARAMETER;
+}
+
 } // namespace
 
 CQuarnServerSocket::CQuarnServerSocket(CQuarnComm* comm) : m_pComm(comm) {}
@@ -77,13 +88,9 @@ bool CQuarnServerSocket::HandlePacket()
 DWORD CQuarnServerSocket::AnswerDirectoryRequest(CQuarnDataBase* database, const BYTE* data, DWORD length,
                                                  std::vector<BYTE>& reply)
 {
-    reply.clear();
-    if (data == nullptr || length < 4)
-        return ERROR_INVALID_PARAMETER;
-    handleOnly(data, reply);
     std::wstring path;
-    if (!requestPath(data, length, path))
-        return ERROR_INVALID_PARAMETER;
+    if (DWORD status = beginAnswer(data, length, reply, path))
+        return status;
     std::vector<BYTE> directory(reply);
     if (!GetDirectory(database, path, directory)) {
         DWORD error = GetLastError();
@@ -96,12 +103,10 @@ DWORD CQuarnServerSocket::AnswerDirectoryRequest(CQuarnDataBase* database, const
 DWORD CQuarnServerSocket::AnswerCounterRequest(CQuarnDataBase* database, const BYTE* data, DWORD length,
                                                std::vector<BYTE>& reply)
 {
-    reply.clear();
-    if (data == nullptr || length < 4)
-        return ERROR_INVALID_PARAMETER;
-    handleOnly(data, reply);
     std::wstring path;
-    if (!requestPath(data, length, path) || database == nullptr || !database->Lock(INFINITE))
+    if (DWORD status = beginAnswer(data, length, reply, path))
+        return status;
+    if (database == nullptr || !database->Lock(INFINITE))
         return ERROR_INVALID_PARAMETER;
     DWORD counter;
     bool read = database->GetUpdateCounter(path.c_str(), &counter);
