@@ -109,6 +109,7 @@ bool CQuarnSrvCore::ReadNodeSettings(HKEY root, const char* subkey, GUID& node, 
 {
     port = DEFAULT_PORT;
     bool known = false;
+    bool unreadable = false;
     HKEY key;
     if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         char text[256];
@@ -120,7 +121,8 @@ bool CQuarnSrvCore::ReadNodeSettings(HKEY root, const char* subkey, GUID& node, 
             WCHAR wide[256] = {};
             int characters = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 256);
             known = characters > 0 && ParseBracedGuid(wide, wcslen(wide), node);
-            if (!known)
+            unreadable = !known;
+            if (unreadable)
                 QuarnTrace("CQuarnSrvCore::ReadNodeSettings(): \"%s\" is not an identity\n", text);
         }
         DWORD value = 0;
@@ -129,6 +131,11 @@ bool CQuarnSrvCore::ReadNodeSettings(HKEY root, const char* subkey, GUID& node, 
             && type == REG_DWORD && size == sizeof(value) && value >= 1 && value <= 0xFFFF)
             port = static_cast<WORD>(value);
         RegCloseKey(key);
+    }
+    // An identity that cannot be read is not replaced: the node would become another one.
+    if (unreadable) {
+        SetLastError(static_cast<DWORD>(CO_E_CLASSSTRING));
+        return false;
     }
     if (!known && !makeIdentity(root, subkey, node))
         return false;

@@ -50,10 +50,11 @@ public:
     // Reads the identity and the port from the settings key (making and writing a new identity
     // when none is there) and starts the layer with them.
     bool LoadNodeSettings();
-    // The settings under root\subkey: the identity text as kept (a new one is made, and written
-    // when the key can be made, when none is there or it is not a braced GUID) and the port
-    // (DEFAULT_PORT unless a REG_DWORD from 1 to 65535 is there). The identity's text is always
-    // the braced upper-case form that names the node in the lookup root.
+    // The settings under root\subkey: the identity (a new one is made, and written when the key
+    // can be made, when no text is there; a text that is not a braced GUID fails with
+    // CO_E_CLASSSTRING) and the port (DEFAULT_PORT unless a REG_DWORD from 1 to 65535 is
+    // there). The identity's text is the braced upper-case form that names the node in the
+    // lookup root, whatever the case of the stored one.
     static bool ReadNodeSettings(HKEY root, const char* subkey, GUID& node, std::wstring& nodeText, WORD& port);
     // The folder for temporary files, ending in a backslash.
     static bool GetTempFolder(std::string& folder);

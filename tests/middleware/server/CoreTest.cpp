@@ -97,18 +97,28 @@ TEST_F(QuarnCoreSettingsTest, TheIdentityTextIsTheNodesNameInTheRoot)
     EXPECT_EQ(storedGuid(), "{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}");
 }
 
-TEST_F(QuarnCoreSettingsTest, AValueThatIsNoIdentityIsReplacedByANewOne)
+TEST_F(QuarnCoreSettingsTest, AValueThatIsNoIdentityFailsAndStays)
 {
+    // Not even a ProgID that names a registered class stands for an identity.
     for (const char* stored : {"Quarnhost.QuarnSrv", "not a guid", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9"}) {
         setString("GUID", stored);
         GUID node;
         std::wstring text;
         WORD port;
-        ASSERT_TRUE(read(node, text, port)) << stored;
-        std::string written = storedGuid();
-        EXPECT_EQ(std::wstring(written.begin(), written.end()), text) << stored;
-        EXPECT_EQ(text.size(), 38u);
+        EXPECT_FALSE(read(node, text, port)) << stored;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(CO_E_CLASSSTRING)) << stored;
+        EXPECT_EQ(storedGuid(), stored);
     }
+    // A value of another type is no identity text at all: a new one replaces it.
+    setNumber("GUID", 7);
+    GUID node;
+    std::wstring text;
+    WORD port;
+    ASSERT_TRUE(read(node, text, port));
+    DWORD type = 0;
+    std::string written = storedGuid(&type);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(std::wstring(written.begin(), written.end()), text);
 }
 
 TEST_F(QuarnCoreSettingsTest, OnlyADwordPortInRangeIsTaken)
