@@ -47,17 +47,12 @@ template <typename T = CBase> T* failWith(DWORD error)
 
 } // namespace
 
-CQuarnDataBase::CQuarnDataBase()
-    : m_lockCount(0), m_owner(0), m_updateCounter(0), m_hMutex(CreateMutexW(nullptr, FALSE, nullptr))
+CQuarnDataBase::CQuarnDataBase() : m_updateCounter(0)
 {
     m_root.SetName(L"\\", 1);
 }
 
-CQuarnDataBase::~CQuarnDataBase()
-{
-    if (m_hMutex != nullptr)
-        CloseHandle(m_hMutex);
-}
+CQuarnDataBase::~CQuarnDataBase() = default;
 
 CBase* CQuarnDataBase::OpenEntry(DWORD refId, const WCHAR* path, DWORD type)
 {
@@ -353,45 +348,17 @@ void CQuarnDataBase::RemoveEmptyAncestors(CQuarnDirEntry* directory)
 
 bool CQuarnDataBase::Lock(DWORD timeoutMs)
 {
-    DWORD result = WaitForSingleObject(m_hMutex, timeoutMs);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        if (result == WAIT_TIMEOUT)
-            SetLastError(WAIT_TIMEOUT);
-        return false;
-    }
-    m_owner = GetCurrentThreadId();
-    ++m_lockCount;
-    return true;
+    return m_lock.Lock(timeoutMs);
 }
 
 bool CQuarnDataBase::Unlock()
 {
-    if (m_owner != GetCurrentThreadId()) {
-        // Not ours: the platform's release fails and says why.
-        if (ReleaseMutex(m_hMutex))
-            return true;
-        return false;
-    }
-    LONG count = m_lockCount--;
-    if (count == 1)
-        m_owner = 0;
-    if (!ReleaseMutex(m_hMutex)) {
-        DWORD error = GetLastError();
-        m_lockCount = count;
-        m_owner = GetCurrentThreadId();
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    return m_lock.Unlock();
 }
 
 bool CQuarnDataBase::IsLocked()
 {
-    if (!Lock(0))
-        return false;
-    LONG count = m_lockCount;
-    Unlock();
-    return count > 1;
+    return m_lock.IsHeldByCaller();
 }
 
 CQuarnDirEntry* CQuarnDataBase::WalkDirectories(const WCHAR* path, const WCHAR** ppLast)

@@ -9,9 +9,9 @@
 // None takes the lock; callers hold it (Lock and Unlock) around what must be seen whole. No
 // operation recurses per path level, so paths of any depth are safe.
 #include "CBase.h"
+#include "CQuarnCountedMutex.h"
 #include "CQuarnDirEntry.h"
 
-#include <atomic>
 
 class CQuarnDataBase {
 public:
@@ -97,10 +97,6 @@ private:
     static CBase* MakeEntry(DWORD type, const WCHAR* name, size_t length);
 
     CQuarnDirEntry m_root;
-    // Takes of the lock minus releases; changed only by the thread that holds it.
-    LONG m_lockCount;
-    // The thread that holds the lock, 0 when none.
-    std::atomic<DWORD> m_owner;
     DWORD m_updateCounter;
-    HANDLE m_hMutex;
+    CQuarnCountedMutex m_lock;
 };

@@ -48,6 +48,15 @@ constexpr DWORD QUARN_STATUS_QUEUE_LOCKED = 0x200400FF;
 // server object fails, 0x80070078 (ERROR_CALL_NOT_IMPLEMENTED) from the three profile methods,
 // and 0x8007xxxx for any other platform error found in the thread's last error.
 
+// The status of a lookup handle while its directory request is outstanding: what reading its
+// count answers until the reply arrives. (Not Win32's ERROR_IO_PENDING, which is 997: the
+// clients compare with this number.)
+constexpr DWORD QUARN_LOOKUP_PENDING = 996;
+
+// The server's version: published as "Version" under "Computer Information" and answered by
+// the interface.
+constexpr DWORD QUARN_SERVER_VERSION = 0x00010003;
+
 // Entry types of the middleware directories; 4 is not used.
 constexpr DWORD QUARNTYPE_INT = 1;
 constexpr DWORD QUARNTYPE_STRING = 2;

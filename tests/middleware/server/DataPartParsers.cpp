@@ -1,6 +1,11 @@
 #include "DataPartParsers.h"
 
+#include "CQuarnDataBase.h"
+#include "CQuarnDirectoryReply.h"
+#include "CQuarnLookup.h"
+#include "CQuarnServerSocket.h"
 #include "CQuarnSocket.h"
+#include "QuarnCodes.h"
 
 namespace {
 
@@ -56,6 +61,62 @@ void pathsEverywhere(const BYTE* data, DWORD length)
     }
 }
 
+// A directory reply checked whole, then every entry read.
+void directoryReply(const BYTE* data, DWORD length)
+{
+    CQuarnDirectoryReply reply;
+    if (!reply.Parse(data, length))
+        return;
+    size_t characters = 0;
+    for (DWORD i = 0; i < reply.GetCount(); ++i) {
+        const CQuarnDirectoryReply::Entry* entry = reply.GetEntry(i);
+        characters += entry->name.size() + (entry->text ? entry->text->size() : 0) + entry->bytes.size();
+    }
+    (void)characters;
+}
+
+// What a lookup handle does with the data as either reply, and what a client then reads.
+void lookupReplies(const BYTE* data, DWORD length)
+{
+    CQuarnLookup lookup;
+    lookup.SetPending();
+    lookup.OnDirectoryReply(0, data, length);
+    lookup.OnCounterReply(0, data, length);
+    lookup.OnCounterReply(ERROR_QUARN_COMMON_INVALID_PATH, data, length);
+    DWORD count = 0;
+    if (!lookup.GetCount(&count))
+        return;
+    for (DWORD i = 0; i <= count && i < 64; ++i) {
+        WCHAR text[32];
+        BYTE bytes[32];
+        DWORD size = 32, type;
+        LONG number;
+        lookup.GetEntryName(i, text, &size);
+        lookup.GetEntryType(i, &type);
+        lookup.GetEntryValueInt(i, &number);
+        size = 32;
+        lookup.GetEntryValueString(i, text, &size);
+        size = 32;
+        lookup.GetEntryValueBinary(i, bytes, &size);
+    }
+}
+
+// How a node answers the data as a request of either type.
+void directoryRequests(const BYTE* data, DWORD length)
+{
+    static CQuarnDataBase* database = [] {
+        CQuarnDataBase* made = new CQuarnDataBase;
+        const BYTE value[] = {1, 2, 3};
+        made->SetValueString(0xFFFFFFFF, L"\\Computer Information\\Computer Name", L"PC1");
+        made->SetValueInt(0xFFFFFFFF, L"\\Computer Information\\Version", 0x00010003);
+        made->SetValueBinary(3, L"\\A\\B", value, sizeof(value));
+        return made;
+    }();
+    std::vector<BYTE> reply;
+    CQuarnServerSocket::AnswerDirectoryRequest(database, data, length, reply);
+    CQuarnServerSocket::AnswerCounterRequest(database, data, length, reply);
+}
+
 } // namespace
 
 const std::vector<DataPartParser>& dataPartParsers()
@@ -66,6 +127,9 @@ const std::vector<DataPartParser>& dataPartParsers()
         {"alive record", aliveRecord},
         {"item walk", itemWalk},
         {"paths", pathsEverywhere},
+        {"directory reply", directoryReply},
+        {"lookup replies", lookupReplies},
+        {"directory requests", directoryRequests, false},
     };
     return parsers;
 }

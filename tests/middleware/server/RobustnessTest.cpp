@@ -10,6 +10,7 @@
 #include "DataPartParsers.h"
 #include "GuardedBlock.h"
 #include "PacketBytes.h"
+#include "QuarnCodes.h"
 #include "QuarnWire.h"
 #include "StreamFeed.h"
 
@@ -69,6 +70,24 @@ std::vector<Bytes> validPackets()
     CQuarnSocket::AppendLong(items, 2);
     CQuarnSocket::AppendString(items, nullptr);
     CQuarnSocket::AppendBinary(items, nullptr, 0);
+    // A directory reply with a record of every entry type.
+    Bytes reply;
+    CQuarnSocket::AppendLong(reply, 0x1234);
+    CQuarnSocket::AppendLong(reply, 9);
+    CQuarnSocket::AppendLong(reply, 4);
+    for (DWORD type : {QUARNTYPE_INT, QUARNTYPE_STRING, QUARNTYPE_BINARY, QUARNTYPE_DIR}) {
+        size_t start = reply.size();
+        CQuarnSocket::AppendLong(reply, 0);
+        CQuarnSocket::AppendLong(reply, type);
+        CQuarnSocket::AppendString(reply, L"Entry");
+        if (type == QUARNTYPE_INT)
+            CQuarnSocket::AppendLong(reply, 5);
+        else if (type == QUARNTYPE_STRING)
+            CQuarnSocket::AppendString(reply, L"PC2");
+        else if (type == QUARNTYPE_BINARY)
+            CQuarnSocket::AppendBinary(reply, value, 5);
+        WriteBigEndian32(&reply[start], static_cast<DWORD>(reply.size() - start));
+    }
     return {
         validPacket(QUARN_COMM_TYPE_KEEP_ALIVE, 0, {}),
         validPacket(QUARN_COMM_TYPE_ALIVE, 0, alive),
@@ -78,6 +97,7 @@ std::vector<Bytes> validPackets()
         validPacket(QUARN_COMM_TYPE_FILE_TRANSFER_OPEN, 0, open),
         validPacket(QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY, 0, items),
         validPacket(0x8022, 0, Bytes{'f', 'i', 'l', 'e', ' ', 'b', 'y', 't', 'e', 's'}),
+        validPacket(QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY, 0, reply),
     };
 }
 
@@ -156,11 +176,14 @@ std::vector<Case> corruptions(const std::vector<Bytes>& valid)
     return cases;
 }
 
-// Runs every parser over bytes that end at a guard page.
-void parseAll(const BYTE* data, DWORD length)
+// Runs every parser over bytes that end at a guard page; those that run on the data part only
+// when told it is that.
+void parseAll(const BYTE* data, DWORD length, bool dataPart = false)
 {
-    for (const DataPartParser& parser : dataPartParsers())
-        parser.parse(data, length);
+    for (const DataPartParser& parser : dataPartParsers()) {
+        if (parser.everywhere || dataPart)
+            parser.parse(data, length);
+    }
 }
 
 void parseGuardedCopy(const Bytes& data)
@@ -181,6 +204,7 @@ TEST(QuarnRobustness, CorruptedPacketsNeverCrashOverReadOrOverAllocate)
     size_t datagrams = 0;
     size_t delivered = 0;
     size_t framesHeld = 0;
+    size_t dataParts = 0;
     AllocationWatch watch;
     for (size_t index = 0; index < cases.size(); ++index) {
         const Case& c = cases[index];
@@ -219,14 +243,18 @@ TEST(QuarnRobustness, CorruptedPacketsNeverCrashOverReadOrOverAllocate)
         }
 
         // The data part as it stands, and the whole input, straight to the parsers.
-        if (size > 8)
-            parseAll(block.data() + 8, size - 8);
+        if (size > 8) {
+            ++dataParts;
+            parseAll(block.data() + 8, size - 8, true);
+        }
         parseAll(block.data(), size);
     }
     EXPECT_GT(recomputed * 2, cases.size());
     EXPECT_GT(datagrams, cases.size() / 10);
     EXPECT_GT(delivered, cases.size() / 2);
     EXPECT_GT(framesHeld, cases.size() / 10);
+    // Parsers that run on data parts only have had as many inputs as the others.
+    EXPECT_GE(dataParts, LEAST_CASES);
     EXPECT_LE(watch.largest(), size_t(QUARN_PACKET_DATA_LIMIT) + 12);
 }
 

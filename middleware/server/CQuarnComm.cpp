@@ -1,0 +1,658 @@
+#include "CQuarnComm.h"
+
+#include "CQuarnDataBase.h"
+#include "CQuarnSrvCore.h"
+#include "QuarnCodes.h"
+#include "QuarnGuidText.h"
+#include "QuarnMessages.h"
+#include "QuarnTrace.h"
+#include "QuarnWire.h"
+
+#include <cwchar>
+#include <new>
+
+namespace {
+
+const WCHAR COMPUTER_INFORMATION[] = L"Computer Information";
+const WCHAR COMPUTER_NAME[] = L"Computer Name";
+const WCHAR VERSION[] = L"Version";
+// Entries that the layer writes belong to no single application.
+const DWORD LAYER_REFERENCE = 0xFFFFFFFF;
+
+bool fail(DWORD error)
+{
+    SetLastError(error);
+    return false;
+}
+
+// Whether an event is one of the single socket's to handle: its own (others are traced) and
+// without an error (those are ignored).
+bool isEventOf(const CQuarnSocket& socket, WPARAM wParam, LPARAM lParam, const char* where)
+{
+    if (static_cast<SOCKET>(wParam) != socket.GetSocket() || socket.GetSocket() == INVALID_SOCKET) {
+        QuarnTrace("%s: unknown socket\n", where);
+        return false;
+    }
+    return WSAGETSELECTERROR(lParam) == 0;
+}
+
+// Calls visit with every record of head's list, in order; null ends the walk at once when
+// visit returns a record (which is then the result).
+template <typename T, typename Visit> T* walk(const CQuarnListItem& head, Visit visit)
+{
+    for (CQuarnListItem* item = head.GetFirst(); item != nullptr && item != &head; item = item->GetNext()) {
+        if (visit(*static_cast<T*>(item)))
+            return static_cast<T*>(item);
+    }
+    return nullptr;
+}
+
+// The socket of head's list whose handle came with an event; null when none.
+template <typename T> T* findSocket(const CQuarnListItem& head, WPARAM socket)
+{
+    return walk<T>(head, [socket](T& s) { return s.GetSocket() == static_cast<SOCKET>(socket); });
+}
+
+// Ends every connection of head's list, each reporting its end.
+template <typename T> void endAll(CQuarnListItem& head)
+{
+    while (T* connection = static_cast<T*>(head.GetFirst())) {
+        connection->DestroySocket();
+        delete connection;
+    }
+}
+
+// An event of a connection of head's list: FD_READ runs a read step and, when it says so, lets
+// take handle one packet; FD_WRITE runs a write step; FD_CONNECT goes to connected, which
+// answers whether the connection ends; FD_CLOSE ends it. Errors of reads and writes are left
+// to the close that follows them.
+template <typename T, typename Take, typename Connected>
+void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPARAM lParam, Take take,
+                     Connected connected)
+{
+    T* connection = findSocket<T>(head, wParam);
+    if (connection == nullptr) {
+        QuarnTrace("%s: unknown socket\n", where);
+        return;
+    }
+    bool error = WSAGETSELECTERROR(lParam) != 0;
+    bool end = false;
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_READ:
+        if (!error && connection->ReadStep())
+            take(*connection);
+        break;
+    case FD_WRITE:
+        if (!error)
+            connection->WriteStep();
+        break;
+    case FD_CONNECT:
+        end = connected(*connection, error);
+        break;
+    case FD_CLOSE:
+        end = true;
+        break;
+    default:
+        QuarnTrace("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
+        break;
+    }
+    if (end) {
+        connection->DestroySocket();
+        delete connection;
+    }
+}
+
+} // namespace
+
+CQuarnComm* CQuarnComm::s_pStarted = nullptr;
+
+CQuarnComm::CQuarnComm()
+    : m_pCore(nullptr), m_bStarted(false), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(), m_bWinsock(false),
+      m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr)
+{
+}
+
+CQuarnComm::~CQuarnComm()
+{
+    if (m_bStarted)
+        Stop();
+    if (m_hWnd != nullptr) {
+        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
+        DestroyWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+    m_pCore = nullptr;
+}
+
+bool CQuarnComm::Start(CQuarnSrvCore* core, const GUID& node, WORD port)
+{
+    if (m_pCore != nullptr || s_pStarted != nullptr)
+        return fail(ERROR_QUARN_SERVER_BUSY);
+    if (core == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    m_port = port;
+    m_pCore = core;
+    m_node = node;
+    bool started = CreateWindowObject();
+    if (started) {
+        int result = WSAStartup(MAKEWORD(2, 0), &m_wsaData);
+        m_bWinsock = result == 0;
+        if (!m_bWinsock)
+            SetLastError(result);
+        started = m_bWinsock;
+    }
+    started = started && m_nodeDetect.Open(m_hWnd, NODE_DETECT_EVENT, core->GetDataBase(), node, port);
+    if (started) {
+        m_pServerDataBase = core->GetDataBase();
+        started = m_listening.CreateStream(m_hWnd, LISTENING_EVENT, port) && WriteComputerInformation();
+    }
+    if (!started) {
+        DWORD error = GetLastError();
+        Stop();
+        return fail(error == WSAEADDRINUSE ? ERROR_QUARN_SERVER_PORT_IN_USE : error);
+    }
+    m_bStarted = true;
+    s_pStarted = this;
+    SetTimer(m_hWnd, TICK_TIMER, TICK_MS, nullptr);
+    // The first tick does not wait a second.
+    PostMessageA(m_hWnd, WM_TIMER, TICK_TIMER, 0);
+    return true;
+}
+
+bool CQuarnComm::CreateWindowObject()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszMenuName = WINDOW_NAME;
+    windowClass.lpszClassName = WINDOW_CLASS;
+    if (RegisterClassA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+    if (m_hWnd == nullptr) {
+        m_hWnd = CreateWindowA(WINDOW_CLASS, WINDOW_NAME, WS_DISABLED, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        if (m_hWnd == nullptr)
+            return false;
+        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ShowWindow(m_hWnd, SW_HIDE);
+    return true;
+}
+
+bool CQuarnComm::WriteComputerInformation()
+{
+    CQuarnDataBase* database = m_pServerDataBase;
+    if (database == nullptr || !database->Lock(INFINITE))
+        return fail(ERROR_INVALID_PARAMETER);
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = sizeof(name);
+    WCHAR wideName[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    WCHAR path[MAX_PATH];
+    bool written = GetComputerNameA(name, &length)
+        && MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, MAX_COMPUTERNAME_LENGTH + 1) != 0;
+    if (written) {
+        swprintf(path, MAX_PATH, L"\\%ls\\%ls", COMPUTER_INFORMATION, COMPUTER_NAME);
+        written = database->SetValueString(LAYER_REFERENCE, path, wideName);
+    }
+    if (written) {
+        swprintf(path, MAX_PATH, L"\\%ls\\%ls", COMPUTER_INFORMATION, VERSION);
+        written = database->SetValueInt(LAYER_REFERENCE, path, static_cast<LONG>(QUARN_SERVER_VERSION));
+    }
+    DWORD error = GetLastError();
+    database->Unlock();
+    SetLastError(error);
+    return written;
+}
+
+bool CQuarnComm::Stop()
+{
+    if (m_hWnd != nullptr)
+        KillTimer(m_hWnd, TICK_TIMER);
+    EndLookupConnections();
+    EndServerConnections();
+    m_listening.DestroySocket();
+    m_pServerDataBase = nullptr;
+    m_nodeDetect.Close();
+    bool cleaned = true;
+    if (m_bWinsock) {
+        cleaned = WSACleanup() == 0;
+        m_bWinsock = false;
+    }
+    m_bStarted = false;
+    if (s_pStarted == this)
+        s_pStarted = nullptr;
+    return cleaned;
+}
+
+void CQuarnComm::EndLookupConnections()
+{
+    endAll<CQuarnLookupSocket>(m_lookupHead);
+}
+
+void CQuarnComm::EndServerConnections()
+{
+    endAll<CQuarnServerSocket>(m_listening);
+}
+
+LRESULT CALLBACK CQuarnComm::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CQuarnComm* comm = reinterpret_cast<CQuarnComm*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    if (comm == nullptr)
+        return DefWindowProcA(hWnd, message, wParam, lParam);
+    return comm->OnMessage(message, wParam, lParam);
+}
+
+LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == TICK_TIMER)
+            OnTimerTick();
+        else
+            QuarnTrace("CQuarnComm::OnMessage(): unknown timer %llu\n", static_cast<unsigned long long>(wParam));
+        return 0;
+    case WM_POWERBROADCAST:
+        OnPowerBroadcast(wParam);
+        return TRUE;
+    case NODE_DETECT_EVENT:
+        OnNodeDetectEvent(wParam, lParam);
+        return 0;
+    case LISTENING_EVENT:
+        OnListeningEvent(wParam, lParam);
+        return 0;
+    case SERVER_EVENT:
+        OnServerEvent(wParam, lParam);
+        return 0;
+    case LOOKUP_EVENT:
+        OnLookupEvent(wParam, lParam);
+        return 0;
+    case TRANSFER_EVENT:
+        // No file transfers run on this node.
+        return 0;
+    default:
+        if (message == QuarnLookupDirectoryMessage())
+            return 0;
+        return DefWindowProcA(m_hWnd, message, wParam, lParam);
+    }
+}
+
+void CQuarnComm::OnTimerTick()
+{
+    if (!m_bStarted)
+        return;
+    m_nodeDetect.RefreshNetworkInformation();
+    DWORD counter;
+    if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
+        m_nodeDetect.RunAliveSchedule(counter);
+    walk<CQuarnServerSocket>(m_listening, [](CQuarnServerSocket& connection) {
+        connection.KeepAliveTick();
+        return false;
+    });
+    walk<CQuarnLookupSocket>(m_lookupHead, [](CQuarnLookupSocket& connection) {
+        connection.KeepAliveTick();
+        return false;
+    });
+}
+
+void CQuarnComm::OnPowerBroadcast(WPARAM event)
+{
+    switch (event) {
+    case PBT_APMSUSPEND:
+        EndServerConnections();
+        EndLookupConnections();
+        break;
+    case PBT_APMRESUMECRITICAL:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMEAUTOMATIC:
+        m_nodeDetect.Resume();
+        break;
+    default:
+        break;
+    }
+}
+
+void CQuarnComm::OnNodeDetectEvent(WPARAM wParam, LPARAM lParam)
+{
+    if (!isEventOf(m_nodeDetect, wParam, lParam, "CQuarnComm::OnNodeDetectEvent()"))
+        return;
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_READ: {
+        m_nodeDetect.ReadStep();
+        WORD type, status;
+        DWORD peer, length;
+        std::vector<BYTE> data;
+        if (m_nodeDetect.ReceivePacket(&type, &status, &peer, &data, &length) && type == QUARN_COMM_TYPE_ALIVE)
+            OnAlivePacket(data.data(), static_cast<DWORD>(data.size()), peer);
+        break;
+    }
+    case FD_WRITE:
+        m_nodeDetect.WriteStep();
+        break;
+    default:
+        QuarnTrace("CQuarnComm::OnNodeDetectEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        break;
+    }
+}
+
+void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
+{
+    if (!isEventOf(m_listening, wParam, lParam, "CQuarnComm::OnListeningEvent()"))
+        return;
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_ACCEPT: {
+        if (GetServerConnectionCount() >= CQuarnServerSocket::CONNECTION_LIMIT) {
+            SOCKET refused = accept(m_listening.GetSocket(), nullptr, nullptr);
+            if (refused != INVALID_SOCKET)
+                closesocket(refused);
+            QuarnTrace("CQuarnComm::OnListeningEvent(): connection refused, %u connections\n",
+                       static_cast<unsigned>(CQuarnServerSocket::CONNECTION_LIMIT));
+            return;
+        }
+        CQuarnServerSocket* connection = new (std::nothrow) CQuarnServerSocket(this);
+        if (connection == nullptr)
+            return;
+        if (!connection->Accept(m_hWnd, SERVER_EVENT, m_listening) || !connection->LinkTail(&m_listening)) {
+            connection->DestroySocket();
+            delete connection;
+        }
+        break;
+    }
+    case FD_CONNECT:
+    case FD_CLOSE:
+        break;
+    default:
+        QuarnTrace("CQuarnComm::OnListeningEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        break;
+    }
+}
+
+void CQuarnComm::OnServerEvent(WPARAM wParam, LPARAM lParam)
+{
+    connectionEvent<CQuarnServerSocket>(
+        "CQuarnComm::OnServerEvent()", m_listening, wParam, lParam,
+        [](CQuarnServerSocket& connection) { connection.HandlePacket(); },
+        [](CQuarnServerSocket&, bool) {
+            QuarnTrace("CQuarnComm::OnServerEvent(): FD_CONNECT\n");
+            return false;
+        });
+}
+
+void CQuarnComm::OnLookupEvent(WPARAM wParam, LPARAM lParam)
+{
+    connectionEvent<CQuarnLookupSocket>(
+        "CQuarnComm::OnLookupEvent()", m_lookupHead, wParam, lParam,
+        [](CQuarnLookupSocket& connection) { connection.HandleReply(); },
+        [](CQuarnLookupSocket& connection, bool error) {
+            // A connect that failed ends the connection.
+            if (!error)
+                connection.OnConnect();
+            return error;
+        });
+}
+
+void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
+{
+    DWORD offset = 0;
+    GUID node;
+    DWORD counter;
+    if (!m_bStarted || length < QUARN_ALIVE_RECORD_SIZE || !CQuarnSocket::ParseGuid(record, length, offset, node)
+        || !CQuarnSocket::ParseLong(record, length, offset, counter))
+        return;
+    if (CQuarnLookupSocket* connection = FindConnection(node)) {
+        if (connection->UpdateCounter(counter)) {
+            walk<CQuarnLookup>(m_lookupHead.GetLookups(), [this](CQuarnLookup& root) {
+                PostLookupChanged(root);
+                return false;
+            });
+        }
+        return;
+    }
+    if (GetLookupConnectionCount() >= LOOKUP_CONNECTION_LIMIT) {
+        QuarnTrace("CQuarnComm::OnAlivePacket(): %u connections, a new node is ignored\n",
+                   static_cast<unsigned>(LOOKUP_CONNECTION_LIMIT));
+        return;
+    }
+    CQuarnLookupSocket* connection
+        = CQuarnLookupSocket::CreateNewConnection(*this, m_lookupHead, m_hWnd, LOOKUP_EVENT, sender, node, m_port);
+    if (connection != nullptr)
+        connection->UpdateCounter(counter);
+    else
+        QuarnTrace("CQuarnComm::OnAlivePacket(): no connection, error %lu\n", GetLastError());
+}
+
+void CQuarnComm::OnNodeChange(WPARAM which)
+{
+    walk<CQuarnLookup>(m_lookupHead.GetLookups(), [this](CQuarnLookup& root) {
+        root.SetPending();
+        PostLookupChanged(root);
+        return false;
+    });
+    if (m_pCore != nullptr)
+        m_pCore->PostToRegisteredWindows(QuarnNodeChangeMessage(), which, 0);
+}
+
+void CQuarnComm::PostLookupChanged(const CQuarnLookup& lookup)
+{
+    if (lookup.GetWindow() != nullptr && IsWindow(lookup.GetWindow()))
+        PostLookupMessage(lookup.GetWindow(), lookup.GetId(), ERROR_QUARN_COMM_LOOKUPDIR_CHANGED);
+}
+
+void CQuarnComm::PostLookupMessage(HWND window, DWORD handle, DWORD status)
+{
+    if (m_pCore != nullptr)
+        m_pCore->PostNotice(window, QuarnLookupDirectoryMessage(), handle, static_cast<LPARAM>(status));
+}
+
+void CQuarnComm::SetAddressSource(CQuarnAddressTable::Source source)
+{
+    m_nodeDetect.SetAddressSource(std::move(source));
+}
+
+CQuarnLookupSocket* CQuarnComm::FindConnection(const GUID& node) const
+{
+    return walk<CQuarnLookupSocket>(
+        m_lookupHead, [&node](CQuarnLookupSocket& connection) { return IsEqualGUID(connection.GetNode(), node) != FALSE; });
+}
+
+CQuarnLookupSocket* CQuarnComm::FindNodeOfPath(const WCHAR* path, const WCHAR** ppRest) const
+{
+    if (path == nullptr || path[0] != L'\\') {
+        SetLastError(ERROR_QUARN_COMMON_INVALID_PATH);
+        return nullptr;
+    }
+    const WCHAR* component = path + 1;
+    const WCHAR* end = wcschr(component, L'\\');
+    size_t length = end != nullptr ? static_cast<size_t>(end - component) : wcslen(component);
+    GUID node;
+    CQuarnLookupSocket* connection = nullptr;
+    if (ParseBracedGuid(component, length, node))
+        connection = FindConnection(node);
+    if (connection == nullptr) {
+        SetLastError(ERROR_QUARN_COMMON_INVALID_PATH);
+        return nullptr;
+    }
+    if (ppRest != nullptr)
+        *ppRest = component + length;
+    return connection;
+}
+
+CQuarnLookup* CQuarnComm::FindLookup(DWORD handle, CQuarnLookupSocket** ppConnection)
+{
+    CQuarnLookupSocket* connection = &m_lookupHead;
+    CQuarnLookup* lookup = static_cast<CQuarnLookup*>(m_lookupHead.GetLookups().FindById(handle));
+    if (lookup == nullptr) {
+        connection = walk<CQuarnLookupSocket>(m_lookupHead, [handle, &lookup](CQuarnLookupSocket& node) {
+            lookup = static_cast<CQuarnLookup*>(node.GetLookups().FindById(handle));
+            return lookup != nullptr;
+        });
+    }
+    if (lookup == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (ppConnection != nullptr)
+        *ppConnection = connection;
+    return lookup;
+}
+
+size_t CQuarnComm::CountConnected() const
+{
+    size_t count = 0;
+    walk<CQuarnLookupSocket>(m_lookupHead, [&count](CQuarnLookupSocket& connection) {
+        count += connection.IsConnected() ? 1 : 0;
+        return false;
+    });
+    return count;
+}
+
+CQuarnLookupSocket* CQuarnComm::GetConnected(size_t index) const
+{
+    return walk<CQuarnLookupSocket>(
+        m_lookupHead, [&index](CQuarnLookupSocket& connection) { return connection.IsConnected() && index-- == 0; });
+}
+
+DWORD CQuarnComm::LookupOpen(const WCHAR* path, HWND window)
+{
+    if (path == nullptr || path[0] != L'\\') {
+        SetLastError(ERROR_QUARN_COMMON_INVALID_PATH);
+        return 0;
+    }
+    CQuarnLookupSocket* connection = &m_lookupHead;
+    const WCHAR* rest = nullptr;
+    if (path[1] != L'\0') {
+        connection = FindNodeOfPath(path, &rest);
+        if (connection == nullptr)
+            return 0;
+    }
+    CQuarnLookup* lookup = new (std::nothrow) CQuarnLookup(window);
+    if (lookup == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if ((rest != nullptr && !lookup->SetRequestPath(rest)) || !lookup->LinkTail(&connection->GetLookups())) {
+        DWORD error = GetLastError();
+        delete lookup;
+        SetLastError(error);
+        return 0;
+    }
+    DWORD handle = lookup->GetId();
+    if (!LookupRefresh(handle)) {
+        DWORD error = GetLastError();
+        delete lookup;
+        SetLastError(error);
+        return 0;
+    }
+    return handle;
+}
+
+bool CQuarnComm::LookupClose(DWORD handle)
+{
+    CQuarnLookup* lookup = FindLookup(handle, nullptr);
+    if (lookup == nullptr)
+        return false;
+    delete lookup;
+    return true;
+}
+
+bool CQuarnComm::LookupRefresh(DWORD handle)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (IsRoot(connection)) {
+        lookup->SetRootLoaded(static_cast<DWORD>(CountConnected()));
+        SetLastError(0);
+        return true;
+    }
+    if (lookup->IsPending())
+        return fail(QUARN_LOOKUP_PENDING);
+    lookup->SetPending();
+    if (!connection->SendRequest(*lookup, QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY)) {
+        DWORD error = GetLastError();
+        lookup->OnDirectoryReply(error, nullptr, 0);
+        return fail(error);
+    }
+    SetLastError(QUARN_LOOKUP_PENDING);
+    return true;
+}
+
+bool CQuarnComm::LookupGetEntryCount(DWORD handle, DWORD* pCount)
+{
+    CQuarnLookup* lookup = FindLookup(handle, nullptr);
+    return lookup != nullptr && lookup->GetCount(pCount);
+}
+
+bool CQuarnComm::LookupGetEntryName(DWORD handle, DWORD index, WCHAR* buffer, DWORD* pSize)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (!IsRoot(connection))
+        return lookup->GetEntryName(index, buffer, pSize);
+    CQuarnLookupSocket* node = GetConnected(index);
+    if (node == nullptr)
+        return fail(ERROR_NO_MORE_ITEMS);
+    return CQuarnLookup::CopyText(node->GetNodeText(), buffer, pSize);
+}
+
+bool CQuarnComm::LookupGetEntryType(DWORD handle, DWORD index, DWORD* pType)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (!IsRoot(connection))
+        return lookup->GetEntryType(index, pType);
+    if (pType == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (GetConnected(index) == nullptr)
+        return fail(ERROR_NO_MORE_ITEMS);
+    *pType = QUARNTYPE_DIR;
+    return true;
+}
+
+bool CQuarnComm::LookupGetEntryValueInt(DWORD handle, DWORD index, LONG* pValue)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (IsRoot(connection))
+        return fail(ERROR_INVALID_PARAMETER);
+    return lookup->GetEntryValueInt(index, pValue);
+}
+
+bool CQuarnComm::LookupGetEntryValueString(DWORD handle, DWORD index, WCHAR* buffer, DWORD* pSize)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (IsRoot(connection))
+        return fail(ERROR_INVALID_PARAMETER);
+    return lookup->GetEntryValueString(index, buffer, pSize);
+}
+
+bool CQuarnComm::LookupGetEntryValueBinary(DWORD handle, DWORD index, BYTE* buffer, DWORD* pSize)
+{
+    CQuarnLookupSocket* connection;
+    CQuarnLookup* lookup = FindLookup(handle, &connection);
+    if (lookup == nullptr)
+        return false;
+    if (IsRoot(connection))
+        return fail(ERROR_INVALID_PARAMETER);
+    return lookup->GetEntryValueBinary(index, buffer, pSize);
+}
+
+bool CQuarnComm::GetIP(const WCHAR* path, std::wstring& address)
+{
+    CQuarnLookupSocket* connection = FindNodeOfPath(path, nullptr);
+    if (connection == nullptr)
+        return false;
+    if (connection->GetPeerAddressText().empty())
+        return fail(ERROR_QUARN_COMMON_INVALID_PATH);
+    address = connection->GetPeerAddressText();
+    return true;
+}

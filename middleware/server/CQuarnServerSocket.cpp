@@ -1,0 +1,210 @@
+#include "CQuarnServerSocket.h"
+
+#include "CQuarnComm.h"
+#include "CQuarnDataBase.h"
+#include "QuarnCodes.h"
+#include "QuarnTrace.h"
+#include "QuarnWire.h"
+
+namespace {
+
+const WCHAR ROOT[] = L"\\";
+
+// The path behind the handle: nothing or an empty path is the root. False when the units do
+// not end inside the data.
+bool requestPath(const BYTE* data, DWORD length, std::wstring& path)
+{
+    DWORD offset = 4;
+    if (length == offset)
+        path.clear();
+    else if (!CQuarnSocket::ParsePath(data, length, offset, path))
+        return false;
+    if (path.empty())
+        path = ROOT;
+    return true;
+}
+
+// The handle bytes as they came, alone: what a failed request is answered with.
+void handleOnly(const BYTE* data, std::vector<BYTE>& reply)
+{
+    reply.assign(data, data + 4);
+}
+
+// What every request starts with: the handle (the reply's start) and the path behind it. The
+// status when the request cannot be answered, else 0.
+DWORD beginAnswer(const BYTE* data, DWORD length, std::vector<BYTE>& reply, std::wstring& path)
+{
+    reply.clear();
+    if (data == nullptr || length < 4)
+        return ERROR_INVALID_PARAMETER;
+    handleOnly(data, reply);
+    return requestPath(data, length, path) ? 0 : ERROR_INVALID_PARAMETER;
+}
+
+} // namespace
+
+CQuarnServerSocket::CQuarnServerSocket(CQuarnComm* comm) : m_pComm(comm) {}
+
+bool CQuarnServerSocket::CreateStream(HWND hWnd, UINT message, WORD port)
+{
+    if (port == 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return CQuarnStreamSocket::CreateStream(hWnd, message, port);
+}
+
+bool CQuarnServerSocket::HandlePacket()
+{
+    WORD type, status;
+    DWORD peer, length;
+    std::vector<BYTE> data;
+    if (!ReceivePacket(&type, &status, &peer, &data, &length))
+        return false;
+    std::vector<BYTE> reply;
+    DWORD answer;
+    switch (type) {
+    case QUARN_COMM_TYPE_ALIVE:
+        if (m_pComm != nullptr)
+            m_pComm->OnAlivePacket(data.data(), static_cast<DWORD>(data.size()), m_peerAddress.sin_addr.s_addr);
+        return true;
+    case QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY:
+        answer = AnswerDirectoryRequest(m_pComm != nullptr ? m_pComm->GetServerDataBase() : nullptr, data.data(),
+                                        static_cast<DWORD>(data.size()), reply);
+        break;
+    case QUARN_COMM_TYPE_QUERY_UPDATE_COUNTER:
+        answer = AnswerCounterRequest(m_pComm != nullptr ? m_pComm->GetServerDataBase() : nullptr, data.data(),
+                                      static_cast<DWORD>(data.size()), reply);
+        break;
+    default:
+        // File transfers are not served by this node; to their sender they are unknown too.
+        QuarnTrace("CQuarnServerSocket::HandlePacket(): unknown packet type %u\n", type);
+        answer = ERROR_QUARN_COMMON_INVALID_TYPE;
+        break;
+    }
+    if (!SendPacket(type, answer, reply.data(), static_cast<DWORD>(reply.size())))
+        QuarnTrace("CQuarnServerSocket::HandlePacket(): reply not queued, error %lu\n", GetLastError());
+    return true;
+}
+
+DWORD CQuarnServerSocket::AnswerDirectoryRequest(CQuarnDataBase* database, const BYTE* data, DWORD length,
+                                                 std::vector<BYTE>& reply)
+{
+    std::wstring path;
+    if (DWORD status = beginAnswer(data, length, reply, path))
+        return status;
+    std::vector<BYTE> directory(reply);
+    if (!GetDirectory(database, path, directory)) {
+        DWORD error = GetLastError();
+        return error != 0 ? error : ERROR_INVALID_PARAMETER;
+    }
+    reply.swap(directory);
+    return 0;
+}
+
+DWORD CQuarnServerSocket::AnswerCounterRequest(CQuarnDataBase* database, const BYTE* data, DWORD length,
+                                               std::vector<BYTE>& reply)
+{
+    std::wstring path;
+    if (DWORD status = beginAnswer(data, length, reply, path))
+        return status;
+    if (database == nullptr || !database->Lock(INFINITE))
+        return ERROR_INVALID_PARAMETER;
+    DWORD counter;
+    bool read = database->GetUpdateCounter(path.c_str(), &counter);
+    DWORD error = GetLastError();
+    database->Unlock();
+    if (!read)
+        return error != 0 ? error : ERROR_INVALID_PARAMETER;
+    if (!AppendLong(reply, counter)) {
+        handleOnly(data, reply);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return 0;
+}
+
+bool CQuarnServerSocket::GetDirectory(CQuarnDataBase* database, const std::wstring& path, std::vector<BYTE>& reply)
+{
+    if (database == nullptr || !database->Lock(INFINITE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    size_t start = reply.size();
+    DWORD count = 0;
+    DWORD counter = 0;
+    bool built = database->GetChildCount(path.c_str(), &count) && database->GetUpdateCounter(path.c_str(), &counter)
+        && AppendLong(reply, counter) && AppendLong(reply, count);
+    for (DWORD index = 0; built && index < count; ++index) {
+        built = GetAtEntryName(*database, path, index, reply);
+        // A directory too large for one packet cannot be sent at all.
+        if (built && reply.size() > QUARN_PACKET_DATA_LIMIT) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            built = false;
+        }
+    }
+    DWORD error = GetLastError();
+    database->Unlock();
+    if (!built) {
+        reply.resize(start);
+        SetLastError(error);
+    }
+    return built;
+}
+
+bool CQuarnServerSocket::GetAtEntryName(CQuarnDataBase& database, const std::wstring& directory, DWORD index,
+                                        std::vector<BYTE>& reply)
+{
+    DWORD size = 0;
+    if (!database.GetChildName(directory.c_str(), index, nullptr, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::wstring name(size, L'\0');
+    if (size != 0 && !database.GetChildName(directory.c_str(), index, &name[0], &size))
+        return false;
+    name.resize(size != 0 ? size - 1 : 0);
+    std::wstring full = directory;
+    if (full.empty() || full.back() != L'\\')
+        full += L'\\';
+    full += name;
+    DWORD type;
+    if (!database.GetEntryType(full.c_str(), &type))
+        return false;
+    size_t start = reply.size();
+    if (!AppendLong(reply, 0) || !AppendLong(reply, type) || !AppendString(reply, name.c_str()))
+        return false;
+    bool appended = true;
+    switch (type) {
+    case QUARNTYPE_INT: {
+        LONG value;
+        appended = database.GetValueInt(full.c_str(), &value) && AppendLong(reply, static_cast<DWORD>(value));
+        break;
+    }
+    case QUARNTYPE_STRING: {
+        DWORD characters = 0;
+        if (!database.GetValueString(full.c_str(), nullptr, &characters) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            appended = false;
+            break;
+        }
+        std::wstring value(characters, L'\0');
+        appended = (characters == 0 || database.GetValueString(full.c_str(), &value[0], &characters))
+            && AppendString(reply, characters == 0 ? nullptr : value.c_str());
+        break;
+    }
+    case QUARNTYPE_BINARY: {
+        DWORD bytes = 0;
+        if (!database.GetValueBinary(full.c_str(), nullptr, &bytes) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            appended = false;
+            break;
+        }
+        std::vector<BYTE> value(bytes);
+        appended = (bytes == 0 || database.GetValueBinary(full.c_str(), value.data(), &bytes))
+            && AppendBinary(reply, value.data(), bytes);
+        break;
+    }
+    default:
+        break;
+    }
+    if (!appended) {
+        reply.resize(start);
+        return false;
+    }
+    WriteBigEndian32(&reply[start], static_cast<DWORD>(reply.size() - start));
+    return true;
+}

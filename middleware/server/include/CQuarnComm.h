@@ -1,0 +1,145 @@
+#pragma once
+// The communication layer of the middleware server: a hidden window ("QuarnCommLibWnd") whose
+// messages drive everything it does on the server's main thread. It publishes this computer's
+// name, version and addresses in the local directory, announces the node on every subnet with
+// alive packets, turns the alives of other nodes into lookup connections, answers their
+// directory requests and lets clients read the directories of every node it reaches. One
+// layer runs in a process at a time.
+#include "CQuarnAddressTable.h"
+#include "CQuarnLookupSocket.h"
+#include "CQuarnNodeDetectSocket.h"
+#include "CQuarnServerSocket.h"
+
+#include <winsock2.h>
+
+#include <string>
+
+class CQuarnDataBase;
+class CQuarnLookup;
+class CQuarnSrvCore;
+
+class CQuarnComm {
+public:
+    // Socket events of each kind arrive as their own message on the window.
+    static constexpr UINT NODE_DETECT_EVENT = WM_USER;
+    static constexpr UINT LISTENING_EVENT = WM_USER + 1;
+    static constexpr UINT SERVER_EVENT = WM_USER + 2;
+    static constexpr UINT LOOKUP_EVENT = WM_USER + 3;
+    static constexpr UINT TRANSFER_EVENT = WM_USER + 4;
+    static constexpr UINT_PTR TICK_TIMER = 0;
+    static constexpr UINT TICK_MS = 1000;
+    // Lookup connections at most. Every alive of an unknown identity opens one, and anyone on
+    // the network can send alives with made-up identities: past this many, alives of further
+    // identities are ignored until connections end.
+    static constexpr size_t LOOKUP_CONNECTION_LIMIT = 256;
+
+    static constexpr const char* WINDOW_CLASS = "QuarnCommLibWndClass";
+    static constexpr const char* WINDOW_NAME = "QuarnCommLibWnd";
+
+    CQuarnComm();
+    // Destroys the window; a layer can then start in this process again.
+    virtual ~CQuarnComm();
+    CQuarnComm(const CQuarnComm&) = delete;
+    CQuarnComm& operator=(const CQuarnComm&) = delete;
+
+    // Starts the layer for the core (its database, its client windows) with the node identity
+    // on the port (UDP alives and every TCP connection). ERROR_QUARN_SERVER_BUSY when a layer
+    // is started in this process or this object was started before; ERROR_QUARN_SERVER_PORT_IN_USE
+    // when the port is taken; otherwise the failing call's error. A failed start is stopped.
+    virtual bool Start(CQuarnSrvCore* core, const GUID& node, WORD port);
+    // Ends every connection (each reports its end), closes the sockets and cleans up Windows
+    // Sockets; the result is that clean-up's.
+    virtual bool Stop();
+
+    // Lookup handles. The path "\" opens the list of reachable nodes; "\{node}" followed by a
+    // directory path of that node opens that directory, returned at once while its request is
+    // on its way ("QUARN_MESSAGE_LOOKUP_DIRCTORY" tells window when it arrives). A path that
+    // does not begin with "\" or whose first component is not the braced identity of a known
+    // node: ERROR_QUARN_COMMON_INVALID_PATH. Failure gives 0.
+    DWORD LookupOpen(const WCHAR* path, HWND window);
+    bool LookupClose(DWORD handle);
+    // A root handle counts the nodes again. A node's handle asks for its directory again and is
+    // pending (last error QUARN_LOOKUP_PENDING) until the reply; while a request is outstanding
+    // nothing is sent and the call fails with QUARN_LOOKUP_PENDING.
+    bool LookupRefresh(DWORD handle);
+    bool LookupGetEntryCount(DWORD handle, DWORD* pCount);
+    // On the root: the nodes' braced identities in connection order (ERROR_NO_MORE_ITEMS
+    // beyond them), each of type QUARNTYPE_DIR, without values (ERROR_INVALID_PARAMETER).
+    bool LookupGetEntryName(DWORD handle, DWORD index, WCHAR* buffer, DWORD* pSize);
+    bool LookupGetEntryType(DWORD handle, DWORD index, DWORD* pType);
+    bool LookupGetEntryValueInt(DWORD handle, DWORD index, LONG* pValue);
+    bool LookupGetEntryValueString(DWORD handle, DWORD index, WCHAR* buffer, DWORD* pSize);
+    bool LookupGetEntryValueBinary(DWORD handle, DWORD index, BYTE* buffer, DWORD* pSize);
+    // The dotted address of the connected node named by the path's first component.
+    bool GetIP(const WCHAR* path, std::wstring& address);
+
+    // An alive record (identity and root counter) from the sender's IPv4 address (network
+    // order), over UDP or over an accepted connection.
+    void OnAlivePacket(const BYTE* record, DWORD length, DWORD sender);
+
+    // For the connections: a node came (0) or went (1). The root's handles go pending and are
+    // told that their directory changed; the registered client windows are told.
+    void OnNodeChange(WPARAM which);
+    // Tells the handle's window, when it still exists, that its directory changed.
+    void PostLookupChanged(const CQuarnLookup& lookup);
+    void PostLookupMessage(HWND window, DWORD handle, DWORD status);
+    const GUID& GetNode() const { return m_node; }
+    // The database that accepted connections read; null while stopped.
+    CQuarnDataBase* GetServerDataBase() const { return m_pServerDataBase; }
+
+    // One tick of the timer: addresses, alives, keep-alives.
+    void OnTimerTick();
+    // Where the system's address table comes from (tests give their own); before Start.
+    void SetAddressSource(CQuarnAddressTable::Source source);
+    HWND GetWindow() const { return m_hWnd; }
+    bool IsStarted() const { return m_bStarted; }
+    WORD GetPort() const { return m_port; }
+    // Lookup connections made (connecting or connected) and accepted connections.
+    size_t GetLookupConnectionCount() const { return m_lookupHead.CountUpTo(LOOKUP_CONNECTION_LIMIT + 1); }
+    size_t GetServerConnectionCount() const
+    {
+        return m_listening.CountUpTo(CQuarnServerSocket::CONNECTION_LIMIT + 1);
+    }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnNodeDetectEvent(WPARAM wParam, LPARAM lParam);
+    void OnListeningEvent(WPARAM wParam, LPARAM lParam);
+    void OnServerEvent(WPARAM wParam, LPARAM lParam);
+    void OnLookupEvent(WPARAM wParam, LPARAM lParam);
+    void OnPowerBroadcast(WPARAM event);
+    bool CreateWindowObject();
+    bool WriteComputerInformation();
+    void EndLookupConnections();
+    void EndServerConnections();
+
+    // The connection of the node with this identity; null when none.
+    CQuarnLookupSocket* FindConnection(const GUID& node) const;
+    // The connection of the node named by the path's first component, and where the rest of
+    // the path begins; null with ERROR_QUARN_COMMON_INVALID_PATH.
+    CQuarnLookupSocket* FindNodeOfPath(const WCHAR* path, const WCHAR** ppRest) const;
+    // The handle among the root's, then among each connection's (the head for a root handle);
+    // null with ERROR_INVALID_HANDLE.
+    CQuarnLookup* FindLookup(DWORD handle, CQuarnLookupSocket** ppConnection);
+    size_t CountConnected() const;
+    CQuarnLookupSocket* GetConnected(size_t index) const;
+    bool IsRoot(const CQuarnLookupSocket* connection) const { return connection == &m_lookupHead; }
+
+    // The layer that is started in this process, if any.
+    static CQuarnComm* s_pStarted;
+
+    CQuarnSrvCore* m_pCore;
+    bool m_bStarted;
+    HWND m_hWnd;
+    WORD m_port;
+    GUID m_node;
+    WSADATA m_wsaData;
+    bool m_bWinsock;
+    CQuarnNodeDetectSocket m_nodeDetect;
+    // Also the head of the accepted connections.
+    CQuarnServerSocket m_listening;
+    // Also the head of the lookup connections, and the holder of the root's handles.
+    CQuarnLookupSocket m_lookupHead;
+    CQuarnDataBase* m_pServerDataBase;
+};
