@@ -1,7 +1,12 @@
 #include "CQuarnStreamSocket.h"
 
+#include "CQuarnFileReadPacket.h"
 #include "QuarnTrace.h"
 #include "QuarnWire.h"
+
+#include <cwchar>
+#include <new>
+#include <string>
 
 CQuarnStreamSocket::CQuarnStreamSocket()
     : m_bConnected(false), m_peerAddress(), m_keepAliveCountdown(KEEP_ALIVE_TICKS),
@@ -13,10 +18,24 @@ CQuarnStreamSocket::~CQuarnStreamSocket() = default;
 
 bool CQuarnStreamSocket::SendPacket(WORD type, DWORD status, const BYTE* data, DWORD length, bool file, DWORD peer)
 {
-    // Files are streamed by the packets of the file transfer, which this socket does not make.
-    if (file)
-        return Fail(ERROR_NOT_SUPPORTED);
-    return CQuarnSocket::SendPacket(type, status, data, length, false, peer);
+    if (!file)
+        return CQuarnSocket::SendPacket(type, status, data, length, false, peer);
+    std::wstring name;
+    try {
+        if (data != nullptr)
+            name.assign(reinterpret_cast<const WCHAR*>(data), length / sizeof(WCHAR));
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    // A name ends at its zero unit, whatever the length said.
+    name.resize(wcsnlen(name.c_str(), name.size()));
+    if (name.empty())
+        return Fail(ERROR_INVALID_PARAMETER);
+    CQuarnPacket* packet = CQuarnFileReadPacket::Open(type | QUARN_COMM_TYPE_FILE_FLAG, status, name.c_str());
+    if (packet == nullptr)
+        return Fail(GetLastError());
+    packet->LinkTail(&m_sendQueue);
+    return PostSocketEvent(FD_WRITE, 0);
 }
 
 bool CQuarnStreamSocket::ReceivePacket(WORD* pType, WORD* pStatus, DWORD* pPeer, std::vector<BYTE>* pData,
@@ -57,11 +76,14 @@ bool CQuarnStreamSocket::WriteStep()
     if (WSASend(m_socket, &piece, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
         return Fail(WSAGetLastError());
     PostSocketEvent(FD_WRITE, 0);
-    if (packet->Advance(sent) == 0) {
+    DWORD advanced = packet->Advance(sent);
+    if (advanced == 0) {
         bool wasFull = m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT;
         delete packet;
         if (wasFull)
             PostSocketEvent(FD_READ, 0);
+    } else {
+        OnAdvanced(*packet, advanced);
     }
     m_keepAliveCountdown = KEEP_ALIVE_TICKS;
     return true;
@@ -176,6 +198,8 @@ bool CQuarnStreamSocket::CreateStream(HWND hWnd, UINT message, WORD port)
     }
     return true;
 }
+
+void CQuarnStreamSocket::OnAdvanced(CQuarnPacket&, DWORD) {}
 
 CQuarnPacket* CQuarnStreamSocket::MakeFilePacket(const BYTE*)
 {
