@@ -16,6 +16,19 @@ CQuarnStreamSocket::CQuarnStreamSocket()
 
 CQuarnStreamSocket::~CQuarnStreamSocket() = default;
 
+namespace {
+
+// A packet leaves in pieces (header, data, crc), each its own send: with the platform's
+// coalescing of small sends, the last piece of an answer would wait for the peer's delayed
+// acknowledgement, tens of milliseconds per packet. Pieces go out as they are sent.
+void sendPiecesAtOnce(SOCKET s)
+{
+    BOOL noDelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
+}
+
+} // namespace
+
 bool CQuarnStreamSocket::SendPacket(WORD type, DWORD status, const BYTE* data, DWORD length, bool file, DWORD peer)
 {
     if (!file)
@@ -181,6 +194,7 @@ bool CQuarnStreamSocket::Accept(HWND hWnd, UINT message, const CQuarnSocket& lis
         DestroySocket();
         return Fail(error);
     }
+    sendPiecesAtOnce(s);
     m_bConnected = true;
     return true;
 }
@@ -196,6 +210,8 @@ bool CQuarnStreamSocket::CreateStream(HWND hWnd, UINT message, WORD port)
         DestroySocket();
         return Fail(error);
     }
+    if (port == 0)
+        sendPiecesAtOnce(m_socket);
     return true;
 }
 
