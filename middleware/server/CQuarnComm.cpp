@@ -762,24 +762,22 @@ bool CQuarnComm::FileTransferGetTempName(DWORD handle, std::wstring& name)
 
 bool CQuarnComm::FileTransferGetNickname(DWORD handle, std::wstring& nickname)
 {
-    CQuarnFileReceive* receive = FindReceive(handle);
-    if (receive == nullptr)
-        return false;
-    try {
-        nickname = receive->GetNickname();
-    } catch (const std::bad_alloc&) {
-        return fail(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    return true;
+    return CopyReceiveText(handle, &CQuarnFileReceive::GetNickname, nickname);
 }
 
 bool CQuarnComm::FileTransferGetSenderName(DWORD handle, std::wstring& senderName)
+{
+    return CopyReceiveText(handle, &CQuarnFileReceive::GetSenderName, senderName);
+}
+
+bool CQuarnComm::CopyReceiveText(DWORD handle, const std::wstring& (CQuarnFileReceive::*text)() const,
+                                 std::wstring& copy) const
 {
     CQuarnFileReceive* receive = FindReceive(handle);
     if (receive == nullptr)
         return false;
     try {
-        senderName = receive->GetSenderName();
+        copy = (receive->*text)();
     } catch (const std::bad_alloc&) {
         return fail(ERROR_NOT_ENOUGH_MEMORY);
     }

@@ -12,18 +12,7 @@ CQuarnFileReceivePacket* CQuarnFileReceivePacket::Make(const BYTE* header, CQuar
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    CQuarnFileReceivePacket* packet = new (std::nothrow) CQuarnFileReceivePacket(header, records, record, watch);
-    if (packet == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    if (!packet->OpenFile()) {
-        DWORD error = GetLastError();
-        delete packet;
-        SetLastError(error);
-        return nullptr;
-    }
-    return packet;
+    return WithFile(new (std::nothrow) CQuarnFileReceivePacket(header, records, record, watch));
 }
 
 CQuarnFileReceivePacket::CQuarnFileReceivePacket(const BYTE* header, CQuarnFileReceive& records, DWORD record,

@@ -11,18 +11,7 @@ CQuarnFileWritePacket* CQuarnFileWritePacket::Make(const BYTE* header)
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    CQuarnFileWritePacket* packet = new (std::nothrow) CQuarnFileWritePacket(header);
-    if (packet == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    if (!packet->OpenFile()) {
-        DWORD error = GetLastError();
-        delete packet;
-        SetLastError(error);
-        return nullptr;
-    }
-    return packet;
+    return WithFile(new (std::nothrow) CQuarnFileWritePacket(header));
 }
 
 CQuarnFileWritePacket::CQuarnFileWritePacket(const BYTE* header)

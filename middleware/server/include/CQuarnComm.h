@@ -150,6 +150,9 @@ private:
     // The transfer or the receive record of the handle; null with ERROR_INVALID_HANDLE.
     CQuarnFileTransferSocket* FindTransfer(DWORD handle) const;
     CQuarnFileReceive* FindReceive(DWORD handle) const;
+    // A copy of a text of the receive record of the handle.
+    bool CopyReceiveText(DWORD handle, const std::wstring& (CQuarnFileReceive::*text)() const,
+                         std::wstring& copy) const;
 
     // The connection of the node with this identity; null when none.
     CQuarnLookupSocket* FindConnection(const GUID& node) const;

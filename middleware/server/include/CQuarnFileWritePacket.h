@@ -49,6 +49,22 @@ protected:
     explicit CQuarnFileWritePacket(const BYTE* header);
     // Makes the temporary file and opens it for writing.
     bool OpenFile();
+    // A packet just made (null when it could not be: ERROR_NOT_ENOUGH_MEMORY) with its file
+    // open; deleted, with the file system's error, when the file cannot be made.
+    template <typename T> static T* WithFile(T* packet)
+    {
+        if (packet == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        if (!packet->OpenFile()) {
+            DWORD error = GetLastError();
+            delete packet;
+            SetLastError(error);
+            return nullptr;
+        }
+        return packet;
+    }
     // Writes received contents to the file; false with the error.
     virtual bool WriteContents(const BYTE* bytes, DWORD count);
 
