@@ -23,58 +23,22 @@ dir="$work/$name"
 share="$dir/share"         # the command files and logs, seen by every host
 winshare="Z:$share"
 settings='HKLM\Software\Keldar Corporation\Corvan Zone Middleware'
-pids=()
-watchdog=""
-
-bash "$lan" check || exit 77
-
-kill_pid() {
-  kill -KILL "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill_pid "$p"; done
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
-  bash "$lan" down "$name" "$dir" >/dev/null 2>&1
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'echo "lan_test: stopped"; exit 1' INT TERM
+source "$(dirname "$lan")/lan-lib.sh"
+LAN_LOG_LINES=150
 # Ends the test, with its clean-up, well before CTest would kill it without one. (The blast of
 # transfer packets alone takes two minutes: its scenario has longer.)
 limit=220
 [ "$scenario" = transfer-robust ] && limit=280
-( trap 'kill $s 2>/dev/null; exit 0' TERM; sleep $limit & s=$!; wait $s; kill -TERM $$ ) >/dev/null 2>&1 &
-watchdog=$!
+lan_begin "lan_test $scenario" $limit
 
-fail() {
-  echo "lan_test $scenario: FAILED: $*"
-  local f
-  for f in "$share"/*.log; do [ -f "$f" ] && { echo "--- $(basename "$f")"; tail -n 150 "$f"; }; done
-  exit 1
-}
-
-declare -A pid_of
 # start_node LOG HOST [seed-temp]: quarn_node on that host, reading LOG.cmd, writing LOG.log.
 start_node() {
-  local log=$1 host=$2
-  shift 2
-  : >"$share/$log.cmd"
-  bash "$lan" wine "$name" "$host" "$dir" -- "$node" "$winshare/$log.cmd" "$@" >"$share/$log.log" 2>&1 </dev/null &
-  pids+=($!)
-  pid_of[$log]=$!
+  : >"$share/$1.cmd"
+  lan_start "$1" "$2" "$node" "$winshare/$1.cmd" "${@:3}"
 }
 
 # start_raw LOG HOST MODE ARGS...
-start_raw() {
-  local log=$1 host=$2
-  shift 2
-  bash "$lan" wine "$name" "$host" "$dir" -- "$raw" "$@" >"$share/$log.log" 2>&1 </dev/null &
-  pids+=($!)
-  pid_of[$log]=$!
-}
+start_raw() { lan_start "$1" "$2" "$raw" "${@:3}"; }
 
 # on HOST CMD...: a Windows program of the host's own prefix, its output to $share/on.txt.
 on() {
@@ -92,14 +56,6 @@ wait_line() {
     sleep 0.1
   done
   return 1
-}
-
-# finish LOG SECONDS: waits for the program to end; its exit code.
-finish() {
-  local p=${pid_of[$1]} i
-  for ((i = 0; i < $2 * 10; i++)); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$p" 2>/dev/null && { echo "lan_test: $1 did not end"; return 124; }
-  wait "$p"
 }
 
 seq=0
@@ -157,6 +113,15 @@ read_dir() {
 }
 
 guid_of() { grep -m1 '^GUID ' "$share/$1.log" | cut -d' ' -f2; }
+
+# start_a_and_b: nodes a on host 1 and b on host 2, started; GA and GB their identities.
+start_a_and_b() {
+  start_node a 1
+  start_node b 2
+  wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
+  grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
+  GA=$(guid_of a) GB=$(guid_of b)
+}
 
 # end_wine_server K: ends everything on host K and then its Wine server, which a program
 # started later on the host would otherwise find on its way out.
@@ -354,11 +319,7 @@ case $scenario in
     ;;
 
   nodes)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     nameB=$(grep -m1 '^NAME ' "$share/b.log" | cut -d' ' -f2)
     [ "$nameB" = PC2 ] || fail "B's host name is $nameB"
     ask a "window w ; window reg ; register reg ; register reg ; open rt \\ w"
@@ -480,10 +441,7 @@ case $scenario in
     ;;
 
   robust)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     ask a "window w ; open rt \\ w"
     ask b "window w ; open rt \\ w"
     root_lists a 2 30 || fail "A does not list two nodes"
@@ -544,11 +502,7 @@ case $scenario in
     ;;
 
   transfer)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     # B's applications: two windows on the copy directory, applications 12 and 13 in another.
     ask b "window r1 ; window r2 ; window r12 ; window r13 ; watch r1 5 $COPY ; watch r2 6 $COPY ; watch r12 12 \\Applications\\Tav ; watch r13 13 \\Applications\\Tav ; open rt \\ r1"
     ask a "window s ; open rt \\ s"
@@ -715,11 +669,7 @@ case $scenario in
     ;;
 
   transfer-faults)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     ask a "window s ; open rt \\ s"
     ask b "window r1 ; watch r1 5 $COPY"
     root_lists a 2 30 || fail "A does not list two nodes"
@@ -877,11 +827,7 @@ case $scenario in
     ;;
 
   transfer-rules)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     ask a "window s ; open rt \\ s"
     ask b "window r1 ; watch r1 5 $COPY"
     root_lists a 2 30 || fail "A does not list two nodes"
@@ -988,11 +934,7 @@ case $scenario in
     ;;
 
   transfer-robust)
-    start_node a 1
-    start_node b 2
-    wait_line a "^START " 60 && wait_line b "^START " 60 || fail "no start"
-    grep -qF "START ok" "$share/a.log" && grep -qF "START ok" "$share/b.log" || fail "a core did not start"
-    GA=$(guid_of a) GB=$(guid_of b)
+    start_a_and_b
     # The blast's transfers go to a window that closes what it is given, counting the notices.
     ask a "window w ; watch w 5 \\Blast ; autoclose w ; quiet w ; window r ; watch r 6 $COPY"
     ask b "window s ; open rt \\ s"
