@@ -371,15 +371,7 @@ TEST_F(QuarnFileWritePacketTest, TheSendersStatusIsTheStatusUnlessAWriteFailed)
 // A disk that fills after the first chunk.
 class FullDiskPacket : public CQuarnFileWritePacket {
 public:
-    static FullDiskPacket* Make(const BYTE* header)
-    {
-        FullDiskPacket* packet = new FullDiskPacket(header);
-        if (!packet->OpenFile()) {
-            delete packet;
-            return nullptr;
-        }
-        return packet;
-    }
+    static FullDiskPacket* Make(const BYTE* header) { return WithFile(new FullDiskPacket(header)); }
     int writes = 0;
 
 protected:

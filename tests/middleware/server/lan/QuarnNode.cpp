@@ -131,6 +131,40 @@ std::vector<std::string> tokens(const std::string& line)
     return result;
 }
 
+// The number of the next list record: every handle given so far is below it.
+DWORD nextHandle()
+{
+    CQuarnListItem* marker = new CQuarnListItem;
+    DWORD next = marker->GetId();
+    delete marker;
+    return next;
+}
+
+// A probe's expectation that a call given a number that is no handle fails with
+// ERROR_INVALID_HANDLE; each call that does not is printed and counted.
+class InvalidHandles {
+public:
+    InvalidHandles(const std::string& id, const char* tag) : id_(id), tag_(tag) {}
+    void operator()(DWORD n, const char* op, bool result)
+    {
+        if (!result && GetLastError() == ERROR_INVALID_HANDLE)
+            return;
+        fault(n, op, result);
+    }
+    void fault(DWORD n, const char* op, bool result)
+    {
+        ++bad_;
+        logLine("%s %s BAD %lu %s result %d error %lu", id_.c_str(), tag_, static_cast<unsigned long>(n), op, result ? 1 : 0,
+            static_cast<unsigned long>(GetLastError()));
+    }
+    int bad() const { return bad_; }
+
+private:
+    std::string id_;
+    const char* tag_;
+    int bad_ = 0;
+};
+
 class Node {
 public:
     explicit Node(const std::string& commandFile) : commandFile_(commandFile) {}
@@ -374,9 +408,7 @@ void Node::tree(const std::string& id, const std::wstring& path, int depth)
 void Node::probe(const std::string& id)
 {
     CQuarnComm& comm = *core_->GetComm();
-    CQuarnListItem* marker = new CQuarnListItem;
-    DWORD highest = marker->GetId();
-    delete marker;
+    DWORD highest = nextHandle();
     // The handles that are open now (a handle the layer closed is a number like any other).
     std::set<DWORD> open;
     for (const auto& entry : handles_) {
@@ -384,15 +416,8 @@ void Node::probe(const std::string& id)
         if (comm.LookupGetEntryCount(entry.second, &count) || GetLastError() != ERROR_INVALID_HANDLE)
             open.insert(entry.second);
     }
-    int bad = 0;
+    InvalidHandles expectInvalid(id, "PROBE");
     DWORD tried = 0;
-    auto expectInvalid = [&](DWORD n, const char* op, bool result) {
-        if (!result && GetLastError() == ERROR_INVALID_HANDLE)
-            return;
-        ++bad;
-        logLine("%s PROBE BAD %lu %s result %d error %lu", id.c_str(), static_cast<unsigned long>(n), op, result ? 1 : 0,
-            static_cast<unsigned long>(GetLastError()));
-    };
     for (DWORD n = 0; n <= highest + 10; ++n, ++tried) {
         DWORD count, type, size = 64, byteSize = 64;
         WCHAR text[64];
@@ -423,11 +448,10 @@ void Node::probe(const std::string& id)
     for (DWORD n : open) {
         DWORD count;
         if (!comm.LookupGetEntryCount(n, &count) && GetLastError() == ERROR_INVALID_HANDLE) {
-            ++bad;
-            logLine("%s PROBE LOST %lu", id.c_str(), static_cast<unsigned long>(n));
+            expectInvalid.fault(n, "lost", false);
         }
     }
-    logLine("%s PROBE %s %lu numbers up to %lu", id.c_str(), bad == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
+    logLine("%s PROBE %s %lu numbers up to %lu", id.c_str(), expectInvalid.bad() == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
         static_cast<unsigned long>(highest + 10));
 }
 
@@ -467,21 +491,12 @@ std::vector<std::string> Node::tempFiles() const
 void Node::fileProbe(const std::string& id)
 {
     CQuarnComm& comm = *core_->GetComm();
-    CQuarnListItem* marker = new CQuarnListItem;
-    DWORD highest = marker->GetId();
-    delete marker;
+    DWORD highest = nextHandle();
     std::set<DWORD> known = noticed_;
     for (const auto& entry : transfers_)
         known.insert(entry.second);
-    int bad = 0;
+    InvalidHandles expectInvalid(id, "FPROBE");
     DWORD tried = 0;
-    auto expectInvalid = [&](DWORD n, const char* op, bool result) {
-        if (!result && GetLastError() == ERROR_INVALID_HANDLE)
-            return;
-        ++bad;
-        logLine("%s FPROBE BAD %lu %s result %d error %lu", id.c_str(), static_cast<unsigned long>(n), op, result ? 1 : 0,
-            static_cast<unsigned long>(GetLastError()));
-    };
     for (DWORD n = 0; n <= highest + 10; ++n) {
         std::wstring text;
         if (known.count(n) != 0)
@@ -504,7 +519,7 @@ void Node::fileProbe(const std::string& id)
         if (fileHandleName(n) == std::to_string(n))
             expectInvalid(n, "exec of a receive handle", comm.FileTransferExec(n));
     }
-    logLine("%s FPROBE %s %lu numbers up to %lu", id.c_str(), bad == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
+    logLine("%s FPROBE %s %lu numbers up to %lu", id.c_str(), expectInvalid.bad() == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
         static_cast<unsigned long>(highest + 10));
 }
 

@@ -49,16 +49,6 @@ const size_t HELD_CONNECTIONS = 300;
 const int DATAGRAM_BURST = 40;
 const DWORD FAKE_LIFETIME_MS = 240000;
 
-int failures = 0;
-
-
-void check(const char* what, bool passed, const std::string& detail = "")
-{
-    logLine("CHECK %s %s %s", what, passed ? "PASS" : "FAIL", detail.c_str());
-    if (!passed)
-        ++failures;
-}
-
 std::string hex(const Bytes& bytes)
 {
     std::string text;
@@ -134,7 +124,7 @@ int requests(DWORD address, WORD port)
     answered = ask(s, 17, Bytes{0x11, 0x22, 0x33, 0x44, 0x00, 0x5C, 0x00}, reply);
     check("unended path", answered && reply.status == 87 && reply.data == handle, hex(reply.data));
     closesocket(s);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 int aliveBack(DWORD address, WORD port)
@@ -165,7 +155,7 @@ int aliveBack(DWORD address, WORD port)
         closesocket(back);
     closesocket(s);
     closesocket(listener);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 // Corrupted replies to the handle, then a good one.
@@ -427,7 +417,7 @@ int blastRequests(DWORD address, WORD port)
     }
     logLine("HELD %u closed by the node %d", static_cast<unsigned>(held.size()), closedByNode);
     if (held.size() != HELD_CONNECTIONS || closedByNode == 0)
-        ++failures;
+        countFailure();
 
     ULONGLONG started = GetTickCount64();
     int dropped = 0;
@@ -438,7 +428,7 @@ int blastRequests(DWORD address, WORD port)
         SOCKET s = CQuarnRawPeer::connectTo(address, port, REPLY_WAIT_MS);
         if (s == INVALID_SOCKET) {
             logLine("FAIL no connection after %d requests", done);
-            ++failures;
+            countFailure();
             break;
         }
         u_long on = 1;
@@ -470,7 +460,7 @@ int blastRequests(DWORD address, WORD port)
     logLine("REQUESTS %d breakers %d cut %d answered %lld bytes dropped %d in %llu ms", requests, breakers, cut, answerBytes,
         dropped, static_cast<unsigned long long>(GetTickCount64() - started));
     closesocket(listener);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 } // namespace

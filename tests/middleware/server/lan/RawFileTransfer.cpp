@@ -28,15 +28,6 @@ const int PACKETS_PER_CONNECTION = 4000;
 const uint32_t DROPPED_SHARE = 45;
 const uint32_t ANSWERED_SHARE = 52;
 
-int failures = 0;
-
-void check(const char* what, bool passed, const std::string& detail = "")
-{
-    logLine("CHECK %s %s %s", what, passed ? "PASS" : "FAIL", detail.c_str());
-    if (!passed)
-        ++failures;
-}
-
 std::wstring wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
@@ -348,7 +339,7 @@ int rawSend(DWORD address, WORD port, const std::string& destination, const std:
         sendContents(s, 0x8022, size, ~0ULL, false);
         check("contents without an open close the connection", closedWithoutAnswer(s));
         closesocket(s);
-        return failures == 0 ? 0 : 1;
+        return checkFailures() == 0 ? 0 : 1;
     }
     if (!CQuarnRawPeer::sendAll(s, open, WAIT_MS) || !readReply("33")) {
         closesocket(s);
@@ -393,7 +384,7 @@ int rawSend(DWORD address, WORD port, const std::string& destination, const std:
         check("contents of type 0x8023 close the connection", closedWithoutAnswer(s));
     }
     closesocket(s);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 namespace {
@@ -440,7 +431,7 @@ int rawBlastFiles(DWORD address, WORD port, const std::string& destination, int 
         Bytes(reinterpret_cast<const BYTE*>(winIni.c_str()), reinterpret_cast<const BYTE*>(winIni.c_str() + winIni.size() + 1)));
     const Bytes* singles[] = {&open, &otherOpen, &plainEnd};
     ULONGLONG started = GetTickCount64();
-    int packets = 0, recomputed = 0, connections = 0, cut = 0, breakers = 0;
+    int packets = 0, recomputed = 0, connections = 0, cut = 0, breakers = 0, breakersKept = 0;
     long long answerBytes = 0;
     while (packets < count) {
         SOCKET s = CQuarnRawPeer::connectTo(address, port, WAIT_MS);
@@ -521,13 +512,13 @@ int rawBlastFiles(DWORD address, WORD port, const std::string& destination, int 
             }
             packets += 1;
             if (!closedByNode)
-                ++failures;
+                ++breakersKept;
             closesocket(b);
         }
         logLine("SENT %d packets after %llu ms", packets, static_cast<unsigned long long>(GetTickCount64() - started));
     }
     logLine("BLASTED %d packets, %d with a CRC that holds, over %d connections and %d that broke, %d cut, answered %lld bytes in %llu ms",
         packets, recomputed, connections, breakers, cut, answerBytes, static_cast<unsigned long long>(GetTickCount64() - started));
-    check("contents that break the stream close the connection", failures == 0);
-    return failures == 0 ? 0 : 1;
+    check("contents that break the stream close the connection", breakersKept == 0);
+    return checkFailures() == 0 ? 0 : 1;
 }
