@@ -662,6 +662,29 @@ case $scenario in
     ask a "fnames $h \"a%00b\" @64k ; fclose $h"
     expect "FNAMES $h nick ok 1/1 0x00000000 sender ok 65536/65536" "names read back"
     no_temps a || fail "A keeps temporary files: $REPLY"
+
+    # A file of 4 GiB: the sender's disk-full; its own receiving side told the connection closed.
+    mark a
+    ask a "fopen tbig \"\\$GA$COPY\" x n s ; fsize tbig 4294967296 ; fexec tbig"
+    wait_end a s tbig 30 || fail "the 4 GiB transfer did not end"
+    h=$(receive_handle a r) || fail "A was not told of the 4 GiB transfer"
+    wait_end a r "$h" 20 || fail "the end of the 4 GiB transfer was not told"
+    [ "$(codes a s tbig)" = "0x00000070" ] || fail "sender of 4 GiB: $(codes a s tbig)"
+    [ "$(codes a r "$h")" = "0x20040100 0xE0040202" ] || fail "receiver of 4 GiB: $(codes a r "$h")"
+
+    # A suspend during the contents tells both sides.
+    head -c 104857600 /dev/urandom >"$share/100m.bin"
+    mark a
+    send_file a ts "\\$GA$COPY" 100m.bin s
+    h=$(receive_handle a r) || fail "A was not told of the transfer"
+    wait_progress a r "$h" 30 || fail "no progress"
+    ask a "power 4"
+    wait_end a s ts 20 || fail "the sender was not told of the suspend"
+    wait_end a r "$h" 20 || fail "the receiver was not told of the suspend"
+    [ "$(codes a s ts | awk '{print $1, $NF}')" = "0x20040000 0xE0040202" ] || fail "sender suspended: $(codes a s ts)"
+    [ "$(codes a r "$h" | awk '{print $1, $NF}')" = "0x20040100 0xE0040202" ] || fail "receiver suspended: $(codes a r "$h")"
+    no_temps a || fail "A keeps temporary files after the suspend: $REPLY"
+    ask a "power 7"
     ask a "fprobe" 120
     expect "FPROBE OK" "numbers given to every file-transfer call"
     ask a "quit"
