@@ -4,6 +4,7 @@
 #include "TransportTestKit.h"
 
 #include "GuardedBlock.h"
+#include "PayloadCorrupter.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,58 +28,12 @@ Bytes terminalLeft(const std::string& terminalId)
     return bytes;
 }
 
-// A corrupted copy of one of the bases, or plain noise.
-class Corrupter {
-public:
-    Corrupter(unsigned seed, std::vector<Bytes> bases) : random_(seed), bases_(std::move(bases)) {}
-
-    Bytes next()
-    {
-        unsigned kind = random_() % 6;
-        if (kind == 0) {
-            Bytes noise(random_() % 80);
-            for (unsigned char& b : noise)
-                b = static_cast<unsigned char>(random_());
-            return noise;
-        }
-        Bytes bytes = bases_[random_() % bases_.size()];
-        switch (kind) {
-        case 1: // flipped bits
-            for (unsigned n = 1 + random_() % 4; n > 0 && !bytes.empty(); --n)
-                bytes[random_() % bytes.size()] ^= static_cast<unsigned char>(1u << (random_() % 8));
-            break;
-        case 2: // cut short
-            bytes.resize(random_() % (bytes.size() + 1));
-            break;
-        case 3: // bytes changed at random
-            for (unsigned n = 1 + random_() % 3; n > 0 && !bytes.empty(); --n)
-                bytes[random_() % bytes.size()] = static_cast<unsigned char>(random_());
-            break;
-        case 4: // the terminator gone and the tail cut
-            if (bytes.size() > 1)
-                bytes.resize(bytes.size() - 1 - random_() % (bytes.size() - 1));
-            if (!bytes.empty())
-                bytes.back() = 'x';
-            break;
-        default: // grown by noise
-            for (unsigned n = random_() % 16; n > 0; --n)
-                bytes.push_back(static_cast<unsigned char>(random_()));
-            break;
-        }
-        return bytes;
-    }
-
-private:
-    std::mt19937 random_;
-    std::vector<Bytes> bases_;
-};
-
 } // namespace
 
 TEST(TransportRobustness, TheControlDataReaderStaysInsideEveryCorruptedBlock)
 {
     printf("seed %u\n", SEED);
-    Corrupter corrupter(SEED, {terminalLeft("T1"), terminalLeft("a longer terminal id"), terminalLeft(""),
+    PayloadCorrupter corrupter(SEED, {terminalLeft("T1"), terminalLeft("a longer terminal id"), terminalLeft(""),
                                Bytes{0, 0xFF, 0, 0, 0}, Bytes{0, 0xFE, 0, 0, 0, 'T', 0}});
     ULONGLONG start = GetTickCount64();
     int accepted = 0;
@@ -125,7 +80,7 @@ TEST_F(TransportFlood, TheHostDistributesEveryValidCallAmongBrokenPayloadsAndRai
     bases.push_back(terminalLeft("T2"));
     bases.push_back(terminalLeft("H"));
     bases.push_back(Bytes{0, 0xFF, 0, 0, 0});
-    Corrupter corrupter(SEED + 1, bases);
+    PayloadCorrupter corrupter(SEED + 1, bases);
 
     // One valid call in a hundred, each its own; the rest broken.
     std::set<Bytes> valid;
