@@ -4,15 +4,10 @@
 
 #include "CGuid.h"
 #include "CIOException.h"
-#include "CMessageGate.h"
 #include "CMethodCallBlock.h"
 #include "CMethodCallMessage.h"
-#include "CMethodCallMsgDecoder.h"
-#include "CMethodCallMsgEncoder.h"
-#include "CPCSInputStream.h"
-#include "CPCSOutputStream.h"
-#include "CPCServer.h"
 #include "IMessageListener.h"
+#include "SessionStack.h"
 
 #include <future>
 #include <thread>
@@ -34,38 +29,17 @@ public:
     Journal calls;
 };
 
-// One session's stack, made and taken down as the session handle does.
-struct Stack {
-    Stack(const std::string& terminalId, bool isHost, IObserver* observer)
-        : server(new CPCServer(terminalId, isHost, observer)), input(server), output(server), decoder(&input),
-          encoder(&output), gate(new CMessageGate(&decoder, &encoder, nullptr, nullptr, isHost ? "LC" : "RM"))
+// The stack with a call log entered for the element "E".
+struct Stack : SessionStack {
+    Stack(const std::string& terminalId, bool isHost, IObserver* observer) : SessionStack(terminalId, isHost, observer)
     {
         gate->addListener("E", &calls);
-    }
-    // releaseThread, the connection's stop, close; then the gate before the rest.
-    void end(bool opened)
-    {
-        server->releaseThread();
-        gate->stop();
-        if (opened)
-            server->close();
-    }
-    ~Stack()
-    {
-        delete gate;
-        delete server;
     }
     void send(const std::string& receiver, const std::string& method, const std::string& sender)
     {
         gate->notifyMessage(CMethodCallMessage::createRemoteCall(receiver, "E", sender, "S", method));
     }
 
-    CPCServer* server;
-    CPCSInputStream input;
-    CPCSOutputStream output;
-    CMethodCallMsgDecoder decoder;
-    CMethodCallMsgEncoder encoder;
-    CMessageGate* gate;
     CallLog calls;
 };
 

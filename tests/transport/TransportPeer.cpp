@@ -17,17 +17,13 @@
 #include "CGuid.h"
 #include "CIOException.h"
 #include "CJException.h"
-#include "CMessageGate.h"
 #include "CMethodCallMessage.h"
-#include "CMethodCallMsgDecoder.h"
 #include "CMethodCallMsgEncoder.h"
-#include "CPCSInputStream.h"
-#include "CPCSOutputStream.h"
-#include "CPCServer.h"
 #include "IMessageListener.h"
 #include "IObserver.h"
 #include "IOutputStream.h"
 #include "PayloadCorrupter.h"
+#include "SessionStack.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -147,27 +143,14 @@ public:
     void update(CObservable*, std::string argument) override { logLine("EVENT %s", argument.c_str()); }
 };
 
-struct Terminal {
-    Terminal(const std::string& name, bool isHost)
-        : server(new CPCServer(name, isHost, &events)), input(server), output(server), decoder(&input),
-          encoder(&output), gate(new CMessageGate(&decoder, &encoder, nullptr, nullptr, isHost ? "LC" : "RM"))
+struct Terminal : SessionStack {
+    Terminal(const std::string& name, bool isHost) : SessionStack(name, isHost, &events)
     {
         gate->addListener("SINK", &sink);
-    }
-    ~Terminal()
-    {
-        delete gate;
-        delete server;
     }
 
     EventLogger events;
     Sink sink;
-    CPCServer* server;
-    CPCSInputStream input;
-    CPCSOutputStream output;
-    CMethodCallMsgDecoder decoder;
-    CMethodCallMsgEncoder encoder;
-    CMessageGate* gate;
 };
 
 // Runs the commands of DIR/NAME.cmd until "close" (0) or the life limit (2).
@@ -198,10 +181,7 @@ int runCommands(Terminal& terminal, const std::string& dir, const std::string& n
                 }
             } else if (fields >= 1 && std::strcmp(verb, "close") == 0) {
                 ULONGLONG start = GetTickCount64();
-                terminal.server->releaseThread();
-                terminal.gate->stop();
-                if (opened)
-                    terminal.server->close();
+                terminal.end(opened);
                 logLine("CLOSED %llu", static_cast<unsigned long long>(GetTickCount64() - start));
                 logLine("DONE %zu", done + 1);
                 return 0;
@@ -213,8 +193,7 @@ int runCommands(Terminal& terminal, const std::string& dir, const std::string& n
         Sleep(50);
     }
     logLine("GAVE UP");
-    terminal.server->releaseThread();
-    terminal.gate->stop();
+    terminal.end(opened);
     return 2;
 }
 
@@ -228,8 +207,7 @@ int host(const std::string& dir, const std::string& name)
         delete guid;
     } catch (CJException& e) {
         logLine("HOST FAILED %s", e.getMessage().c_str());
-        terminal.server->releaseThread();
-        terminal.gate->stop();
+        terminal.end(false);
         return 1;
     }
     logLine("HOSTING %s", instance.c_str());
@@ -251,14 +229,12 @@ int join(const std::string& dir, const std::string& name, const std::string& ip,
     } catch (CIOException& e) {
         logLine("JOIN FAILED CIOException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
                 e.getMessage().c_str());
-        terminal.server->releaseThread();
-        terminal.gate->stop();
+        terminal.end(false);
         return 3;
     } catch (CJException& e) {
         logLine("JOIN FAILED CJException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
                 e.getMessage().c_str());
-        terminal.server->releaseThread();
-        terminal.gate->stop();
+        terminal.end(false);
         return 1;
     }
     logLine("JOINED");
