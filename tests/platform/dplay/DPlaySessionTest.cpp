@@ -350,7 +350,7 @@ TEST_F(DPlaySession, SendQueueCountsWhatHasNotLeftUntilThePeerTakesIt) {
   EXPECT_EQ(0u, bytes);
 
   // More than the client's inbox and the sockets hold while the client does not read.
-  const DWORD kCount = 64, kSize = 1024 * 1024;
+  const DWORD kCount = 128, kSize = 1024 * 1024;
   for (DWORD i = 0; i < kCount; ++i)
     ASSERT_EQ(DPERR_PENDING, send(host, a.id, CDPlayTestKit::payload(host.id, i, kSize)));
   ASSERT_EQ(DP_OK, host.dp->GetMessageQueue(host.id, 0, DPMESSAGEQUEUE_SEND, &count, &bytes));
