@@ -124,6 +124,15 @@ size_t CDPlayConnection::queuedBytes() {
   return m_queuedBytes;
 }
 
+void CDPlayConnection::queuedMessages(DPID from, DPID to, DWORD& count, DWORD& bytes) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  for (const Item& item : m_queue) {
+    if (!item.message || (from != 0 && item.message->from != from) || (to != 0 && item.message->to != to)) continue;
+    ++count;
+    bytes += static_cast<DWORD>(item.message->data->size() - item.sent);
+  }
+}
+
 bool CDPlayConnection::waitForRoom(size_t size, DWORD timeoutMs) {
   std::unique_lock<std::mutex> hold(m_lock);
   return waitChanged(hold, timeoutMs, [&] { return m_dead || m_stop || m_queuedBytes + size <= kMaxQueued; });

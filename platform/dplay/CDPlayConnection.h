@@ -81,6 +81,9 @@ class CDPlayConnection : public std::enable_shared_from_this<CDPlayConnection> {
   // waiting; the writer thread sends the rest. Nothing when another thread is sending.
   void sendQueued();
   size_t queuedBytes();
+  // Messages not yet handed to the socket whole, from and to those players (0: any), and
+  // their bytes still to go.
+  void queuedMessages(DPID from, DPID to, DWORD& count, DWORD& bytes);
   // Waits up to timeoutMs for the queue to fall below kMaxQueued - size; false when still full.
   bool waitForRoom(size_t size, DWORD timeoutMs);
   // Removes messages not yet begun: all (id 0) or the one with that id. Returns how many.

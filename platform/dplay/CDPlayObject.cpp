@@ -582,6 +582,22 @@ HRESULT CDPlayObject::CancelMessage(DWORD messageId, DWORD flags) {
   return messageId != 0 && cancelled == 0 ? DPERR_UNKNOWNMESSAGE : DP_OK;
 }
 
+HRESULT CDPlayObject::GetMessageQueue(DPID from, DPID to, DWORD flags, LPDWORD count, LPDWORD bytes) {
+  if (count == nullptr && bytes == nullptr) return DPERR_INVALIDPARAMS;
+  if (flags == DPMESSAGEQUEUE_RECEIVE) return DPERR_UNSUPPORTED;
+  if (flags != DPMESSAGEQUEUE_SEND) return DPERR_INVALIDFLAGS;
+  DWORD messages = 0, total = 0;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (from != 0 && m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
+    // What waits for the network: messages to local players are in their inbox already.
+    for (auto& peer : m_peers) peer->connection->queuedMessages(from, to, messages, total);
+  }
+  if (count != nullptr) *count = messages;
+  if (bytes != nullptr) *bytes = total;
+  return DP_OK;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The connections' side
 
@@ -894,5 +910,4 @@ HRESULT CDPlayObject::GetPlayerAccount(DPID, DWORD, LPVOID, LPDWORD) { return DP
 HRESULT CDPlayObject::GetPlayerFlags(DPID, LPDWORD) { return DPERR_UNSUPPORTED; }
 HRESULT CDPlayObject::GetGroupOwner(DPID, LPDPID) { return DPERR_UNSUPPORTED; }
 HRESULT CDPlayObject::SetGroupOwner(DPID, DPID) { return DPERR_UNSUPPORTED; }
-HRESULT CDPlayObject::GetMessageQueue(DPID, DPID, DWORD, LPDWORD, LPDWORD) { return DPERR_UNSUPPORTED; }
 HRESULT CDPlayObject::CancelPriority(DWORD, DWORD, DWORD) { return DPERR_UNSUPPORTED; }

@@ -53,6 +53,8 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   // IDirectPlay4
   STDMETHOD(SendEx)(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size, DWORD priority, DWORD timeout, LPVOID context, LPDWORD messageId) override;
   STDMETHOD(CancelMessage)(DWORD messageId, DWORD flags) override;
+  // The send queue only: messages (and their bytes) not yet handed to the network.
+  STDMETHOD(GetMessageQueue)(DPID from, DPID to, DWORD flags, LPDWORD count, LPDWORD bytes) override;
 
   // Not offered: DPERR_UNSUPPORTED.
   STDMETHOD(AddPlayerToGroup)(DPID, DPID) override;
@@ -88,7 +90,6 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   STDMETHOD(GetPlayerFlags)(DPID, LPDWORD) override;
   STDMETHOD(GetGroupOwner)(DPID, LPDPID) override;
   STDMETHOD(SetGroupOwner)(DPID, DPID) override;
-  STDMETHOD(GetMessageQueue)(DPID, DPID, DWORD, LPDWORD, LPDWORD) override;
   STDMETHOD(CancelPriority)(DWORD, DWORD, DWORD) override;
 
  private:

@@ -20,7 +20,8 @@
 //   DPSYS_CREATEPLAYERORGROUP, DPSYS_DESTROYPLAYERORGROUP and DPSYS_SESSIONLOST.
 // - SendEx / Send (always guaranteed and in order per sender; asynchronous sends need
 //   DPSEND_NOSENDCOMPLETEMSG; priority and time-out are accepted and ignored), CancelMessage,
-//   Receive, GetMessageCount. Player events are set whenever a message for the player arrives.
+//   Receive, GetMessageCount, GetMessageQueue (the send queue only). Player events are set
+//   whenever a message for the player arrives.
 //   An application that falls behind by more than 32 MiB of messages is not read from until
 //   Receive makes room: the peers' sends wait meanwhile (SendEx may answer DPERR_BUSY), and
 //   nothing is lost.

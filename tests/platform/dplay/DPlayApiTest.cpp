@@ -116,7 +116,6 @@ TEST_F(DPlayApi, MembersNotOfferedReturnUnsupported) {
       {"SetSessionDesc", [&] { return dp->SetSessionDesc(nullptr, 0); }},
       {"SecureOpen", [&] { return dp->SecureOpen(nullptr, 0, nullptr, nullptr); }},
       {"SendChatMessage", [&] { return dp->SendChatMessage(1, 0, 0, nullptr); }},
-      {"GetMessageQueue", [&] { return dp->GetMessageQueue(0, 0, 0, nullptr, nullptr); }},
       {"Initialize", [&] { return dp->Initialize(nullptr); }},
   };
   for (auto& call : calls) EXPECT_EQ(DPERR_UNSUPPORTED, call.second()) << call.first;

@@ -337,3 +337,36 @@ TEST_F(DPlaySession, CancelledMessagesNeverArriveInPart) {
     ASSERT_EQ(expected, sequence);
   }
 }
+
+TEST_F(DPlaySession, SendQueueCountsWhatHasNotLeftUntilThePeerTakesIt) {
+  Terminal& a = joinAndMeet("TERM-A");
+  DWORD count = 0, bytes = 0;
+  EXPECT_EQ(DPERR_INVALIDFLAGS, host.dp->GetMessageQueue(host.id, 0, 0, &count, &bytes));
+  EXPECT_EQ(DPERR_UNSUPPORTED, host.dp->GetMessageQueue(0, host.id, DPMESSAGEQUEUE_RECEIVE, &count, &bytes));
+  EXPECT_EQ(DPERR_INVALIDPARAMS, host.dp->GetMessageQueue(host.id, 0, DPMESSAGEQUEUE_SEND, nullptr, nullptr));
+  EXPECT_EQ(DPERR_INVALIDPLAYER, host.dp->GetMessageQueue(a.id, 0, DPMESSAGEQUEUE_SEND, &count, &bytes));
+  ASSERT_EQ(DP_OK, host.dp->GetMessageQueue(host.id, 0, DPMESSAGEQUEUE_SEND, &count, &bytes));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(0u, bytes);
+
+  // More than the client's inbox and the sockets hold while the client does not read.
+  const DWORD kCount = 128, kSize = 1024 * 1024;
+  for (DWORD i = 0; i < kCount; ++i)
+    ASSERT_EQ(DPERR_PENDING, send(host, a.id, CDPlayTestKit::payload(host.id, i, kSize)));
+  ASSERT_EQ(DP_OK, host.dp->GetMessageQueue(host.id, 0, DPMESSAGEQUEUE_SEND, &count, &bytes));
+  EXPECT_GT(count, 0u);
+  EXPECT_LE(count, kCount);
+  EXPECT_GE(bytes, (count - 1) * kSize);
+  EXPECT_LE(bytes, count * kSize);
+  DWORD otherCount = 7;
+  ASSERT_EQ(DP_OK, host.dp->GetMessageQueue(host.id, a.id + 100, DPMESSAGEQUEUE_SEND, &otherCount, nullptr));
+  EXPECT_EQ(0u, otherCount);
+
+  for (DWORD n = 0; n < kCount; ++n) {
+    DPlayReceived m;
+    ASSERT_TRUE(CDPlayTestKit::next(a.dp, a.event, kWait, m)) << n;
+  }
+  ASSERT_EQ(DP_OK, host.dp->GetMessageQueue(host.id, a.id, DPMESSAGEQUEUE_SEND, &count, &bytes));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(0u, bytes);
+}
