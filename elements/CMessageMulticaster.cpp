@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -24,8 +23,6 @@ enum Site {
 
 // Set while this thread hands a peer's message to a listener.
 thread_local bool t_peerDelivery = false;
-// The entries this thread is delivering to now, innermost last (a listener may deliver again).
-thread_local std::vector<const void*> t_deliveringTo;
 
 std::string addressOf(const void* object)
 {
@@ -35,6 +32,16 @@ std::string addressOf(const void* object)
 }
 
 } // namespace
+
+// A delivery under way on this thread; each links to the one it is nested in (a listener may
+// deliver again). Frames live on the delivering stack: a thread_local with a destructor would
+// have it run at thread exit on storage the runtime has already freed.
+struct CMessageMulticaster::DeliveryFrame {
+    const void* entry;
+    const DeliveryFrame* outer;
+};
+
+thread_local const CMessageMulticaster::DeliveryFrame* CMessageMulticaster::innermostDelivery_ = nullptr;
 
 // One entered name. Deliveries hold the entry, so it outlives its removal from the table until
 // the last of them has ended.
@@ -48,7 +55,9 @@ struct CMessageMulticaster::Entry {
     // Deliveries under way on other threads than the calling one.
     int deliveriesByOthers() const
     {
-        int own = static_cast<int>(std::count(t_deliveringTo.begin(), t_deliveringTo.end(), this));
+        int own = 0;
+        for (const DeliveryFrame* frame = innermostDelivery_; frame != nullptr; frame = frame->outer)
+            own += frame->entry == this ? 1 : 0;
         return deliveries - own;
     }
 };
@@ -101,22 +110,25 @@ bool CMessageMulticaster::isEntered(const std::string& name)
     return listeners_.count(name) != 0;
 }
 
-std::shared_ptr<CMessageMulticaster::Entry> CMessageMulticaster::beginDelivery(const std::string& name)
+std::shared_ptr<CMessageMulticaster::Entry> CMessageMulticaster::beginDelivery(const std::string& name,
+                                                                               DeliveryFrame& frame)
 {
     CMonitorHold hold(*this, SITE_BEGIN_DELIVERY, SCOPE);
     auto found = listeners_.find(name);
     if (found == listeners_.end())
         return nullptr;
     ++found->second->deliveries;
-    t_deliveringTo.push_back(found->second.get());
+    frame.entry = found->second.get();
+    frame.outer = innermostDelivery_;
+    innermostDelivery_ = &frame;
     return found->second;
 }
 
 // Takes the monitor only when a removal may be waiting: the removal marks the entry before it
 // counts, so either it sees this delivery ended or this sees the mark.
-void CMessageMulticaster::endDelivery(Entry& entry)
+void CMessageMulticaster::endDelivery(Entry& entry, const DeliveryFrame& frame)
 {
-    t_deliveringTo.pop_back();
+    innermostDelivery_ = frame.outer;
     --entry.deliveries;
     if (!entry.removed)
         return;
@@ -130,7 +142,8 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
         CTrace::scopedError(SCOPE, " notifyMessage(): NULL message", -1);
         return;
     }
-    std::shared_ptr<Entry> entry = beginDelivery(message->getRecElemId());
+    DeliveryFrame frame{nullptr, nullptr};
+    std::shared_ptr<Entry> entry = beginDelivery(message->getRecElemId(), frame);
     if (entry != nullptr) {
         if (CTrace::isTraced(SCOPE))
             CTrace::trace(SCOPE, " notifyMessage(): delivering to [" + message->getRecElemId() + "]", 0);
@@ -138,13 +151,14 @@ void CMessageMulticaster::notifyMessage(IMessage* message)
         struct Delivery {
             CMessageMulticaster& table;
             Entry& entry;
+            const DeliveryFrame& frame;
             bool outerPeer;
             ~Delivery()
             {
                 t_peerDelivery = outerPeer;
-                table.endDelivery(entry);
+                table.endDelivery(entry, frame);
             }
-        } delivery{*this, *entry, t_peerDelivery};
+        } delivery{*this, *entry, frame, t_peerDelivery};
         t_peerDelivery = origin_ == PEER_MESSAGES;
         entry->listener->notifyMessage(message);
         return;

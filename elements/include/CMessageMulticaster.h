@@ -42,12 +42,15 @@ public:
 
 private:
     struct Entry;
+    struct DeliveryFrame;
 
-    std::shared_ptr<Entry> beginDelivery(const std::string& name);
-    void endDelivery(Entry& entry);
+    std::shared_ptr<Entry> beginDelivery(const std::string& name, DeliveryFrame& frame);
+    void endDelivery(Entry& entry, const DeliveryFrame& frame);
     bool isEntered(const std::string& name);
 
     std::unordered_map<std::string, std::shared_ptr<Entry>> listeners_;
+    // This thread's innermost delivery under way (frames live on the delivering stacks).
+    static thread_local const DeliveryFrame* innermostDelivery_;
     std::condition_variable_any drained_; // with the monitor: a removed entry's last delivery ended
     Origin origin_;
 };

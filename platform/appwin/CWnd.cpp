@@ -48,8 +48,10 @@ bool beingDestroyed(HWND hwnd) {
     return false;
 }
 
-// The first exception a handler on this thread threw and nobody has rethrown yet.
-thread_local std::exception_ptr t_pendingException;
+// The first exception a handler on this thread threw and nobody has rethrown yet. Held through
+// a plain pointer: a thread_local with a destructor would have it run at thread exit on storage
+// the runtime has already freed.
+thread_local std::exception_ptr* t_pendingException = nullptr;
 
 HINSTANCE moduleHandle() {
     static HINSTANCE module = [] {
@@ -297,8 +299,8 @@ LRESULT CALLBACK CWnd::windowProcedure(HWND hwnd, UINT message, WPARAM wParam, L
             wnd->PostNcDestroy();
         }
     } catch (...) {
-        if (!t_pendingException)
-            t_pendingException = std::current_exception();
+        if (t_pendingException == nullptr)
+            t_pendingException = new std::exception_ptr(std::current_exception());
     }
     t_currentMessage = outer;
     return result;
@@ -313,8 +315,9 @@ void CWnd::dispatch(const MSG& msg) {
 }
 
 void CWnd::rethrowPending() {
-    if (t_pendingException) {
-        std::exception_ptr pending = t_pendingException;
+    if (t_pendingException != nullptr) {
+        std::exception_ptr pending = *t_pendingException;
+        delete t_pendingException;
         t_pendingException = nullptr;
         std::rethrow_exception(pending);
     }
