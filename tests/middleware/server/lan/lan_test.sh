@@ -28,7 +28,7 @@ LAN_LOG_LINES=150
 # Ends the test, with its clean-up, well before CTest would kill it without one. (The blast of
 # transfer packets alone takes two minutes: its scenario has longer.)
 limit=220
-[ "$scenario" = transfer-robust ] && limit=280
+[ "$scenario" = transfer-robust ] && limit=460
 lan_begin "lan_test $scenario" $limit
 
 # start_node LOG HOST [seed-temp]: quarn_node on that host, reading LOG.cmd, writing LOG.log.
