@@ -304,6 +304,12 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
                 }
                 if (r != DP_OK)
                     break;
+                // Why the session ends, if it does, shows in the log.
+                if (from == DPID_SYSMSG && size >= sizeof(DWORD)) {
+                    DWORD type = *reinterpret_cast<const DWORD*>(buffer.data());
+                    if (type == DPSYS_SESSIONLOST || type == DPSYS_DESTROYPLAYERORGROUP)
+                        logLine("SYSTEM MESSAGE 0x%04lX", static_cast<unsigned long>(type));
+                }
             }
         }
     });
@@ -316,6 +322,7 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
     bases.push_back({0, 0xFE, 0, 0, 0, 'A', 0});
     PayloadCorrupter corrupter(seed, bases);
     unsigned sent = 0;
+    unsigned failures = 0;
     for (unsigned i = 0; i < count; ++i) {
         std::vector<unsigned char> bytes = corrupter.next();
         if (bytes.empty())
@@ -328,8 +335,11 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
                 break;
             Sleep(5);
         }
-        if (hr == DP_OK || hr == DPERR_PENDING)
+        if (hr == DP_OK || hr == DPERR_PENDING) {
             ++sent;
+        } else if (failures++ == 0) {
+            logLine("SEND FAILED at %u: 0x%08lX", i, static_cast<unsigned long>(hr));
+        }
     }
     logLine("SENT %u", sent);
     waitFile(path(dir, name + ".stop"), kLifeLimit);
