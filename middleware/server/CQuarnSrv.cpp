@@ -52,6 +52,17 @@ void clearText(BSTR* pText)
         *pText = nullptr;
 }
 
+// Stores a result; a missing place for it is a wrong argument.
+template <typename T, typename V> bool setResult(T* pResult, V value)
+{
+    if (!pResult) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    *pResult = static_cast<T>(value);
+    return true;
+}
+
 // Resets a handle or type result, which is 0 after any failure.
 void clearNumber(ULONG* pNumber)
 {
@@ -113,16 +124,50 @@ HRESULT CQuarnSrv::Finish(bool succeeded)
     return result;
 }
 
-HRESULT CQuarnSrv::TextResult(const wchar_t* text, size_t length, BSTR* pResult)
+HRESULT CQuarnSrv::TextResult(const std::wstring& text, BSTR* pResult)
 {
-    if (length == 0)
+    if (!pResult) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return HResultFromLastError();
+    }
+    if (text.empty())
         return S_OK;
-    *pResult = SysAllocStringLen(text, static_cast<UINT>(length));
+    *pResult = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
     return *pResult ? S_OK : E_QUARN_NO_MEMORY;
+}
+
+template <typename Operation> HRESULT CQuarnSrv::Call(Operation operation)
+{
+    HRESULT result = CheckInitialized();
+    if (FAILED(result))
+        return result;
+    return Finish(operation());
+}
+
+template <typename Operation> HRESULT CQuarnSrv::CallOnPath(BSTR path, Operation operation)
+{
+    return Call([&] {
+        const WCHAR* text;
+        return pathOf(path, &text) && operation(text);
+    });
+}
+
+template <typename Operation> HRESULT CQuarnSrv::CallForResult(Operation operation)
+{
+    HRESULT result = CheckInitialized();
+    if (FAILED(result))
+        return result;
+    result = operation();
+    ReleaseLock();
+    return result;
 }
 
 template <typename Read> HRESULT CQuarnSrv::CopyResult(Read read, BSTR* pResult)
 {
+    if (!pResult) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return HResultFromLastError();
+    }
     DWORD size = 0;
     if (read(nullptr, &size))
         return S_OK;
@@ -294,182 +339,125 @@ STDMETHODIMP CQuarnSrv::Uninitialize()
 
 STDMETHODIMP CQuarnSrv::RegisterWnd(ULONG hWnd)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetClientWndList()->Add(WindowFromNumber(hWnd)));
+    return Call([&] { return s_pCore->GetClientWndList()->Add(WindowFromNumber(hWnd)); });
 }
 
 STDMETHODIMP CQuarnSrv::DeregisterWnd(ULONG hWnd)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetClientWndList()->Remove(WindowFromNumber(hWnd)));
+    return Call([&] { return s_pCore->GetClientWndList()->Remove(WindowFromNumber(hWnd)); });
 }
 
 // IQuarnSrv: the application directories
 
 STDMETHODIMP CQuarnSrv::APDOpenEntry(ULONG ulAppID, BSTR strEntry, ULONG ulType)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    if (ulType == QUARNTYPE_DIR) {
-        SetLastError(ERROR_QUARN_COMMON_TYPE_MISMATCH);
-        return Finish(false);
-    }
-    return Finish(s_pCore->GetDataBase()->OpenLeafEntry(ulAppID, path, ulType) != nullptr);
+    return CallOnPath(strEntry, [&](const WCHAR* path) {
+        if (ulType == QUARNTYPE_DIR) {
+            SetLastError(ERROR_QUARN_COMMON_TYPE_MISMATCH);
+            return false;
+        }
+        return s_pCore->GetDataBase()->OpenLeafEntry(ulAppID, path, ulType) != nullptr;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDCloseEntry(ULONG ulAppID, BSTR strEntry)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    return Finish(s_pCore->GetDataBase()->CloseEntry(ulAppID, path));
+    return CallOnPath(strEntry, [&](const WCHAR* path) { return s_pCore->GetDataBase()->CloseEntry(ulAppID, path); });
 }
 
 STDMETHODIMP CQuarnSrv::APDWatchWndChange(ULONG dwAppID, ULONG dwHwnd)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
-    return Finish(watch && watch->Change(dwAppID, WindowFromNumber(dwHwnd)));
+    return Call([&] {
+        CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
+        return watch && watch->Change(dwAppID, WindowFromNumber(dwHwnd));
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDChangeEntryValueInt(ULONG ulAppID, BSTR strEntry, LONG ulValue)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    return Finish(s_pCore->GetDataBase()->SetValueInt(ulAppID, path, ulValue));
+    return CallOnPath(strEntry,
+                      [&](const WCHAR* path) { return s_pCore->GetDataBase()->SetValueInt(ulAppID, path, ulValue); });
 }
 
 STDMETHODIMP CQuarnSrv::APDChangeEntryValueString(ULONG ulAppID, BSTR strEntry, BSTR strValue)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    return Finish(s_pCore->GetDataBase()->SetValueString(ulAppID, path, textOf(strValue)));
+    return CallOnPath(strEntry, [&](const WCHAR* path) {
+        return s_pCore->GetDataBase()->SetValueString(ulAppID, path, textOf(strValue));
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDCloseAllEntry(ULONG ulAppID, BSTR strEntry)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    bool closed = s_pCore->GetDataBase()->CloseAllEntries(ulAppID, path);
-    if (!closed && GetLastError() == ERROR_QUARN_DB_REFERNCE_NOT_FOUND)
-        closed = true;
-    return Finish(closed);
+    return CallOnPath(strEntry, [&](const WCHAR* path) {
+        return s_pCore->GetDataBase()->CloseAllEntries(ulAppID, path)
+            || GetLastError() == ERROR_QUARN_DB_REFERNCE_NOT_FOUND;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDChangeEntryValueBinary(ULONG ulAppID, BSTR strEntry, VARIANT varValue)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(strEntry, &path))
-        return Finish(false);
-    SAFEARRAY* array = nullptr;
-    if (V_VT(&varValue) & VT_ARRAY)
-        array = (V_VT(&varValue) & VT_BYREF) ? (V_ARRAYREF(&varValue) ? *V_ARRAYREF(&varValue) : nullptr)
-                                             : V_ARRAY(&varValue);
-    LONG lower = 0, upper = -1;
-    if (!array || SafeArrayGetDim(array) < 1 || FAILED(SafeArrayGetLBound(array, 1, &lower))
-        || FAILED(SafeArrayGetUBound(array, 1, &upper))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    // The first dimension's element count, in bytes, but never beyond the array's data.
-    ULONGLONG count = upper >= lower ? static_cast<ULONGLONG>(static_cast<LONGLONG>(upper) - lower + 1) : 0;
-    ULONGLONG total = array->cbElements;
-    for (UINT dimension = 0; dimension < array->cDims; ++dimension)
-        total *= array->rgsabound[dimension].cElements;
-    if (count > total)
-        count = total;
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    bool set = s_pCore->GetDataBase()->SetValueBinary(ulAppID, path, static_cast<const BYTE*>(data),
-                                                      static_cast<DWORD>(count));
-    DWORD error = GetLastError();
-    SafeArrayUnaccessData(array);
-    SetLastError(error);
-    return Finish(set);
+    return CallOnPath(strEntry, [&](const WCHAR* path) {
+        SAFEARRAY* array = nullptr;
+        if (V_VT(&varValue) & VT_ARRAY)
+            array = (V_VT(&varValue) & VT_BYREF) ? (V_ARRAYREF(&varValue) ? *V_ARRAYREF(&varValue) : nullptr)
+                                                 : V_ARRAY(&varValue);
+        LONG lower = 0, upper = -1;
+        if (!array || SafeArrayGetDim(array) < 1 || FAILED(SafeArrayGetLBound(array, 1, &lower))
+            || FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        // The first dimension's element count, in bytes, but never beyond the array's data.
+        ULONGLONG count = upper >= lower ? static_cast<ULONGLONG>(static_cast<LONGLONG>(upper) - lower + 1) : 0;
+        ULONGLONG total = array->cbElements;
+        for (UINT dimension = 0; dimension < array->cDims; ++dimension)
+            total *= array->rgsabound[dimension].cElements;
+        void* data = nullptr;
+        if (FAILED(SafeArrayAccessData(array, &data))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        bool set = s_pCore->GetDataBase()->SetValueBinary(ulAppID, path, static_cast<const BYTE*>(data),
+                                                          static_cast<DWORD>(count < total ? count : total));
+        DWORD error = GetLastError();
+        SafeArrayUnaccessData(array);
+        SetLastError(error);
+        return set;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDWatchWndAdd(ULONG dwAppID, ULONG dwHwnd, BSTR bstrDir)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    if (!pathOf(bstrDir, &path))
-        return Finish(false);
-    CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
-    // A record without a directory could never be cleaned up by path.
-    return Finish(watch && watch->Add(dwAppID, WindowFromNumber(dwHwnd), *path ? path : nullptr));
+    return CallOnPath(bstrDir, [&](const WCHAR* path) {
+        CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
+        // A record without a directory could never be cleaned up by path.
+        return watch && watch->Add(dwAppID, WindowFromNumber(dwHwnd), *path ? path : nullptr);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::APDWatchWndDel(ULONG dwAppID)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
-    return Finish(watch && watch->Delete(dwAppID));
+    return Call([&] {
+        CQuarnWatchWindow* watch = s_pCore->GetWatchWindow();
+        return watch && watch->Delete(dwAppID);
+    });
 }
 
 // IQuarnSrv: the database lock
 
 STDMETHODIMP CQuarnSrv::DBLock()
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetDataBase()->Lock(INFINITE));
+    return Call([] { return s_pCore->GetDataBase()->Lock(INFINITE); });
 }
 
 STDMETHODIMP CQuarnSrv::DBUnlock()
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetDataBase()->Unlock());
+    return Call([] { return s_pCore->GetDataBase()->Unlock(); });
 }
 
 STDMETHODIMP CQuarnSrv::DBIsLocked(LONG* pbResult)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!pbResult) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    *pbResult = s_pCore->GetDataBase()->IsLocked() ? 1 : 0;
-    return Finish(true);
+    return Call([&] { return setResult(pbResult, s_pCore->GetDataBase()->IsLocked() ? 1 : 0); });
 }
 
 // IQuarnSrv: lookup directories
@@ -477,165 +465,116 @@ STDMETHODIMP CQuarnSrv::DBIsLocked(LONG* pbResult)
 STDMETHODIMP CQuarnSrv::LUDOpen(BSTR strEntry, ULONG ulHWnd, ULONG* ulLUDir)
 {
     clearNumber(ulLUDir);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    DWORD handle = 0;
-    if (pathOf(strEntry, &path))
-        handle = s_pCore->GetComm()->LookupOpen(path, WindowFromNumber(ulHWnd));
-    if (ulLUDir)
-        *ulLUDir = handle;
-    return Finish(handle != 0);
+    return CallOnPath(strEntry, [&](const WCHAR* path) {
+        DWORD handle = s_pCore->GetComm()->LookupOpen(path, WindowFromNumber(ulHWnd));
+        return setResult(ulLUDir, handle) && handle != 0;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDClose(ULONG ulLUDir)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetComm()->LookupClose(ulLUDir));
+    return Call([&] { return s_pCore->GetComm()->LookupClose(ulLUDir); });
 }
 
 STDMETHODIMP CQuarnSrv::LUDRefresh(ULONG ulLUDir)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetComm()->LookupRefresh(ulLUDir));
+    return Call([&] { return s_pCore->GetComm()->LookupRefresh(ulLUDir); });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryCount(ULONG ulLUDir, ULONG* pulCount)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    DWORD count = 0;
-    bool read = s_pCore->GetComm()->LookupGetEntryCount(ulLUDir, &count);
-    if (read && pulCount)
-        *pulCount = count;
-    return Finish(read);
+    return Call([&] {
+        DWORD count = 0;
+        return s_pCore->GetComm()->LookupGetEntryCount(ulLUDir, &count) && setResult(pulCount, count);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryName(ULONG ulLUDir, ULONG ulIndex, BSTR* strEntry)
 {
     clearText(strEntry);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!strEntry) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    CQuarnComm* comm = s_pCore->GetComm();
-    result = CopyResult(
-        [&](WCHAR* buffer, DWORD* pSize) { return comm->LookupGetEntryName(ulLUDir, ulIndex, buffer, pSize); },
-        strEntry);
-    ReleaseLock();
-    return result;
+    return CallForResult([&] {
+        CQuarnComm* comm = s_pCore->GetComm();
+        return CopyResult(
+            [&](WCHAR* buffer, DWORD* pSize) { return comm->LookupGetEntryName(ulLUDir, ulIndex, buffer, pSize); },
+            strEntry);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryType(ULONG ulLUDir, ULONG ulIndex, ULONG* pulType)
 {
     clearNumber(pulType);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    DWORD type = 0;
-    bool read = s_pCore->GetComm()->LookupGetEntryType(ulLUDir, ulIndex, &type);
-    if (pulType)
-        *pulType = read ? type : 0;
-    return Finish(read);
+    return Call([&] {
+        DWORD type = 0;
+        return s_pCore->GetComm()->LookupGetEntryType(ulLUDir, ulIndex, &type) && setResult(pulType, type);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryValueInt(ULONG ulLUDir, ULONG ulIndex, LONG* plValue)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    LONG value = 0;
-    bool read = s_pCore->GetComm()->LookupGetEntryValueInt(ulLUDir, ulIndex, &value);
-    if (read && plValue)
-        *plValue = value;
-    return Finish(read);
+    return Call([&] {
+        LONG value = 0;
+        return s_pCore->GetComm()->LookupGetEntryValueInt(ulLUDir, ulIndex, &value) && setResult(plValue, value);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryValueString(ULONG ulLUDir, ULONG ulIndex, BSTR* pstrValue)
 {
     clearText(pstrValue);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!pstrValue) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    CQuarnComm* comm = s_pCore->GetComm();
-    result = CopyResult(
-        [&](WCHAR* buffer, DWORD* pSize) { return comm->LookupGetEntryValueString(ulLUDir, ulIndex, buffer, pSize); },
-        pstrValue);
-    ReleaseLock();
-    return result;
+    return CallForResult([&] {
+        CQuarnComm* comm = s_pCore->GetComm();
+        return CopyResult(
+            [&](WCHAR* buffer, DWORD* pSize) { return comm->LookupGetEntryValueString(ulLUDir, ulIndex, buffer, pSize); },
+            pstrValue);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::LUDGetEntryValueBinary(ULONG ulLUDir, ULONG ulIndex, VARIANT* pvarValue)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!pvarValue) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    CQuarnComm* comm = s_pCore->GetComm();
-    DWORD size = 0;
-    if (!comm->LookupGetEntryValueBinary(ulLUDir, ulIndex, nullptr, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return Finish(false);
-    VariantInit(pvarValue);
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, size);
-    if (!array) {
-        ReleaseLock();
-        return E_QUARN_NO_MEMORY;
-    }
-    bool read = true;
-    // An empty value is an empty array, whether or not the platform gives it a data pointer.
-    if (size > 0) {
-        void* data = nullptr;
-        if (FAILED(SafeArrayAccessData(array, &data)) || !data) {
-            SafeArrayDestroy(array);
-            ReleaseLock();
-            return E_QUARN_NO_MEMORY;
+    return CallForResult([&] {
+        if (!pvarValue) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return HResultFromLastError();
         }
-        read = comm->LookupGetEntryValueBinary(ulLUDir, ulIndex, static_cast<BYTE*>(data), &size);
-        DWORD error = GetLastError();
-        SafeArrayUnaccessData(array);
-        SetLastError(error);
-    }
-    if (!read) {
-        SafeArrayDestroy(array);
-        return Finish(false);
-    }
-    V_VT(pvarValue) = VT_ARRAY | VT_UI1;
-    V_ARRAY(pvarValue) = array;
-    return Finish(true);
+        CQuarnComm* comm = s_pCore->GetComm();
+        DWORD size = 0;
+        if (!comm->LookupGetEntryValueBinary(ulLUDir, ulIndex, nullptr, &size)
+            && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return HResultFromLastError();
+        VariantInit(pvarValue);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, size);
+        if (!array)
+            return E_QUARN_NO_MEMORY;
+        // An empty value is an empty array, whether or not the platform gives it a data pointer.
+        if (size > 0) {
+            void* data = nullptr;
+            if (FAILED(SafeArrayAccessData(array, &data)) || !data) {
+                SafeArrayDestroy(array);
+                return E_QUARN_NO_MEMORY;
+            }
+            bool read = comm->LookupGetEntryValueBinary(ulLUDir, ulIndex, static_cast<BYTE*>(data), &size);
+            HRESULT result = HResultFromLastError();
+            SafeArrayUnaccessData(array);
+            if (!read) {
+                SafeArrayDestroy(array);
+                return result;
+            }
+        }
+        V_VT(pvarValue) = VT_ARRAY | VT_UI1;
+        V_ARRAY(pvarValue) = array;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::GetIP(BSTR strDir, BSTR* pstrIP)
 {
     clearText(pstrIP);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* path;
-    std::wstring address;
-    if (!pathOf(strDir, &path) || !pstrIP || !s_pCore->GetComm()->GetIP(path, address)) {
-        if (!pstrIP)
-            SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    result = TextResult(address.c_str(), address.size(), pstrIP);
-    ReleaseLock();
-    return result;
+    return CallForResult([&] {
+        const WCHAR* path;
+        std::wstring address;
+        if (!pathOf(strDir, &path) || !s_pCore->GetComm()->GetIP(path, address))
+            return HResultFromLastError();
+        return TextResult(address, pstrIP);
+    });
 }
 
 // IQuarnSrv: this node
@@ -643,43 +582,23 @@ STDMETHODIMP CQuarnSrv::GetIP(BSTR strDir, BSTR* pstrIP)
 STDMETHODIMP CQuarnSrv::GetGUIDString(BSTR* pstrEntry)
 {
     clearText(pstrEntry);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const std::wstring& text = s_pCore->GetGuidText();
-    if (!pstrEntry || text.empty()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    result = TextResult(text.c_str(), text.size(), pstrEntry);
-    ReleaseLock();
-    return result;
+    return CallForResult([&] {
+        if (s_pCore->GetGuidText().empty()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return HResultFromLastError();
+        }
+        return TextResult(s_pCore->GetGuidText(), pstrEntry);
+    });
 }
 
 STDMETHODIMP CQuarnSrv::GetNewAppID(ULONG* ulAppID)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!ulAppID) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    *ulAppID = s_pCore->GetNewAppId();
-    return Finish(true);
+    return Call([&] { return setResult(ulAppID, s_pCore->GetNewAppId()); });
 }
 
 STDMETHODIMP CQuarnSrv::GetServerVersion(ULONG* pulVer)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    if (!pulVer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return Finish(false);
-    }
-    *pulVer = QUARN_SERVER_VERSION;
-    return Finish(true);
+    return Call([&] { return setResult(pulVer, QUARN_SERVER_VERSION); });
 }
 
 // IQuarnSrv: file transfers
@@ -688,93 +607,51 @@ STDMETHODIMP CQuarnSrv::FileTransferOpen(BSTR bstrDstDir, BSTR bstrSrcDir, BSTR 
                                          ULONG* dwHandle)
 {
     clearNumber(dwHandle);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    const WCHAR* destination;
-    const WCHAR* source;
-    DWORD handle = 0;
-    if (pathOf(bstrDstDir, &destination) && pathOf(bstrSrcDir, &source))
-        handle = s_pCore->GetComm()->FileTransferOpen(destination, source, textOf(bstrNickname),
-                                                      WindowFromNumber(dwHwnd), TRANSFER_NOTICE_INTERVAL_MS);
-    if (dwHandle)
-        *dwHandle = handle;
-    return Finish(handle != 0);
+    return CallOnPath(bstrDstDir, [&](const WCHAR* destination) {
+        const WCHAR* source;
+        if (!pathOf(bstrSrcDir, &source))
+            return false;
+        DWORD handle = s_pCore->GetComm()->FileTransferOpen(destination, source, textOf(bstrNickname),
+                                                            WindowFromNumber(dwHwnd), TRANSFER_NOTICE_INTERVAL_MS);
+        return setResult(dwHandle, handle) && handle != 0;
+    });
 }
 
 STDMETHODIMP CQuarnSrv::FileTransferClose(ULONG dwHandle)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetComm()->FileTransferClose(dwHandle));
+    return Call([&] { return s_pCore->GetComm()->FileTransferClose(dwHandle); });
 }
 
 STDMETHODIMP CQuarnSrv::FileTransferExec(ULONG dwHandle)
 {
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    return Finish(s_pCore->GetComm()->FileTransferExec(dwHandle));
+    return Call([&] { return s_pCore->GetComm()->FileTransferExec(dwHandle); });
 }
-
-namespace {
-
-template <typename Get> HRESULT transferText(Get get, BSTR* pText)
-{
-    std::wstring text;
-    if (!pText) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return CQuarnSrv::HResultFromLastError();
-    }
-    if (!get(text))
-        return CQuarnSrv::HResultFromLastError();
-    // Up to the first zero: what the layer holds is a C text for every reader.
-    size_t length = wcsnlen(text.c_str(), text.size());
-    if (length == 0)
-        return S_OK;
-    *pText = SysAllocStringLen(text.c_str(), static_cast<UINT>(length));
-    return *pText ? S_OK : E_QUARN_NO_MEMORY;
-}
-
-} // namespace
 
 STDMETHODIMP CQuarnSrv::FileTransferGetTempName(ULONG dwHandle, BSTR* strEntry)
 {
-    clearText(strEntry);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    CQuarnComm* comm = s_pCore->GetComm();
-    result = transferText([&](std::wstring& text) { return comm->FileTransferGetTempName(dwHandle, text); }, strEntry);
-    ReleaseLock();
-    return result;
+    return TransferText(dwHandle, &CQuarnComm::FileTransferGetTempName, strEntry);
 }
 
 STDMETHODIMP CQuarnSrv::FileTransferGetNickname(ULONG dwHandle, BSTR* pbstrNickname)
 {
-    clearText(pbstrNickname);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    CQuarnComm* comm = s_pCore->GetComm();
-    result = transferText([&](std::wstring& text) { return comm->FileTransferGetNickname(dwHandle, text); },
-                          pbstrNickname);
-    ReleaseLock();
-    return result;
+    return TransferText(dwHandle, &CQuarnComm::FileTransferGetNickname, pbstrNickname);
 }
 
 STDMETHODIMP CQuarnSrv::FileTransferGetSenderName(ULONG dwHandle, BSTR* pbstrSenderName)
 {
-    clearText(pbstrSenderName);
-    HRESULT result = CheckInitialized();
-    if (FAILED(result))
-        return result;
-    CQuarnComm* comm = s_pCore->GetComm();
-    result = transferText([&](std::wstring& text) { return comm->FileTransferGetSenderName(dwHandle, text); },
-                          pbstrSenderName);
-    ReleaseLock();
-    return result;
+    return TransferText(dwHandle, &CQuarnComm::FileTransferGetSenderName, pbstrSenderName);
+}
+
+HRESULT CQuarnSrv::TransferText(ULONG handle, bool (CQuarnComm::*get)(DWORD, std::wstring&), BSTR* pText)
+{
+    clearText(pText);
+    return CallForResult([&] {
+        std::wstring text;
+        if (!(s_pCore->GetComm()->*get)(handle, text))
+            return HResultFromLastError();
+        // Up to the first zero: what the layer holds is a C text for every reader.
+        return TextResult(std::wstring(text.c_str()), pText);
+    });
 }
 
 // IQuarnSrv: the profile methods, never implemented

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <string>
+
+class CQuarnComm;
 class CQuarnSrvCore;
 
 class CQuarnSrv : public IQuarnSrv {
@@ -86,10 +89,20 @@ private:
     void ReleaseLock();
     // The frame's end: the lock released, S_OK when the operation succeeded.
     HRESULT Finish(bool succeeded);
+    // The frame of a method: the core checked and locked, the operation (true: done; false:
+    // failed with the thread's last error), the lock released.
+    template <typename Operation> HRESULT Call(Operation operation);
+    // The same for an operation on a path argument (see the string protocol).
+    template <typename Operation> HRESULT CallOnPath(BSTR path, Operation operation);
+    // The frame of a method whose operation answers its HRESULT itself.
+    template <typename Operation> HRESULT CallForResult(Operation operation);
+    // A text that a file transfer holds, by the layer's getter.
+    HRESULT TransferText(ULONG handle, bool (CQuarnComm::*get)(DWORD, std::wstring&), BSTR* pText);
     // A text result of the layer's copy protocol (the BSTR's length counts the zero; an empty
     // value is a null BSTR).
     template <typename Read> HRESULT CopyResult(Read read, BSTR* pResult);
-    static HRESULT TextResult(const wchar_t* text, size_t length, BSTR* pResult);
+    // A copy of the text; the empty text is a null BSTR.
+    static HRESULT TextResult(const std::wstring& text, BSTR* pResult);
     static ITypeInfo* GetInterfaceInfo();
 
     LONG m_references;
