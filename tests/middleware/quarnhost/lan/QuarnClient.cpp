@@ -66,6 +66,12 @@ public:
         return CoCreateInstance(CLSID_QuarnSrv, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuarnSrv,
                                 reinterpret_cast<void**>(&server));
     }
+    // Created and the core joined.
+    HRESULT Start()
+    {
+        HRESULT result = Create();
+        return FAILED(result) ? result : server->Initialize();
+    }
     void Drop()
     {
         if (server)
@@ -490,9 +496,8 @@ TEST(Methods, BeforeInitializeThroughTheProxy)
 TEST(Methods, InitializeCounts)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     ASSERT_EQ(S_OK, s->Initialize());
     ULONG id = 0;
     // A fresh core hands out 1, 2, 3.
@@ -510,9 +515,8 @@ TEST(Methods, InitializeCounts)
 TEST(Methods, Table)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
 
     // The version by the interface and by name through IDispatch.
     ULONG version = 0;
@@ -613,9 +617,8 @@ bool documented(HRESULT result)
 TEST(Methods, AnyHandleNumber)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     std::vector<std::wstring> root = waitRoot(s, 1, 20000);
     ASSERT_EQ(1u, root.size());
     ULONG highest = 0;
@@ -708,9 +711,8 @@ TEST(Lifetime, OneProcessUntilQuiet)
 TEST(Lifetime, TwoClientProcessesShareOneCore)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     ULONG id = 0;
     ASSERT_EQ(S_OK, s->GetNewAppID(&id));
     EXPECT_EQ(1u, id);
@@ -780,9 +782,8 @@ int childDead()
 TEST(DeadClient, ItsEntriesGo)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     HWND window = makeWindow();
     ULONG id = 0;
     ASSERT_EQ(S_OK, s->GetNewAppID(&id));
@@ -849,9 +850,8 @@ void checkSequence(const std::vector<Notice>& notices, DWORD first, DWORD last)
 TEST(TwoHosts, A)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     std::wstring guidA = ownGuid(s);
     std::string guidB, nameB;
     ASSERT_TRUE(readShare("B.ready", guidB, 60000));
@@ -938,9 +938,8 @@ TEST(TwoHosts, A)
 TEST(TwoHosts, B)
 {
     Client client;
-    ASSERT_EQ(S_OK, client.Create());
+    ASSERT_EQ(S_OK, client.Start());
     IQuarnSrv* s = client.server;
-    ASSERT_EQ(S_OK, s->Initialize());
     ULONG id = 0;
     ASSERT_EQ(S_OK, s->GetNewAppID(&id));
     SAFEARRAY* three = SafeArrayCreateVector(VT_UI1, 0, 3);
