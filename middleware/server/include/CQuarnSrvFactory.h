@@ -1,0 +1,14 @@
+#pragma once
+// The class object of the server: makes server objects for COM. It lives as long as the
+// process; a client's LockServer holds the module.
+#include <windows.h>
+#include <unknwn.h>
+
+class CQuarnSrvFactory : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppObject) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** ppObject) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
+};

@@ -1,0 +1,7 @@
+#pragma once
+// The server program's command line: a registration switch after "-" or "/", in any case,
+// taking up the whole rest of the line. A switch followed by more text is no switch: the
+// program then runs as a server.
+enum class QuarnSwitch { Run, RegServer, UnregServer };
+
+QuarnSwitch ParseQuarnSwitch(const char* commandLine);
