@@ -10,40 +10,11 @@ name="db$$"                  # namespaces of this run only
 dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder, and their logs
 limit=330                    # s for the whole run (the program gives up after 300)
-pids=()
-watchdog=""
-
-bash "$lan" check >/dev/null || exit 77
-
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do
-    kill -KILL "$p" 2>/dev/null
-    wait "$p" 2>/dev/null
-  done
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
-  bash "$lan" down "$name" "$dir" >/dev/null 2>&1
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'echo "lan_bench: stopped"; exit 1' INT TERM
-( trap 'kill $s 2>/dev/null; exit 0' TERM; sleep $limit & s=$!; wait $s; kill -TERM $$ ) >/dev/null 2>&1 &
-watchdog=$!
-
-fail() {
-  echo "lan_bench: FAILED: $*"
-  local f
-  for f in "$share"/*.log; do [ -f "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; }; done
-  exit 1
-}
+source "$(dirname "$lan")/lan-lib.sh"
+lan_begin lan_bench $limit
 
 # start LOG HOST ARGS...: the bench program on that host; its output goes to LOG.log.
-start() {
-  local log=$1 host=$2
-  shift 2
-  bash "$lan" wine "$name" "$host" "$dir" -- "$bench" "$@" >"$share/$log.log" 2>&1 </dev/null &
-  pids+=($!)
-}
+start() { lan_start "$1" "$2" "$bench" "${@:3}"; }
 
 value() { sed -n "s/^RESULT $1 \([0-9.]*\).*/\1/p" "$share/client.log" | tr -d '\r' | head -n 1; }
 
@@ -53,9 +24,8 @@ mkdir -p "$share"
 host_ip=$(bash "$lan" addr 1)
 start server 1 server "Z:$share"
 start client 2 client "Z:$share" "$host_ip"
-wait "${pids[1]}" || fail "the client ended with $?"
-for i in $(seq 1 100); do kill -0 "${pids[0]}" 2>/dev/null || break; sleep 0.1; done
-wait "${pids[0]}" || fail "the server ended with $?"
+wait "${pid_of[client]}" || fail "the client ended with $?"
+finish server 10 || fail "the server ended with $?"
 
 rt=$(value dplay_round_trip_us) rt_raw=$(value raw_round_trip_us)
 bulk=$(value dplay_bulk_mibs) bulk_raw=$(value raw_bulk_mibs)

@@ -63,8 +63,8 @@ template <typename T> void endAll(CQuarnListItem& head)
 }
 
 // An event of a connection of head's list: FD_READ runs a read step and, when it says so, lets
-// take handle one packet; FD_WRITE runs a write step; FD_CONNECT goes to connected, which
-// answers whether the connection ends; FD_CLOSE ends it. Errors of reads and writes are left
+// take handle one packet; FD_WRITE runs a write step; FD_CONNECT goes to connected with its
+// error, which answers whether the connection ends; FD_CLOSE ends it. Errors of reads and writes are left
 // to the close that follows them.
 template <typename T, typename Take, typename Connected>
 void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPARAM lParam, Take take,
@@ -87,7 +87,7 @@ void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPA
             connection->WriteStep();
         break;
     case FD_CONNECT:
-        end = connected(*connection, error);
+        end = connected(*connection, WSAGETSELECTERROR(lParam));
         break;
     case FD_CLOSE:
         end = true;
@@ -108,7 +108,7 @@ CQuarnComm* CQuarnComm::s_pStarted = nullptr;
 
 CQuarnComm::CQuarnComm()
     : m_pCore(nullptr), m_bStarted(false), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(), m_bWinsock(false),
-      m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr)
+      m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr), m_transferHead(nullptr)
 {
 }
 
@@ -213,6 +213,9 @@ bool CQuarnComm::Stop()
     m_listening.DestroySocket();
     m_pServerDataBase = nullptr;
     m_nodeDetect.Close();
+    EndTransfers();
+    while (CQuarnListItem* record = m_receiveHead.GetFirst())
+        delete record;
     bool cleaned = true;
     if (m_bWinsock) {
         cleaned = WSACleanup() == 0;
@@ -232,6 +235,12 @@ void CQuarnComm::EndLookupConnections()
 void CQuarnComm::EndServerConnections()
 {
     endAll<CQuarnServerSocket>(m_listening);
+}
+
+void CQuarnComm::EndTransfers()
+{
+    // Transfers opened but not executed have no socket; they are told all the same.
+    endAll<CQuarnFileTransferSocket>(m_transferHead);
 }
 
 LRESULT CALLBACK CQuarnComm::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -267,7 +276,7 @@ LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnLookupEvent(wParam, lParam);
         return 0;
     case TRANSFER_EVENT:
-        // No file transfers run on this node.
+        OnTransferEvent(wParam, lParam);
         return 0;
     default:
         if (message == QuarnLookupDirectoryMessage())
@@ -300,6 +309,7 @@ void CQuarnComm::OnPowerBroadcast(WPARAM event)
     case PBT_APMSUSPEND:
         EndServerConnections();
         EndLookupConnections();
+        EndTransfers();
         break;
     case PBT_APMRESUMECRITICAL:
     case PBT_APMRESUMESUSPEND:
@@ -371,7 +381,7 @@ void CQuarnComm::OnServerEvent(WPARAM wParam, LPARAM lParam)
     connectionEvent<CQuarnServerSocket>(
         "CQuarnComm::OnServerEvent()", m_listening, wParam, lParam,
         [](CQuarnServerSocket& connection) { connection.HandlePacket(); },
-        [](CQuarnServerSocket&, bool) {
+        [](CQuarnServerSocket&, WORD) {
             QuarnTrace("CQuarnComm::OnServerEvent(): FD_CONNECT\n");
             return false;
         });
@@ -382,12 +392,23 @@ void CQuarnComm::OnLookupEvent(WPARAM wParam, LPARAM lParam)
     connectionEvent<CQuarnLookupSocket>(
         "CQuarnComm::OnLookupEvent()", m_lookupHead, wParam, lParam,
         [](CQuarnLookupSocket& connection) { connection.HandleReply(); },
-        [](CQuarnLookupSocket& connection, bool error) {
+        [](CQuarnLookupSocket& connection, WORD error) {
             // A connect that failed ends the connection.
-            if (!error)
+            if (error == 0)
                 connection.OnConnect();
-            return error;
+            return error != 0;
         });
+}
+
+void CQuarnComm::OnTransferEvent(WPARAM wParam, LPARAM lParam)
+{
+    CQuarnFileTransferSocket* transfer = findSocket<CQuarnFileTransferSocket>(m_transferHead, wParam);
+    if (transfer == nullptr || transfer->GetSocket() == INVALID_SOCKET) {
+        QuarnTrace("CQuarnComm::OnTransferEvent(): unknown socket\n");
+        return;
+    }
+    if (transfer->HandleEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam)))
+        delete transfer;
 }
 
 void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
@@ -654,5 +675,111 @@ bool CQuarnComm::GetIP(const WCHAR* path, std::wstring& address)
     if (connection->GetPeerAddressText().empty())
         return fail(ERROR_QUARN_COMMON_INVALID_PATH);
     address = connection->GetPeerAddressText();
+    return true;
+}
+
+CQuarnWatchWindow* CQuarnComm::GetWatchWindow() const
+{
+    return m_pCore != nullptr ? m_pCore->GetWatchWindow() : nullptr;
+}
+
+CQuarnFileTransferSocket* CQuarnComm::FindTransfer(DWORD handle) const
+{
+    return static_cast<CQuarnFileTransferSocket*>(m_transferHead.FindById(handle));
+}
+
+CQuarnFileReceive* CQuarnComm::FindReceive(DWORD handle) const
+{
+    return static_cast<CQuarnFileReceive*>(m_receiveHead.FindById(handle));
+}
+
+DWORD CQuarnComm::FileTransferOpen(const WCHAR* destination, const WCHAR* source, const WCHAR* nickname, HWND window,
+                                   DWORD intervalMs)
+{
+    if (destination == nullptr || source == nullptr || nickname == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const WCHAR* rest = nullptr;
+    if (FindNodeOfPath(destination, &rest) == nullptr)
+        return 0;
+    CQuarnFileTransferSocket* transfer = new (std::nothrow) CQuarnFileTransferSocket(m_pCore);
+    if (transfer == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if (!transfer->LinkTail(&m_transferHead) || !transfer->Open(destination, rest, source, nickname, window, intervalMs)) {
+        DWORD error = GetLastError();
+        delete transfer;
+        SetLastError(error);
+        return 0;
+    }
+    return transfer->GetId();
+}
+
+bool CQuarnComm::FileTransferExec(DWORD handle)
+{
+    CQuarnFileTransferSocket* transfer = FindTransfer(handle);
+    if (transfer == nullptr)
+        return false;
+    if (transfer->IsExecuted())
+        return fail(ERROR_BUSY);
+    CQuarnLookupSocket* connection = FindNodeOfPath(transfer->GetDestination().c_str(), nullptr);
+    if (connection == nullptr)
+        return false;
+    return transfer->Execute(m_hWnd, TRANSFER_EVENT, connection->GetPeerAddress().sin_addr.s_addr, m_port);
+}
+
+bool CQuarnComm::FileTransferClose(DWORD handle)
+{
+    if (m_transferHead.FindById(handle) != nullptr)
+        return true;
+    CQuarnFileReceive* receive = FindReceive(handle);
+    if (receive == nullptr)
+        return false;
+    receive->CloseReceivedFile();
+    return true;
+}
+
+bool CQuarnComm::FileTransferGetTempName(DWORD handle, std::wstring& name)
+{
+    try {
+        if (CQuarnFileTransferSocket* transfer = FindTransfer(handle)) {
+            name = transfer->GetTempFileName();
+            return true;
+        }
+        CQuarnFileReceive* receive = FindReceive(handle);
+        if (receive == nullptr)
+            return false;
+        if (!receive->HasReceivedFile())
+            return fail(ERROR_FILE_NOT_FOUND);
+        name = receive->GetReceivedFile();
+    } catch (const std::bad_alloc&) {
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return true;
+}
+
+bool CQuarnComm::FileTransferGetNickname(DWORD handle, std::wstring& nickname)
+{
+    return CopyReceiveText(handle, &CQuarnFileReceive::GetNickname, nickname);
+}
+
+bool CQuarnComm::FileTransferGetSenderName(DWORD handle, std::wstring& senderName)
+{
+    return CopyReceiveText(handle, &CQuarnFileReceive::GetSenderName, senderName);
+}
+
+bool CQuarnComm::CopyReceiveText(DWORD handle, const std::wstring& (CQuarnFileReceive::*text)() const,
+                                 std::wstring& copy) const
+{
+    CQuarnFileReceive* receive = FindReceive(handle);
+    if (receive == nullptr)
+        return false;
+    try {
+        copy = (receive->*text)();
+    } catch (const std::bad_alloc&) {
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
     return true;
 }

@@ -108,9 +108,9 @@ CQuarnPacket* CQuarnPacket::MakeDatagramPacket(const BYTE* data, DWORD size, DWO
     return packet;
 }
 
-DWORD CQuarnPacket::GetTotalLength() const
+ULONGLONG CQuarnPacket::GetTotalLength() const
 {
-    DWORD total = 0;
+    ULONGLONG total = 0;
     for (DWORD i = 0; i < m_pieceCount; ++i)
         total += m_pieces[i].len;
     return total;
@@ -200,6 +200,11 @@ void CQuarnPacket::ComputeCrc()
 bool CQuarnPacket::CheckCrc() const
 {
     return m_crc == QUARN_CRC_RESIDUE;
+}
+
+bool CQuarnPacket::Deliverable() const
+{
+    return CheckCrc();
 }
 
 void CQuarnPacket::SetHeader(const BYTE* header)

@@ -48,7 +48,7 @@ CQuarnPacketReassembler::Result CQuarnPacketReassembler::Received(DWORD count, C
     }
     CQuarnPacket* packet = m_pPacket;
     m_pPacket = nullptr;
-    if (!packet->CheckCrc()) {
+    if (!packet->Deliverable()) {
         delete packet;
         return DROPPED;
     }
@@ -63,9 +63,9 @@ bool CQuarnPacketReassembler::Grow()
     ULONGLONG size = QuarnPacketSize(ReadBigEndian32(header + 4));
     CQuarnPacket* grown = nullptr;
     DWORD error = ERROR_INVALID_DATA;
-    if (size > 0xFFFFFFFF) {
-        // pad4(length) + 12 does not fit the 32 bits any packet can have.
-    } else if (type & QUARN_COMM_TYPE_FILE_FLAG) {
+    if (type & QUARN_COMM_TYPE_FILE_FLAG) {
+        // A file packet streams its contents in chunks and counts in 64 bits: any length the
+        // header can hold is a file it can take.
         if (m_factory)
             grown = m_factory(header);
         if (grown == nullptr) {

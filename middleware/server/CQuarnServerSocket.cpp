@@ -2,9 +2,15 @@
 
 #include "CQuarnComm.h"
 #include "CQuarnDataBase.h"
+#include "CQuarnFileReceive.h"
+#include "CQuarnFileReceivePacket.h"
 #include "QuarnCodes.h"
 #include "QuarnTrace.h"
 #include "QuarnWire.h"
+
+#include <algorithm>
+#include <new>
+#include <optional>
 
 namespace {
 
@@ -43,7 +49,10 @@ DWORD beginAnswer(const BYTE* data, DWORD length, std::vector<BYTE>& reply, std:
 
 } // namespace
 
-CQuarnServerSocket::CQuarnServerSocket(CQuarnComm* comm) : m_pComm(comm) {}
+CQuarnServerSocket::CQuarnServerSocket(CQuarnComm* comm)
+    : m_pComm(comm), m_receiveRecord(0), m_bContentsExpected(false)
+{
+}
 
 bool CQuarnServerSocket::CreateStream(HWND hWnd, UINT message, WORD port)
 {
@@ -54,6 +63,9 @@ bool CQuarnServerSocket::CreateStream(HWND hWnd, UINT message, WORD port)
 
 bool CQuarnServerSocket::HandlePacket()
 {
+    // Only a file packet made here carries the name of a file as its data.
+    const CQuarnPacket* next = static_cast<const CQuarnPacket*>(m_receiveQueue.GetFirst());
+    bool ownFile = next != nullptr && (next->GetType() & QUARN_COMM_TYPE_FILE_FLAG) != 0;
     WORD type, status;
     DWORD peer, length;
     std::vector<BYTE> data;
@@ -74,8 +86,31 @@ bool CQuarnServerSocket::HandlePacket()
         answer = AnswerCounterRequest(m_pComm != nullptr ? m_pComm->GetServerDataBase() : nullptr, data.data(),
                                       static_cast<DWORD>(data.size()), reply);
         break;
+    case QUARN_COMM_TYPE_FILE_TRANSFER_OPEN:
+        if (m_receiveRecord != 0) {
+            // One transfer at a time on a connection; the running one goes on.
+            answer = ERROR_BUSY;
+        } else if (m_pComm == nullptr) {
+            answer = ERROR_NOT_READY;
+        } else {
+            answer = AnswerFileTransferOpen(m_pComm->GetWatchWindow(), m_pComm->GetReceiveRecords(), data.data(),
+                                            static_cast<DWORD>(data.size()), &m_receiveRecord);
+            m_bContentsExpected = answer == 0;
+        }
+        break;
+    case QUARN_COMM_TYPE_FILE_TRANSFER_END:
+        if (ownFile && m_pComm != nullptr) {
+            std::wstring file(reinterpret_cast<const WCHAR*>(data.data()),
+                              std::min<size_t>(length, data.size() / sizeof(WCHAR)));
+            answer = AnswerFileTransferEnd(m_pComm->GetWatchWindow(), m_pComm->GetReceiveRecords(), m_receiveRecord,
+                                           file, UnfoldStatus(status));
+            ForgetReceiveRecord(0);
+            break;
+        }
+        QuarnTrace("CQuarnServerSocket::HandlePacket(): type 34 without contents\n");
+        answer = ERROR_QUARN_COMMON_INVALID_TYPE;
+        break;
     default:
-        // File transfers are not served by this node; to their sender they are unknown too.
         QuarnTrace("CQuarnServerSocket::HandlePacket(): unknown packet type %u\n", type);
         answer = ERROR_QUARN_COMMON_INVALID_TYPE;
         break;
@@ -207,4 +242,102 @@ bool CQuarnServerSocket::GetAtEntryName(CQuarnDataBase& database, const std::wst
     }
     WriteBigEndian32(&reply[start], static_cast<DWORD>(reply.size() - start));
     return true;
+}
+
+void CQuarnServerSocket::DestroySocket()
+{
+    ForgetReceiveRecord(ERROR_QUARN_COMM_CONNECTION_CLOSED);
+    CQuarnStreamSocket::DestroySocket();
+}
+
+void CQuarnServerSocket::ForgetReceiveRecord(DWORD code)
+{
+    m_bContentsExpected = false;
+    if (m_receiveRecord == 0)
+        return;
+    DWORD error = GetLastError();
+    if (m_pComm != nullptr) {
+        if (CQuarnFileReceive* record
+            = static_cast<CQuarnFileReceive*>(m_pComm->GetReceiveRecords().FindById(m_receiveRecord))) {
+            record->SetRunning(false);
+            if (code != 0)
+                record->Tell(m_pComm->GetWatchWindow(), code);
+        }
+    }
+    m_receiveRecord = 0;
+    SetLastError(error);
+}
+
+CQuarnPacket* CQuarnServerSocket::MakeFilePacket(const BYTE* header)
+{
+    WORD type = ReadBigEndian16(header);
+    CQuarnFileReceive* record = nullptr;
+    if (m_pComm != nullptr && m_bContentsExpected)
+        record = static_cast<CQuarnFileReceive*>(m_pComm->GetReceiveRecords().FindById(m_receiveRecord));
+    if (type != (QUARN_COMM_TYPE_FILE_TRANSFER_END | QUARN_COMM_TYPE_FILE_FLAG) || record == nullptr) {
+        QuarnTrace("CQuarnServerSocket::MakeFilePacket(): contents of type 0x%04X that no open waits for\n", type);
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    m_bContentsExpected = false;
+    return CQuarnFileReceivePacket::Make(header, m_pComm->GetReceiveRecords(), m_receiveRecord,
+                                         m_pComm->GetWatchWindow());
+}
+
+DWORD CQuarnServerSocket::AnswerFileTransferOpen(CQuarnWatchWindow* watch, CQuarnFileReceive& records, const BYTE* data,
+                                                 DWORD length, DWORD* pRecord)
+{
+    *pRecord = 0;
+    if (data == nullptr || length == 0)
+        return ERROR_INVALID_PARAMETER;
+    DWORD offset = 0;
+    std::optional<std::wstring> destination, sender, nickname;
+    if (!ParseString(data, length, offset, destination) || !ParseString(data, length, offset, sender)
+        || !ParseString(data, length, offset, nickname))
+        return ERROR_INVALID_PARAMETER;
+    CQuarnFileReceive* record = new (std::nothrow) CQuarnFileReceive;
+    if (record == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD status = 0;
+    const std::wstring root = ROOT;
+    if (!record->SetTexts(nickname ? &*nickname : nullptr, sender ? &*sender : nullptr)
+        || !record->SetDestination(watch, destination && !destination->empty() ? *destination : root))
+        status = GetLastError();
+    else if (!records.MakeRoom())
+        status = ERROR_TOO_MANY_OPEN_FILES;
+    else if (!record->Tell(watch, QUARN_STATUS_RECEIVE_PROGRESS))
+        status = GetLastError();
+    else if (!record->LinkTail(&records))
+        status = GetLastError();
+    if (status != 0) {
+        delete record;
+        return status;
+    }
+    record->SetRunning(true);
+    *pRecord = record->GetId();
+    return 0;
+}
+
+DWORD CQuarnServerSocket::AnswerFileTransferEnd(CQuarnWatchWindow* watch, CQuarnFileReceive& records, DWORD record,
+                                                const std::wstring& file, DWORD status)
+{
+    CQuarnFileReceive* receive = static_cast<CQuarnFileReceive*>(records.FindById(record));
+    if (receive == nullptr) {
+        // No application waits for it any more.
+        if (!file.empty())
+            DeleteFileW(file.c_str());
+        return status != 0 ? status : ERROR_QUARN_COMM_CONNECTION_CLOSED;
+    }
+    // From now on the record deletes the file when it goes.
+    receive->SetReceivedFile(file);
+    if (status != 0) {
+        receive->Tell(watch, status);
+    } else if (!receive->Tell(watch, QUARN_STATUS_RECEIVE_PROGRESS + 100)) {
+        status = GetLastError();
+        if (status == ERROR_QUARN_COMMON_INVALID_PATH || status == 0)
+            status = ERROR_QUARN_COMM_CONNECTION_CLOSED;
+    }
+    if (status != 0)
+        delete receive;
+    return status;
 }

@@ -1,7 +1,12 @@
 #include "CQuarnStreamSocket.h"
 
+#include "CQuarnFileReadPacket.h"
 #include "QuarnTrace.h"
 #include "QuarnWire.h"
+
+#include <cwchar>
+#include <new>
+#include <string>
 
 CQuarnStreamSocket::CQuarnStreamSocket()
     : m_bConnected(false), m_peerAddress(), m_keepAliveCountdown(KEEP_ALIVE_TICKS),
@@ -11,12 +16,39 @@ CQuarnStreamSocket::CQuarnStreamSocket()
 
 CQuarnStreamSocket::~CQuarnStreamSocket() = default;
 
+namespace {
+
+// A packet leaves in pieces (header, data, crc), each its own send: with the platform's
+// coalescing of small sends, the last piece of an answer would wait for the peer's delayed
+// acknowledgement, tens of milliseconds per packet. Pieces go out as they are sent.
+void sendPiecesAtOnce(SOCKET s)
+{
+    BOOL noDelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
+}
+
+} // namespace
+
 bool CQuarnStreamSocket::SendPacket(WORD type, DWORD status, const BYTE* data, DWORD length, bool file, DWORD peer)
 {
-    // Files are streamed by the packets of the file transfer, which this socket does not make.
-    if (file)
-        return Fail(ERROR_NOT_SUPPORTED);
-    return CQuarnSocket::SendPacket(type, status, data, length, false, peer);
+    if (!file)
+        return CQuarnSocket::SendPacket(type, status, data, length, false, peer);
+    std::wstring name;
+    try {
+        if (data != nullptr)
+            name.assign(reinterpret_cast<const WCHAR*>(data), length / sizeof(WCHAR));
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    // A name ends at its zero unit, whatever the length said.
+    name.resize(wcsnlen(name.c_str(), name.size()));
+    if (name.empty())
+        return Fail(ERROR_INVALID_PARAMETER);
+    CQuarnPacket* packet = CQuarnFileReadPacket::Open(type | QUARN_COMM_TYPE_FILE_FLAG, status, name.c_str());
+    if (packet == nullptr)
+        return Fail(GetLastError());
+    packet->LinkTail(&m_sendQueue);
+    return PostSocketEvent(FD_WRITE, 0);
 }
 
 bool CQuarnStreamSocket::ReceivePacket(WORD* pType, WORD* pStatus, DWORD* pPeer, std::vector<BYTE>* pData,
@@ -57,11 +89,14 @@ bool CQuarnStreamSocket::WriteStep()
     if (WSASend(m_socket, &piece, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
         return Fail(WSAGetLastError());
     PostSocketEvent(FD_WRITE, 0);
-    if (packet->Advance(sent) == 0) {
+    DWORD advanced = packet->Advance(sent);
+    if (advanced == 0) {
         bool wasFull = m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT;
         delete packet;
         if (wasFull)
             PostSocketEvent(FD_READ, 0);
+    } else {
+        OnAdvanced(*packet, advanced);
     }
     m_keepAliveCountdown = KEEP_ALIVE_TICKS;
     return true;
@@ -159,6 +194,7 @@ bool CQuarnStreamSocket::Accept(HWND hWnd, UINT message, const CQuarnSocket& lis
         DestroySocket();
         return Fail(error);
     }
+    sendPiecesAtOnce(s);
     m_bConnected = true;
     return true;
 }
@@ -174,8 +210,12 @@ bool CQuarnStreamSocket::CreateStream(HWND hWnd, UINT message, WORD port)
         DestroySocket();
         return Fail(error);
     }
+    if (port == 0)
+        sendPiecesAtOnce(m_socket);
     return true;
 }
+
+void CQuarnStreamSocket::OnAdvanced(CQuarnPacket&, DWORD) {}
 
 CQuarnPacket* CQuarnStreamSocket::MakeFilePacket(const BYTE*)
 {

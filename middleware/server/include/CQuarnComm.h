@@ -3,9 +3,11 @@
 // messages drive everything it does on the server's main thread. It publishes this computer's
 // name, version and addresses in the local directory, announces the node on every subnet with
 // alive packets, turns the alives of other nodes into lookup connections, answers their
-// directory requests and lets clients read the directories of every node it reaches. One
-// layer runs in a process at a time.
+// directory requests, lets clients read the directories of every node it reaches, and carries
+// files between nodes. One layer runs in a process at a time.
 #include "CQuarnAddressTable.h"
+#include "CQuarnFileReceive.h"
+#include "CQuarnFileTransferSocket.h"
 #include "CQuarnLookupSocket.h"
 #include "CQuarnNodeDetectSocket.h"
 #include "CQuarnServerSocket.h"
@@ -17,6 +19,7 @@
 class CQuarnDataBase;
 class CQuarnLookup;
 class CQuarnSrvCore;
+class CQuarnWatchWindow;
 
 class CQuarnComm {
 public:
@@ -73,6 +76,27 @@ public:
     // The dotted address of the connected node named by the path's first component.
     bool GetIP(const WCHAR* path, std::wstring& address);
 
+    // File transfers. Open: the destination's first component must be the braced identity of a
+    // node with a lookup connection (else ERROR_QUARN_COMMON_INVALID_PATH); a missing text
+    // fails with ERROR_INVALID_PARAMETER. The transfer gets a fresh temporary file, which the
+    // client fills before it executes the transfer; "QUARN_MESSAGE_FILE_TRANSFER" tells window
+    // what becomes of it. Failure gives 0.
+    DWORD FileTransferOpen(const WCHAR* destination, const WCHAR* source, const WCHAR* nickname, HWND window,
+                           DWORD intervalMs = CQuarnProgress::DEFAULT_INTERVAL_MS);
+    // Connects to the receiving node (gone since the open: ERROR_QUARN_COMMON_INVALID_PATH).
+    // Not a transfer handle: ERROR_INVALID_HANDLE; executed before: ERROR_BUSY.
+    bool FileTransferExec(DWORD handle);
+    // A transfer: nothing to do (it ends by itself). A receive handle: its received file is
+    // deleted and forgotten; success whatever the deletion answered. Others:
+    // ERROR_INVALID_HANDLE.
+    bool FileTransferClose(DWORD handle);
+    // A transfer's temporary file; a receive handle's received file (none before the transfer
+    // completed, or after the handle was closed: ERROR_FILE_NOT_FOUND).
+    bool FileTransferGetTempName(DWORD handle, std::wstring& name);
+    // What came with a received file; other handles: ERROR_INVALID_HANDLE.
+    bool FileTransferGetNickname(DWORD handle, std::wstring& nickname);
+    bool FileTransferGetSenderName(DWORD handle, std::wstring& senderName);
+
     // An alive record (identity and root counter) from the sender's IPv4 address (network
     // order), over UDP or over an accepted connection.
     void OnAlivePacket(const BYTE* record, DWORD length, DWORD sender);
@@ -86,6 +110,10 @@ public:
     const GUID& GetNode() const { return m_node; }
     // The database that accepted connections read; null while stopped.
     CQuarnDataBase* GetServerDataBase() const { return m_pServerDataBase; }
+    // The watch records that receiving applications are found by; null without a core.
+    CQuarnWatchWindow* GetWatchWindow() const;
+    // The head of the receive records.
+    CQuarnFileReceive& GetReceiveRecords() { return m_receiveHead; }
 
     // One tick of the timer: addresses, alives, keep-alives.
     void OnTimerTick();
@@ -100,6 +128,9 @@ public:
     {
         return m_listening.CountUpTo(CQuarnServerSocket::CONNECTION_LIMIT + 1);
     }
+    // Transfers listed (counted up to the limit), and receive records.
+    size_t GetTransferCount(size_t limit) const { return m_transferHead.CountUpTo(limit); }
+    size_t GetReceiveRecordCount() const { return m_receiveHead.CountUpTo(CQuarnFileReceive::RECORD_LIMIT + 1); }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -108,11 +139,20 @@ private:
     void OnListeningEvent(WPARAM wParam, LPARAM lParam);
     void OnServerEvent(WPARAM wParam, LPARAM lParam);
     void OnLookupEvent(WPARAM wParam, LPARAM lParam);
+    void OnTransferEvent(WPARAM wParam, LPARAM lParam);
     void OnPowerBroadcast(WPARAM event);
     bool CreateWindowObject();
     bool WriteComputerInformation();
     void EndLookupConnections();
     void EndServerConnections();
+    // Ends and deletes every transfer, each telling its sender unless it had ended.
+    void EndTransfers();
+    // The transfer or the receive record of the handle; null with ERROR_INVALID_HANDLE.
+    CQuarnFileTransferSocket* FindTransfer(DWORD handle) const;
+    CQuarnFileReceive* FindReceive(DWORD handle) const;
+    // A copy of a text of the receive record of the handle.
+    bool CopyReceiveText(DWORD handle, const std::wstring& (CQuarnFileReceive::*text)() const,
+                         std::wstring& copy) const;
 
     // The connection of the node with this identity; null when none.
     CQuarnLookupSocket* FindConnection(const GUID& node) const;
@@ -142,4 +182,8 @@ private:
     // Also the head of the lookup connections, and the holder of the root's handles.
     CQuarnLookupSocket m_lookupHead;
     CQuarnDataBase* m_pServerDataBase;
+    // The head of the transfers this node sends.
+    CQuarnFileTransferSocket m_transferHead;
+    // The head of the transfers this node received or receives.
+    CQuarnFileReceive m_receiveHead;
 };

@@ -28,8 +28,9 @@ public:
     // with ERROR_INVALID_DATA (or ERROR_NOT_ENOUGH_MEMORY).
     static CQuarnPacket* MakeDatagramPacket(const BYTE* data, DWORD size, DWORD peer);
 
-    // Sum of the piece lengths.
-    virtual DWORD GetTotalLength() const;
+    // Sum of the piece lengths; a file packet's whole frame, which passes 4 GiB for a file of
+    // 4 GiB - 1 bytes (pad4 of 0xFFFFFFFF is 2^32).
+    virtual ULONGLONG GetTotalLength() const;
     // The u16 status field in host order (still folded).
     virtual WORD GetHeaderStatus() const;
     // Accounts for count bytes transferred from or into the current pieces, running the CRC over
@@ -58,6 +59,10 @@ public:
     void ComputeCrc();
     // True when the running CRC of a fully received packet is the residue of an intact packet.
     bool CheckCrc() const;
+    // Whether a complete received packet is handed on: an intact one. A file packet that the
+    // receiver stored is handed on whatever its CRC, with the failure as its status, so that
+    // the transfer ends with an answer instead of leaving the sender waiting.
+    virtual bool Deliverable() const;
 
 protected:
     // Keeps a copy of the 8 header bytes; the header readers read it from now on.

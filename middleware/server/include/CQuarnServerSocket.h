@@ -1,8 +1,10 @@
 #pragma once
 // The server side of the connections between nodes: the listening socket on the configured
 // port, and each connection accepted on it. Over an accepted connection a peer asks for this
-// node's directories (type 17) and their update counters (type 18), and announces itself with
-// an alive packet; every request is answered with the request's type.
+// node's directories (type 17) and their update counters (type 18), announces itself with an
+// alive packet, and delivers files: an open (type 33) that names the receiving application,
+// then the contents (0x8022), which land in a temporary file of this server's own. Every
+// request is answered with the request's type.
 #include "CQuarnStreamSocket.h"
 
 #include <string>
@@ -10,6 +12,8 @@
 
 class CQuarnComm;
 class CQuarnDataBase;
+class CQuarnFileReceive;
+class CQuarnWatchWindow;
 
 class CQuarnServerSocket : public CQuarnStreamSocket {
 public:
@@ -24,9 +28,17 @@ public:
     bool CreateStream(HWND hWnd, UINT message, WORD port) override;
 
     // Takes one received packet and answers it: an alive goes to the layer, requests 17 and
-    // 18 are answered from the database, any other type with ERROR_QUARN_COMMON_INVALID_TYPE
-    // and no data. False when no packet was waiting.
+    // 18 are answered from the database, a file-transfer open and the end of the contents as
+    // the receiver of the transfer; any other type (a plain type 34 too: only this server's own
+    // file packet names a received file) with ERROR_QUARN_COMMON_INVALID_TYPE and no data.
+    // False when no packet was waiting.
     bool HandlePacket();
+    // A receive under way is told that its connection ended; then the socket is closed.
+    void DestroySocket() override;
+    // Contents (0x8022) that an accepted open on this connection waits for become a file
+    // packet bound to its receive record; any other contents, or contents no open waits for,
+    // end the connection (ERROR_INVALID_DATA) before anything is written.
+    CQuarnPacket* MakeFilePacket(const BYTE* header) override;
 
     // The answers, apart from the socket: the status and the reply's data for a request's
     // data. A request shorter than the 4-byte handle: ERROR_INVALID_PARAMETER and no data; a
@@ -45,6 +57,32 @@ public:
     static bool GetAtEntryName(CQuarnDataBase& database, const std::wstring& directory, DWORD index,
                                std::vector<BYTE>& reply);
 
+    // The receiver's answer to an open request (three strings: the destination on this node,
+    // the sender's name, the nickname), apart from the socket: 0 when a receive record was
+    // made, linked into records and its application told QUARN_STATUS_RECEIVE_PROGRESS, with
+    // its handle in *pRecord; otherwise the reason (ERROR_INVALID_PARAMETER for data that does
+    // not hold three strings or lacks a text, ERROR_NOT_READY without watch records,
+    // ERROR_QUARN_COMMON_INVALID_PATH for a destination no application watches,
+    // ERROR_TOO_MANY_OPEN_FILES when the records are at their limit).
+    static DWORD AnswerFileTransferOpen(CQuarnWatchWindow* watch, CQuarnFileReceive& records, const BYTE* data,
+                                        DWORD length, DWORD* pRecord);
+    // The end of the contents of the record's transfer: the file the file packet wrote and its
+    // status. Status 0: the record keeps the file and its application is told it is complete;
+    // a status, or a notice that reached no window (reported as the connection's end): the
+    // application is told the status, and the record and the file go. The answer is the final
+    // status.
+    static DWORD AnswerFileTransferEnd(CQuarnWatchWindow* watch, CQuarnFileReceive& records, DWORD record,
+                                       const std::wstring& file, DWORD status);
+
+    // The transfer this connection delivers; 0 when none.
+    DWORD GetReceiveRecord() const { return m_receiveRecord; }
+
 private:
+    // Forgets the receive record, telling its application the code unless it is 0.
+    void ForgetReceiveRecord(DWORD code);
+
     CQuarnComm* m_pComm;
+    DWORD m_receiveRecord;
+    // The accepted open waits for its contents: only they may come as a file packet.
+    bool m_bContentsExpected;
 };

@@ -17,6 +17,9 @@ public:
     // Also deletes the packet under way.
     ~CQuarnStreamSocket() override;
 
+    // With file set, data is the name of a file (UTF-16, length in bytes): a file packet of
+    // type (type | 0x8000) streams the file's contents; a file that cannot be opened fails with
+    // the file system's error and nothing is queued.
     bool SendPacket(WORD type, DWORD status, const BYTE* data, DWORD length, bool file = false,
                     DWORD peer = 0) override;
     // Drops a keep-alive as no packet (ERROR_NO_DATA). A file packet gives its type without
@@ -57,6 +60,10 @@ public:
     const CQuarnPacket* GetPacketUnderWay() const { return m_reassembler.GetPacketUnderWay(); }
 
 protected:
+    // A piece of the packet went out and the packet is not finished: result is what its
+    // Advance answered. Nothing here.
+    virtual void OnAdvanced(CQuarnPacket& packet, DWORD result);
+
     bool m_bConnected;
     sockaddr_in m_peerAddress;
     DWORD m_keepAliveCountdown;

@@ -2,10 +2,14 @@
 
 #include "CQuarnDataBase.h"
 #include "CQuarnDirectoryReply.h"
+#include "CQuarnFileReceive.h"
 #include "CQuarnLookup.h"
 #include "CQuarnServerSocket.h"
 #include "CQuarnSocket.h"
+#include "CQuarnSrvCore.h"
+#include "CQuarnWatchWindow.h"
 #include "QuarnCodes.h"
+#include "QuarnMessages.h"
 
 namespace {
 
@@ -117,6 +121,32 @@ void directoryRequests(const BYTE* data, DWORD length)
     CQuarnServerSocket::AnswerCounterRequest(database, data, length, reply);
 }
 
+// How a node answers the data as a file-transfer open: the strings, the destination looked up
+// in watch records ("\12" watched, and applications behind "\1"), a record made and told.
+void fileTransferOpens(const BYTE* data, DWORD length)
+{
+    struct Receiver {
+        CQuarnSrvCore core;
+        CQuarnDataBase database;
+        CQuarnWatchWindow watch{core, database};
+        HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        CQuarnFileReceive records;
+        Receiver()
+        {
+            watch.Add(7, window, L"\\12");
+            watch.Add(2, CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr), L"\\1");
+        }
+    };
+    static Receiver* receiver = new Receiver;
+    DWORD record;
+    CQuarnServerSocket::AnswerFileTransferOpen(&receiver->watch, receiver->records, data, length, &record);
+    while (CQuarnListItem* made = receiver->records.GetFirst())
+        delete made;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, QuarnFileTransferMessage(), QuarnFileTransferMessage(), PM_REMOVE)) {
+    }
+}
+
 } // namespace
 
 const std::vector<DataPartParser>& dataPartParsers()
@@ -130,6 +160,7 @@ const std::vector<DataPartParser>& dataPartParsers()
         {"directory reply", directoryReply},
         {"lookup replies", lookupReplies},
         {"directory requests", directoryRequests, false},
+        {"file-transfer opens", fileTransferOpens, false},
     };
     return parsers;
 }

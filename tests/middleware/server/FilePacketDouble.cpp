@@ -13,9 +13,9 @@ FilePacketDouble::FilePacketDouble(const BYTE* header)
     RunCrc(header, QUARN_PACKET_HEADER_SIZE);
 }
 
-DWORD FilePacketDouble::GetTotalLength() const
+ULONGLONG FilePacketDouble::GetTotalLength() const
 {
-    return static_cast<DWORD>(QuarnPacketSize(GetLength()));
+    return QuarnPacketSize(GetLength());
 }
 
 DWORD FilePacketDouble::Advance(DWORD count)

@@ -15,7 +15,7 @@ public:
 
     explicit FilePacketDouble(const BYTE* header);
 
-    DWORD GetTotalLength() const override;
+    ULONGLONG GetTotalLength() const override;
     DWORD Advance(DWORD count) override;
     bool GetCurrentPiece(BYTE** ppPosition, DWORD* pRemaining) const override;
     const BYTE* GetData() const override;

@@ -182,18 +182,31 @@ TEST(QuarnReassembly, AFileHeaderWithoutAFactoryEndsTheStream)
     EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), refused.brokenError);
 }
 
-TEST(QuarnReassembly, AFileLengthWhoseFrameExceeds32BitsEndsTheStream)
+// A file of 4 GiB - 12 bytes or more has a frame beyond 32 bits (pad4 of 0xFFFFFFFF is 2^32);
+// the file packet counts in 64 bits, so such a header goes to it like any other.
+TEST(QuarnReassembly, AFileLengthWhoseFrameExceeds32BitsGoesToTheFilePacket)
 {
-    std::vector<BYTE> header = bytesOf("80 22 00 00 FF FF FF F5");
-    int made = 0;
-    CQuarnPacketReassembler reassembler([&made](const BYTE* header) -> CQuarnPacket* {
-        ++made;
-        return new FilePacketDouble(header);
-    });
+    for (const char* text : {"80 22 00 00 FF FF FF F5", "80 22 00 00 FF FF FF FF"}) {
+        std::vector<BYTE> header = bytesOf(text);
+        int made = 0;
+        CQuarnPacketReassembler reassembler([&made](const BYTE* header) -> CQuarnPacket* {
+            ++made;
+            return new FilePacketDouble(header);
+        });
+        FeedResult result;
+        feed(reassembler, header.data(), header.size(), 0, result);
+        EXPECT_FALSE(result.broken) << text;
+        EXPECT_EQ(1, made) << text;
+        ASSERT_NE(nullptr, reassembler.GetPacketUnderWay());
+        EXPECT_EQ(QuarnPacketSize(ReadBigEndian32(header.data() + 4)), reassembler.GetPacketUnderWay()->GetTotalLength());
+        EXPECT_GT(reassembler.GetPacketUnderWay()->GetTotalLength(), 0xFFFFFFFFull);
+    }
+    // Any other type with that length still ends the stream.
+    std::vector<BYTE> plain = bytesOf("00 22 00 00 FF FF FF FF");
+    CQuarnPacketReassembler reassembler(doubleFactory());
     FeedResult result;
-    feed(reassembler, header.data(), header.size(), 0, result);
+    feed(reassembler, plain.data(), plain.size(), 0, result);
     EXPECT_TRUE(result.broken);
-    EXPECT_EQ(0, made);
 }
 
 } // namespace

@@ -62,6 +62,11 @@ std::vector<Bytes> validPackets()
     CQuarnSocket::AppendString(open, L"\\12");
     CQuarnSocket::AppendString(open, L"\\{00112233-4455-6677-8899-AABBCCDDEEFF}\\Copy");
     CQuarnSocket::AppendString(open, L"picture.png");
+    // An open for application 2 behind a watched directory, with a long name.
+    Bytes openApp;
+    CQuarnSocket::AppendString(openApp, L"\\1\\2");
+    CQuarnSocket::AppendString(openApp, L"s");
+    CQuarnSocket::AppendString(openApp, std::wstring(40, L'n').c_str());
     Bytes items;
     const BYTE value[] = {1, 2, 3, 4, 5, 6, 7};
     CQuarnSocket::AppendLong(items, 3);
@@ -95,6 +100,7 @@ std::vector<Bytes> validPackets()
         validPacket(QUARN_COMM_TYPE_QUERY_UPDATE_COUNTER, 0, rootRequest),
         validPacket(QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY, 0x8002, Bytes{0, 0, 0x12, 0x34}),
         validPacket(QUARN_COMM_TYPE_FILE_TRANSFER_OPEN, 0, open),
+        validPacket(QUARN_COMM_TYPE_FILE_TRANSFER_OPEN, 0, openApp),
         validPacket(QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY, 0, items),
         validPacket(0x8022, 0, Bytes{'f', 'i', 'l', 'e', ' ', 'b', 'y', 't', 'e', 's'}),
         validPacket(QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY, 0, reply),

@@ -13,47 +13,15 @@ dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder, and their logs
 winshare="Z:$share"
 keepalive=8                  # s of silence after which a peer is dropped
-pids=()
-watchdog=""
-
-bash "$lan" check || exit 77
+source "$(dirname "$lan")/lan-lib.sh"
+# Ends the test, with its clean-up, well before CTest would kill it without one.
+lan_begin "lan_test $scenario" 200
 
 # kill_peer PID: ends a peer (even a frozen one) and reaps it quietly.
-kill_peer() {
-  kill -CONT "$1" 2>/dev/null
-  kill -KILL "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill_peer "$p"; done
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
-  bash "$lan" down "$name" "$dir" >/dev/null 2>&1
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'echo "lan_test: stopped"; exit 1' INT TERM
-# Ends the test, with its clean-up, well before CTest would kill it without one.
-( trap 'kill $s 2>/dev/null; exit 0' TERM; sleep 200 & s=$!; wait $s; kill -TERM $$ ) >/dev/null 2>&1 &
-watchdog=$!
-
-fail() {
-  echo "lan_test $scenario: FAILED: $*"
-  local f
-  for f in "$share"/*.log; do [ -f "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; }; done
-  exit 1
-}
+kill_peer() { kill_pid "$1"; }
 
 # start LOG HOST MODE ARGS...: the peer program on that host; its output goes to LOG.log.
-declare -A pid_of
-start() {
-  local log=$1 host=$2
-  shift 2
-  bash "$lan" wine "$name" "$host" "$dir" -- "$peer" "$@" >"$share/$log.log" 2>&1 </dev/null &
-  pids+=($!)
-  pid_of[$log]=$!
-}
+start() { lan_start "$1" "$2" "$peer" "${@:3}"; }
 
 # wait_line LOG PATTERN SECONDS
 wait_line() {
@@ -69,14 +37,6 @@ wait_file() {
   local i
   for ((i = 0; i < $2 * 10; i++)); do [ -e "$share/$1" ] && return 0; sleep 0.1; done
   return 1
-}
-
-# finish LOG SECONDS: waits for the peer to end; its exit code.
-finish() {
-  local p=${pid_of[$1]} i
-  for ((i = 0; i < $2 * 10; i++)); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$p" 2>/dev/null && { echo "lan_test: $1 did not end"; return 124; }
-  wait "$p"
 }
 
 now_ms() { date +%s%3N; }

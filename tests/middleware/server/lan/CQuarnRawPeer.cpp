@@ -5,6 +5,7 @@
 
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -231,4 +232,55 @@ std::vector<BYTE> CQuarnRawPeer::corrupt(const std::vector<BYTE>& valid, Random&
     else
         bytes.back() ^= static_cast<BYTE>(1 + random.below(255));
     return bytes;
+}
+
+bool CQuarnRawPeer::streamWhileReading(SOCKET s, const std::vector<BYTE>& bytes, long long& answerBytes, size_t& sent,
+                                       const std::vector<BYTE>* last)
+{
+    sent = 0;
+    ULONGLONG deadline = GetTickCount64() + 60000;
+    static char sink[65536];
+    std::vector<BYTE> tail;
+    auto keepTail = [&](int n) {
+        if (last == nullptr)
+            return;
+        tail.insert(tail.end(), sink, sink + n);
+        if (tail.size() > last->size())
+            tail.erase(tail.begin(), tail.end() - static_cast<long>(last->size()));
+    };
+    while (sent < bytes.size() && GetTickCount64() < deadline) {
+        fd_set readable, writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_SET(s, &readable);
+        FD_SET(s, &writable);
+        timeval timeout = {0, 100000};
+        if (select(0, &readable, &writable, nullptr, &timeout) <= 0)
+            continue;
+        if (FD_ISSET(s, &readable)) {
+            int n = recv(s, sink, sizeof(sink), 0);
+            if (n <= 0)
+                return false;
+            answerBytes += n;
+            keepTail(n);
+        }
+        if (FD_ISSET(s, &writable)) {
+            int n = send(s, reinterpret_cast<const char*>(bytes.data() + sent),
+                         static_cast<int>(std::min<size_t>(bytes.size() - sent, 16384)), 0);
+            if (n <= 0)
+                return false;
+            sent += static_cast<size_t>(n);
+        }
+    }
+    // What the node still answers.
+    while (last != nullptr ? tail != *last && GetTickCount64() < deadline : waitReadable(s, 300) == 1) {
+        if (last != nullptr && waitReadable(s, 100) != 1)
+            continue;
+        int n = recv(s, sink, sizeof(sink), 0);
+        if (n <= 0)
+            return false;
+        answerBytes += n;
+        keepTail(n);
+    }
+    return sent == bytes.size() && (last == nullptr || tail == *last);
 }

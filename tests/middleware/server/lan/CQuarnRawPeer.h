@@ -42,6 +42,13 @@ public:
     static bool readPacket(SOCKET s, Packet& packet, DWORD timeoutMs);
     // 1 readable, 0 time-out, -1 error.
     static int waitReadable(SOCKET s, DWORD timeoutMs);
+    // Sends the bytes over a non-blocking connection while reading whatever comes back (counted
+    // in answerBytes), then what still comes within 300 ms, or, when last is given, until the
+    // bytes read end with it (the answer to a last packet tells that the node took every packet
+    // before it); sent tells how far it got. False when the node closed the connection, the
+    // last answer did not come or a minute passed.
+    static bool streamWhileReading(SOCKET s, const std::vector<BYTE>& bytes, long long& answerBytes, size_t& sent,
+                                   const std::vector<BYTE>* last = nullptr);
     static DWORD parseAddress(const char* dotted);
 
     // A packet's bytes: header, data padded to 4, CRC.

@@ -10,3 +10,8 @@ void logLine(const char* format, ...)
     ;
 // The text with every character beyond ASCII as "?".
 std::string narrow(const std::wstring& text);
+// A check of the program's own: its line says PASS or FAIL; failed checks are counted.
+void check(const char* what, bool passed, const std::string& detail = "");
+int checkFailures();
+// Another failure not said by a check.
+void countFailure();

@@ -23,6 +23,19 @@
 //   stop                 the core stopped, the program going on (quit stops it and ends)
 //   wsa-cleanup          one WSACleanup more than there were start-ups, so that the layer's fails
 //   conns                connections now, and the most seen at once | tree | quit
+// File transfers (H: a transfer's name T, or a number such as a receive handle):
+//   fopen T DEST SRC NICK [W]   a transfer to DEST, notices to window W
+//   fill T FILE | fsize T N     its temporary file: FILE's bytes, or N bytes that take no room
+//   fexec T | fclose H | ftemp H | fsave H FILE (the temporary file copied to FILE)
+//   fnames H NICK SRC    whether the nickname and sender name read back as NICK and SRC (up to
+//                        a zero unit)
+//   temps                the QUARN*.TMP files in the temporary folder
+//   fprobe               every number up to the last handle + 10, known handles aside, given to
+//                        each file-transfer call
+//   autoclose W          receive handles told complete to W are closed at once
+//   quiet W | counts W   file notices to W counted instead of printed; the counts
+// Texts: "@64k" is 65536 letters; "%HH" stands for the character HH (hex), "%00" a zero unit.
+// Every file notice prints as "MSG W FILE H 0xCODE t=TIME", TIME the tick it was posted at.
 #include "CQuarnClientWndList.h"
 #include "CQuarnComm.h"
 #include "CQuarnDataBase.h"
@@ -38,6 +51,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +65,7 @@ namespace {
 // The script ends the program long before; this only keeps a forgotten one from staying.
 const DWORD LIFETIME_MS = 280000;
 const DWORD POLL_MS = 20;
+const DWORD PUMP_SLICE_MS = 20;
 const char CLIENT_CLASS[] = "QuarnNodeClientWindow";
 const char TEMP_FILES[][16] = {"QUARN1A2B.TMP", "QUARX.TMP"};
 
@@ -59,6 +74,33 @@ const char TEMP_FILES[][16] = {"QUARN1A2B.TMP", "QUARX.TMP"};
 std::wstring wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
+}
+
+// A text of the command file: "@64k", or the characters with "%HH" decoded.
+std::wstring decodeText(const std::string& text)
+{
+    std::wstring result;
+    if (text == "@64k") {
+        for (int i = 0; i < 65536; ++i)
+            result += static_cast<wchar_t>(L'a' + i % 26);
+        return result;
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1]))
+            && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            result += static_cast<wchar_t>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            result += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+        }
+    }
+    return result;
+}
+
+// What a text becomes once it has passed a zero unit.
+std::wstring upToZero(const std::wstring& text)
+{
+    return text.substr(0, text.find(L'\0'));
 }
 
 std::vector<std::string> tokens(const std::string& line)
@@ -89,6 +131,40 @@ std::vector<std::string> tokens(const std::string& line)
     return result;
 }
 
+// The number of the next list record: every handle given so far is below it.
+DWORD nextHandle()
+{
+    CQuarnListItem* marker = new CQuarnListItem;
+    DWORD next = marker->GetId();
+    delete marker;
+    return next;
+}
+
+// A probe's expectation that a call given a number that is no handle fails with
+// ERROR_INVALID_HANDLE; each call that does not is printed and counted.
+class InvalidHandles {
+public:
+    InvalidHandles(const std::string& id, const char* tag) : id_(id), tag_(tag) {}
+    void operator()(DWORD n, const char* op, bool result)
+    {
+        if (!result && GetLastError() == ERROR_INVALID_HANDLE)
+            return;
+        fault(n, op, result);
+    }
+    void fault(DWORD n, const char* op, bool result)
+    {
+        ++bad_;
+        logLine("%s %s BAD %lu %s result %d error %lu", id_.c_str(), tag_, static_cast<unsigned long>(n), op, result ? 1 : 0,
+            static_cast<unsigned long>(GetLastError()));
+    }
+    int bad() const { return bad_; }
+
+private:
+    std::string id_;
+    const char* tag_;
+    int bad_ = 0;
+};
+
 class Node {
 public:
     explicit Node(const std::string& commandFile) : commandFile_(commandFile) {}
@@ -106,6 +182,11 @@ private:
     HWND window(const std::string& name) const;
     DWORD handle(const std::string& name) const;
     void tree(const std::string& id, const std::wstring& path, int depth);
+    bool executeFile(const std::string& id, const std::vector<std::string>& op);
+    void fileProbe(const std::string& id);
+    std::string fileHandleName(DWORD handle) const;
+    DWORD fileHandle(const std::string& name) const;
+    std::vector<std::string> tempFiles() const;
 
     std::string commandFile_;
     ULONGLONG readOffset_ = 0;
@@ -117,6 +198,11 @@ private:
     bool stopped_ = false;
     size_t mostLookup_ = 0;
     size_t mostServer_ = 0;
+    // Transfers by name; every handle a file notice named.
+    std::map<std::string, DWORD> transfers_;
+    std::set<DWORD> noticed_;
+    std::set<std::string> autoClose_;
+    std::map<std::string, std::map<std::string, unsigned long>> counts_;
 };
 
 HWND Node::window(const std::string& name) const
@@ -148,6 +234,27 @@ void Node::printPosted(const MSG& message)
             name = entry.first;
     }
     DWORD lParam = static_cast<DWORD>(message.lParam);
+    if (message.message == QuarnFileTransferMessage()) {
+        DWORD handle = static_cast<DWORD>(message.wParam);
+        noticed_.insert(handle);
+        if (autoClose_.count(name) != 0 && lParam == 0x20040164 && core_->GetComm() != nullptr) {
+            bool closed = core_->GetComm()->FileTransferClose(handle);
+            if (counts_.count(name) == 0)
+                logLine("AUTOCLOSE %lu %s", static_cast<unsigned long>(handle), closed ? "ok" : "FAIL");
+        }
+        if (counts_.count(name) != 0) {
+            const char* kind = lParam == 0x20040100 ? "opened"
+                : lParam == 0x20040164                 ? "complete"
+                : (lParam & 0xFFFFFF00) == 0x20040100  ? "progress"
+                : lParam == 0xE0040202                 ? "closed"
+                                                       : "other";
+            ++counts_[name][kind];
+            return;
+        }
+        logLine("MSG %s FILE %s 0x%08lX t=%lu", name.c_str(), fileHandleName(handle).c_str(),
+            static_cast<unsigned long>(lParam), static_cast<unsigned long>(message.time));
+        return;
+    }
     if (message.message == QuarnLookupDirectoryMessage())
         logLine("MSG %s LOOKUP %s 0x%08lX", name.c_str(), describeHandle(static_cast<DWORD>(message.wParam)).c_str(),
             static_cast<unsigned long>(lParam));
@@ -160,8 +267,10 @@ void Node::printPosted(const MSG& message)
 
 void Node::pump()
 {
+    // A transfer keeps the queue busy: commands are read between slices of it.
+    ULONGLONG until = GetTickCount64() + PUMP_SLICE_MS;
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (GetTickCount64() < until && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         bool client = false;
         for (const auto& entry : windows_)
             client = client || entry.second == message.hwnd;
@@ -299,9 +408,7 @@ void Node::tree(const std::string& id, const std::wstring& path, int depth)
 void Node::probe(const std::string& id)
 {
     CQuarnComm& comm = *core_->GetComm();
-    CQuarnListItem* marker = new CQuarnListItem;
-    DWORD highest = marker->GetId();
-    delete marker;
+    DWORD highest = nextHandle();
     // The handles that are open now (a handle the layer closed is a number like any other).
     std::set<DWORD> open;
     for (const auto& entry : handles_) {
@@ -309,15 +416,8 @@ void Node::probe(const std::string& id)
         if (comm.LookupGetEntryCount(entry.second, &count) || GetLastError() != ERROR_INVALID_HANDLE)
             open.insert(entry.second);
     }
-    int bad = 0;
+    InvalidHandles expectInvalid(id, "PROBE");
     DWORD tried = 0;
-    auto expectInvalid = [&](DWORD n, const char* op, bool result) {
-        if (!result && GetLastError() == ERROR_INVALID_HANDLE)
-            return;
-        ++bad;
-        logLine("%s PROBE BAD %lu %s result %d error %lu", id.c_str(), static_cast<unsigned long>(n), op, result ? 1 : 0,
-            static_cast<unsigned long>(GetLastError()));
-    };
     for (DWORD n = 0; n <= highest + 10; ++n, ++tried) {
         DWORD count, type, size = 64, byteSize = 64;
         WCHAR text[64];
@@ -348,16 +448,176 @@ void Node::probe(const std::string& id)
     for (DWORD n : open) {
         DWORD count;
         if (!comm.LookupGetEntryCount(n, &count) && GetLastError() == ERROR_INVALID_HANDLE) {
-            ++bad;
-            logLine("%s PROBE LOST %lu", id.c_str(), static_cast<unsigned long>(n));
+            expectInvalid.fault(n, "lost", false);
         }
     }
-    logLine("%s PROBE %s %lu numbers up to %lu", id.c_str(), bad == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
+    logLine("%s PROBE %s %lu numbers up to %lu", id.c_str(), expectInvalid.bad() == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
         static_cast<unsigned long>(highest + 10));
+}
+
+std::string Node::fileHandleName(DWORD handle) const
+{
+    for (const auto& entry : transfers_) {
+        if (entry.second == handle)
+            return entry.first;
+    }
+    return std::to_string(handle);
+}
+
+DWORD Node::fileHandle(const std::string& name) const
+{
+    auto found = transfers_.find(name);
+    return found == transfers_.end() ? static_cast<DWORD>(std::strtoul(name.c_str(), nullptr, 0)) : found->second;
+}
+
+std::vector<std::string> Node::tempFiles() const
+{
+    std::vector<std::string> names;
+    std::string folder;
+    if (!CQuarnSrvCore::GetTempFolder(folder))
+        return names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + CQuarnSrvCore::TEMP_FILE_PATTERN).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void Node::fileProbe(const std::string& id)
+{
+    CQuarnComm& comm = *core_->GetComm();
+    DWORD highest = nextHandle();
+    std::set<DWORD> known = noticed_;
+    for (const auto& entry : transfers_)
+        known.insert(entry.second);
+    InvalidHandles expectInvalid(id, "FPROBE");
+    DWORD tried = 0;
+    for (DWORD n = 0; n <= highest + 10; ++n) {
+        std::wstring text;
+        if (known.count(n) != 0)
+            continue;
+        ++tried;
+        expectInvalid(n, "close", comm.FileTransferClose(n));
+        expectInvalid(n, "exec", comm.FileTransferExec(n));
+        expectInvalid(n, "temp", comm.FileTransferGetTempName(n, text));
+        expectInvalid(n, "nick", comm.FileTransferGetNickname(n, text));
+        expectInvalid(n, "sender", comm.FileTransferGetSenderName(n, text));
+    }
+    // A transfer has no nickname or sender name to read; a receive handle is no transfer to
+    // execute.
+    for (const auto& entry : transfers_) {
+        std::wstring text;
+        expectInvalid(entry.second, "nick of a transfer", comm.FileTransferGetNickname(entry.second, text));
+        expectInvalid(entry.second, "sender of a transfer", comm.FileTransferGetSenderName(entry.second, text));
+    }
+    for (DWORD n : noticed_) {
+        if (fileHandleName(n) == std::to_string(n))
+            expectInvalid(n, "exec of a receive handle", comm.FileTransferExec(n));
+    }
+    logLine("%s FPROBE %s %lu numbers up to %lu", id.c_str(), expectInvalid.bad() == 0 ? "OK" : "BAD", static_cast<unsigned long>(tried),
+        static_cast<unsigned long>(highest + 10));
+}
+
+bool Node::executeFile(const std::string& id, const std::vector<std::string>& op)
+{
+    CQuarnComm& comm = *core_->GetComm();
+    const std::string& name = op[0];
+    auto arg = [&](size_t i) { return i < op.size() ? op[i] : std::string(); };
+    auto error = [] { return static_cast<unsigned long>(GetLastError()); };
+    const char* i = id.c_str();
+    if (name == "fopen") {
+        SetLastError(0);
+        DWORD opened = comm.FileTransferOpen(decodeText(arg(2)).c_str(), decodeText(arg(3)).c_str(),
+                                             decodeText(arg(4)).c_str(), arg(5).empty() ? nullptr : window(arg(5)));
+        if (opened == 0) {
+            logLine("%s FOPEN %s FAIL 0x%08lX", i, arg(1).c_str(), error());
+            return true;
+        }
+        transfers_[arg(1)] = opened;
+        std::wstring temp;
+        comm.FileTransferGetTempName(opened, temp);
+        logLine("%s FOPEN %s %lu %s", i, arg(1).c_str(), static_cast<unsigned long>(opened), narrow(temp).c_str());
+    } else if (name == "fill" || name == "fsize") {
+        std::wstring temp;
+        bool done = comm.FileTransferGetTempName(fileHandle(arg(1)), temp);
+        if (done && name == "fill") {
+            done = CopyFileW(decodeText(arg(2)).c_str(), temp.c_str(), FALSE) != FALSE;
+        } else if (done) {
+            HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            LARGE_INTEGER end;
+            end.QuadPart = static_cast<LONGLONG>(std::strtoull(arg(2).c_str(), nullptr, 0));
+            done = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+        }
+        logLine("%s %s %s %s 0x%08lX", i, name == "fill" ? "FILL" : "FSIZE", arg(1).c_str(), done ? "ok" : "FAIL", error());
+    } else if (name == "fexec") {
+        bool done = comm.FileTransferExec(fileHandle(arg(1)));
+        logLine("%s FEXEC %s %s 0x%08lX", i, arg(1).c_str(), done ? "ok" : "FAIL", error());
+    } else if (name == "fclose") {
+        SetLastError(0);
+        bool done = comm.FileTransferClose(fileHandle(arg(1)));
+        logLine("%s FCLOSE %s %s 0x%08lX", i, arg(1).c_str(), done ? "ok" : "FAIL", error());
+    } else if (name == "ftemp") {
+        std::wstring temp;
+        if (comm.FileTransferGetTempName(fileHandle(arg(1)), temp))
+            logLine("%s FTEMP %s %s", i, arg(1).c_str(), narrow(temp).c_str());
+        else
+            logLine("%s FTEMP %s FAIL 0x%08lX", i, arg(1).c_str(), error());
+    } else if (name == "fsave") {
+        std::wstring temp;
+        bool done = comm.FileTransferGetTempName(fileHandle(arg(1)), temp)
+            && CopyFileW(temp.c_str(), decodeText(arg(2)).c_str(), FALSE);
+        logLine("%s FSAVE %s %s 0x%08lX", i, arg(1).c_str(), done ? "ok" : "FAIL", error());
+    } else if (name == "fnames") {
+        std::wstring nickname, sender;
+        DWORD handle = fileHandle(arg(1));
+        bool nick = comm.FileTransferGetNickname(handle, nickname);
+        unsigned long nickError = error();
+        bool from = comm.FileTransferGetSenderName(handle, sender);
+        unsigned long fromError = error();
+        std::wstring wantNick = upToZero(decodeText(arg(2))), wantFrom = upToZero(decodeText(arg(3)));
+        logLine("%s FNAMES %s nick %s %lu/%lu 0x%08lX sender %s %lu/%lu 0x%08lX", i, arg(1).c_str(),
+            nick && nickname == wantNick ? "ok" : "BAD", static_cast<unsigned long>(nickname.size()),
+            static_cast<unsigned long>(wantNick.size()), nick ? 0ul : nickError, from && sender == wantFrom ? "ok" : "BAD",
+            static_cast<unsigned long>(sender.size()), static_cast<unsigned long>(wantFrom.size()), from ? 0ul : fromError);
+    } else if (name == "fprobe") {
+        fileProbe(id);
+    } else if (name == "autoclose") {
+        autoClose_.insert(arg(1));
+        logLine("%s AUTOCLOSE %s", i, arg(1).c_str());
+    } else if (name == "quiet") {
+        counts_[arg(1)];
+        logLine("%s QUIET %s", i, arg(1).c_str());
+    } else if (name == "counts") {
+        std::string text;
+        for (const char* kind : {"opened", "progress", "complete", "closed", "other"}) {
+            auto& of = counts_[arg(1)];
+            text += std::string(" ") + kind + " " + std::to_string(of.count(kind) ? of[kind] : 0);
+        }
+        logLine("%s COUNTS %s%s", i, arg(1).c_str(), text.c_str());
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void Node::execute(const std::string& id, const std::vector<std::string>& op)
 {
+    if (op[0] == "temps") {
+        // The files are there to count whether or not the core runs.
+        std::vector<std::string> names = tempFiles();
+        std::string list;
+        for (const std::string& file : names)
+            list += " " + file;
+        logLine("%s TEMPS %u%s", id.c_str(), static_cast<unsigned>(names.size()), list.c_str());
+        return;
+    }
     if (stopped_ || core_->GetComm() == nullptr) {
         if (op[0] == "quit")
             quit_ = true;
@@ -365,6 +625,8 @@ void Node::execute(const std::string& id, const std::vector<std::string>& op)
             logLine("%s STOPPED %s", id.c_str(), op[0].c_str());
         return;
     }
+    if (executeFile(id, op))
+        return;
     CQuarnComm& comm = *core_->GetComm();
     CQuarnDataBase& database = *core_->GetDataBase();
     const std::string& name = op[0];

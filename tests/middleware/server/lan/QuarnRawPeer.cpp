@@ -12,12 +12,14 @@
 //   quarn_rawpeer blast-udp IP PORT STOPFILE   corrupted alives over UDP; the connections they
 //                                        bring are held unaccepted until STOPFILE appears
 //   quarn_rawpeer blast-tcp IP PORT      corrupted requests of every type over TCP
+//   quarn_rawpeer receive | send | blast-files ...   file transfers (RawFileTransfer.h)
 //
 // Exit code 0 when the part went as it should; the output says what happened.
 #include "CQuarnDirectoryReply.h"
 #include "CQuarnRawPeer.h"
 #include "CQuarnSocket.h"
 #include "LanLog.h"
+#include "RawFileTransfer.h"
 #include "QuarnGuidText.h"
 #include "QuarnWire.h"
 
@@ -46,16 +48,6 @@ const size_t HELD_CONNECTIONS = 300;
 // Datagrams sent before a short pause, so that the node's receive buffer is not always full.
 const int DATAGRAM_BURST = 40;
 const DWORD FAKE_LIFETIME_MS = 240000;
-
-int failures = 0;
-
-
-void check(const char* what, bool passed, const std::string& detail = "")
-{
-    logLine("CHECK %s %s %s", what, passed ? "PASS" : "FAIL", detail.c_str());
-    if (!passed)
-        ++failures;
-}
 
 std::string hex(const Bytes& bytes)
 {
@@ -132,7 +124,7 @@ int requests(DWORD address, WORD port)
     answered = ask(s, 17, Bytes{0x11, 0x22, 0x33, 0x44, 0x00, 0x5C, 0x00}, reply);
     check("unended path", answered && reply.status == 87 && reply.data == handle, hex(reply.data));
     closesocket(s);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 int aliveBack(DWORD address, WORD port)
@@ -163,7 +155,7 @@ int aliveBack(DWORD address, WORD port)
         closesocket(back);
     closesocket(s);
     closesocket(listener);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 // Corrupted replies to the handle, then a good one.
@@ -343,39 +335,7 @@ void dropConnections(SOCKET listener, int& dropped)
 bool streamRequests(SOCKET s, const Bytes& bytes, long long& answerBytes)
 {
     size_t sent = 0;
-    ULONGLONG deadline = GetTickCount64() + 60000;
-    char sink[65536];
-    while (sent < bytes.size() && GetTickCount64() < deadline) {
-        fd_set readable, writable;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_SET(s, &readable);
-        FD_SET(s, &writable);
-        timeval timeout = {0, 100000};
-        if (select(0, &readable, &writable, nullptr, &timeout) <= 0)
-            continue;
-        if (FD_ISSET(s, &readable)) {
-            int n = recv(s, sink, sizeof(sink), 0);
-            if (n <= 0)
-                return false;
-            answerBytes += n;
-        }
-        if (FD_ISSET(s, &writable)) {
-            int n = send(s, reinterpret_cast<const char*>(bytes.data() + sent),
-                         static_cast<int>(std::min<size_t>(bytes.size() - sent, 16384)), 0);
-            if (n <= 0)
-                return false;
-            sent += static_cast<size_t>(n);
-        }
-    }
-    // What the node still answers.
-    while (CQuarnRawPeer::waitReadable(s, 300) == 1) {
-        int n = recv(s, sink, sizeof(sink), 0);
-        if (n <= 0)
-            return false;
-        answerBytes += n;
-    }
-    return sent == bytes.size();
+    return CQuarnRawPeer::streamWhileReading(s, bytes, answerBytes, sent);
 }
 
 // Corrupted alives over UDP, most with identities the node has never heard of. The node's
@@ -457,7 +417,7 @@ int blastRequests(DWORD address, WORD port)
     }
     logLine("HELD %u closed by the node %d", static_cast<unsigned>(held.size()), closedByNode);
     if (held.size() != HELD_CONNECTIONS || closedByNode == 0)
-        ++failures;
+        countFailure();
 
     ULONGLONG started = GetTickCount64();
     int dropped = 0;
@@ -468,7 +428,7 @@ int blastRequests(DWORD address, WORD port)
         SOCKET s = CQuarnRawPeer::connectTo(address, port, REPLY_WAIT_MS);
         if (s == INVALID_SOCKET) {
             logLine("FAIL no connection after %d requests", done);
-            ++failures;
+            countFailure();
             break;
         }
         u_long on = 1;
@@ -500,7 +460,7 @@ int blastRequests(DWORD address, WORD port)
     logLine("REQUESTS %d breakers %d cut %d answered %lld bytes dropped %d in %llu ms", requests, breakers, cut, answerBytes,
         dropped, static_cast<unsigned long long>(GetTickCount64() - started));
     closesocket(listener);
-    return failures == 0 ? 0 : 1;
+    return checkFailures() == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -526,6 +486,13 @@ int main(int argc, char** argv)
         return blastDatagrams(address, port, argv[4]);
     if (mode == "blast-tcp")
         return blastRequests(address, port);
+    if (mode == "receive" && argc > 5)
+        return rawReceive(address, port, argv[4], argv[5]);
+    if (mode == "send" && argc > 8)
+        return rawSend(address, port, argv[4], argv[5], argv[6], argv[7], std::strtoull(argv[8], nullptr, 0),
+                       argc > 9 ? argv[9] : "");
+    if (mode == "blast-files" && argc > 4)
+        return rawBlastFiles(address, port, argv[4], argc > 5 ? std::atoi(argv[5]) : 100000, argc > 6 ? argv[6] : "mix");
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 64;
 }

@@ -1,0 +1,64 @@
+# The frame of a run on the hosts of a test LAN (tools/lan), sourced by the scripts that run
+# Windows programs there. Set lan (the tool), name (this run's namespaces), dir (their folder)
+# and share (the hosts' shared folder, where each program's output LOG.log goes), then call
+# lan_begin. Processes are ended by pid; the LAN goes at exit.
+lan_pids=()
+declare -A pid_of
+lan_watchdog=""
+lan_who="lan"
+
+# kill_pid PID: ends a program, even a frozen one, and reaps it quietly.
+kill_pid() {
+  kill -CONT "$1" 2>/dev/null
+  kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+
+lan_cleanup() {
+  local p
+  for p in "${lan_pids[@]}"; do kill_pid "$p"; done
+  [ -n "$lan_watchdog" ] && kill "$lan_watchdog" 2>/dev/null
+  bash "$lan" down "$name" "$dir" >/dev/null 2>&1
+  rm -rf "$dir"
+}
+
+# lan_begin WHO SECONDS: exits with 77 when this machine cannot make network namespaces;
+# otherwise cleans up at the end, and ends the run after SECONDS (set below the caller's own
+# limit, so that the clean-up still runs).
+lan_begin() {
+  lan_who=$1
+  bash "$lan" check >/dev/null || { echo "$lan_who: skipped, no network namespaces here"; exit 77; }
+  trap lan_cleanup EXIT
+  trap 'echo "$lan_who: stopped"; exit 1' INT TERM
+  ( trap 'kill $s 2>/dev/null; exit 0' TERM; sleep "$2" & s=$!; wait $s; kill -TERM $$ ) >/dev/null 2>&1 &
+  lan_watchdog=$!
+}
+
+# fail TEXT: says so, shows every program's output (its last LAN_LOG_LINES lines, all by
+# default) and ends the run.
+fail() {
+  echo "$lan_who: FAILED: $*"
+  local f
+  for f in "$share"/*.log; do
+    [ -f "$f" ] && { echo "--- $(basename "$f")"; tail -n "${LAN_LOG_LINES:-+1}" "$f"; }
+  done
+  exit 1
+}
+
+# lan_start LOG HOST PROGRAM ARGS...: PROGRAM on that host, its output to LOG.log; its pid is
+# ${pid_of[LOG]}.
+lan_start() {
+  local log=$1 host=$2
+  shift 2
+  bash "$lan" wine "$name" "$host" "$dir" -- "$@" >"$share/$log.log" 2>&1 </dev/null &
+  lan_pids+=($!)
+  pid_of[$log]=$!
+}
+
+# finish LOG SECONDS: waits for the program to end; its exit code, 124 when it did not end.
+finish() {
+  local p=${pid_of[$1]} i
+  for ((i = 0; i < $2 * 10; i++)); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$p" 2>/dev/null && { echo "$lan_who: $1 did not end"; return 124; }
+  wait "$p"
+}
