@@ -326,6 +326,29 @@ TEST_F(NetworkTest, AJoinWhoseSessionVanishedLeavesAHandleThatOnlyStopsItsThread
     EXPECT_EQ(0, trace.count("ERROR")) << trace.text();
 }
 
+TEST_F(NetworkTest, ASessionHostedOrJoinedLeavesNoThreadOrHandleAfterCloseAndDelete)
+{
+    EventRecorder listener;
+    // The first session of the process also starts what COM and the window class keep for good.
+    CNetwork* network = make("W", true);
+    host(*network, &listener);
+    EXPECT_EQ("", closeAndDelete(network));
+    Sleep(200);
+    int threads = threadCount(), handles = handleCount();
+    for (bool isHost : {true, false, true}) {
+        fake().reset();
+        network = make(isHost ? "H" : "A", isHost);
+        if (isHost)
+            host(*network, &listener);
+        else
+            join(*network, &listener);
+        EXPECT_GE(threadCount(), threads + 2) << "the connection's threads";
+        EXPECT_EQ("", closeAndDelete(network)) << (isHost ? "hosted" : "joined");
+    }
+    EXPECT_TRUE(waitUntil([&] { return threadCount() == threads; }, 5000)) << threadCount() << " not " << threads;
+    EXPECT_EQ(handles, handleCount());
+}
+
 TEST_F(NetworkTest, EventTextsAreFreedWhenThePostFailsOrTheHandleGoesFirst)
 {
     TraceCapture trace;
