@@ -47,6 +47,7 @@
 #include "IOutputStream.h"
 #include "ISessionHandleEventListener.h"
 #include "PayloadCorrupter.h"
+#include "PeerIo.h"
 #include "ReplicaFixtures.h"
 #include "SessionTestKit.h"
 #include "SpaceFixtures.h"
@@ -56,12 +57,10 @@
 #include <io.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -74,60 +73,6 @@ constexpr DWORD kPhaseWait = 60000;   // ms for another host to reach the next s
 constexpr DWORD kLifeLimit = 240000;  // ms a terminal waits for commands before it gives up
 constexpr DWORD kExpectLimit = 30000; // ms an "expect" waits for its members
 constexpr UINT kTickMs = 20;
-
-std::mutex g_logLock;
-
-void logLine(const char* format, ...)
-{
-    std::lock_guard<std::mutex> hold(g_logLock);
-    va_list args;
-    va_start(args, format);
-    std::printf("%llu ", static_cast<unsigned long long>(GetTickCount64()));
-    std::vprintf(format, args);
-    std::putchar('\n');
-    std::fflush(stdout);
-    va_end(args);
-}
-
-std::string path(const std::string& dir, const std::string& name)
-{
-    return dir + "/" + name;
-}
-
-bool waitFile(const std::string& file, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        Sleep(50);
-    }
-    return false;
-}
-
-std::string readFile(const std::string& file)
-{
-    std::string text;
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr)
-        return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
-void writeFile(const std::string& file, const std::string& text)
-{
-    std::string part = file + ".part";
-    FILE* f = std::fopen(part.c_str(), "wb");
-    if (f == nullptr)
-        return;
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    MoveFileExA(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
 
 // "word rest of the line": the rest keeps its blanks.
 std::pair<std::string, std::string> split(const std::string& line)
@@ -176,7 +121,7 @@ private:
         for (char& c : shown)
             if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
                 c = '?';
-        logLine("J %s VOICE INS_note %s [%s]", getTerminalId().c_str(), getCallerTerminal().c_str(), shown.c_str());
+        PeerIo::log("J %s VOICE INS_note %s [%s]", getTerminalId().c_str(), getCallerTerminal().c_str(), shown.c_str());
     }
 };
 
@@ -200,7 +145,7 @@ public:
     void OnSessionHandleEvent(int eventId, const std::string& terminalId) override
     {
         bool onUi = GetCurrentThreadId() == uiThread_;
-        logLine("%s %d %s", onUi ? "EVENT" : "EVENT-OFF-UI", eventId, terminalId.c_str());
+        PeerIo::log("%s %d %s", onUi ? "EVENT" : "EVENT-OFF-UI", eventId, terminalId.c_str());
         ++eventsHeard_;
         if (isHost_ && eventId == 1 && terminalId != name_ && space_)
             CLocalMethod::postMethodStr(space_->getObjectId(), "LOC_uninstallAll", terminalId);
@@ -221,7 +166,7 @@ public:
             if (msg.message == WM_TIMER && msg.hwnd == nullptr) {
                 tick();
                 if (GetTickCount64() > deadline && !ended_) {
-                    logLine("GAVE UP");
+                    PeerIo::log("GAVE UP");
                     end();
                     exitCode_ = 2;
                 }
@@ -253,13 +198,13 @@ public:
         if (querying_.joinable())
             querying_.join();
         printJournals();
-        logLine("CLOSED %s", thrown.c_str());
+        PeerIo::log("CLOSED %s", thrown.c_str());
         int closed = threadCount();
         endElements();
         broadcast.reset();
         delete network;
         network = nullptr;
-        logLine("THREADS %d %d %d", threadsAtStart, closed, threadCount());
+        PeerIo::log("THREADS %d %d %d", threadsAtStart, closed, threadCount());
         ended_ = true;
     }
 
@@ -269,7 +214,7 @@ private:
         printJournals();
         if (pendingExpect_ && !checkExpect())
             return;
-        std::string text = readFile(path(dir_, name_ + ".cmd"));
+        std::string text = PeerIo::readFile(PeerIo::path(dir_, name_ + ".cmd"));
         std::vector<std::string> lines;
         size_t at = 0;
         for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
@@ -281,7 +226,7 @@ private:
             ++done_;
             if (!command(line))
                 return; // answered later
-            logLine("DONE %zu", done_);
+            PeerIo::log("DONE %zu", done_);
         }
     }
 
@@ -339,7 +284,7 @@ private:
             } else if (verb == "release") {
                 CLocalMethod::postMethod(viewables_.at(rest)->element->getObjectId(), "LOC_removeFromOperator");
             } else if (verb == "holder") {
-                logLine("HOLDER %s %s", rest.c_str(), viewables_.at(rest)->element->getOperator().c_str());
+                PeerIo::log("HOLDER %s %s", rest.c_str(), viewables_.at(rest)->element->getOperator().c_str());
             } else if (verb == "answer") {
                 answer_.reset(new AnswerElement(journal_, name_));
                 answer_->start("ANSWER");
@@ -368,10 +313,10 @@ private:
             } else if (verb == "close") {
                 end();
             } else {
-                logLine("UNKNOWN COMMAND %s", line.c_str());
+                PeerIo::log("UNKNOWN COMMAND %s", line.c_str());
             }
         } catch (CJException& e) {
-            logLine("COMMAND FAILED %s: %s", line.c_str(), e.getMessage().c_str());
+            PeerIo::log("COMMAND FAILED %s: %s", line.c_str(), e.getMessage().c_str());
         }
         return true;
     }
@@ -384,19 +329,19 @@ private:
                     answer_->queryWithStr(term, "ANSWER-" + term, "QUE_next", std::to_string(i)));
                 CInteger* number = dynamic_cast<CInteger*>(answer.get());
                 if (number == nullptr || number->intValue() != i + 1) {
-                    logLine("QUERY %s FAIL at %d: a wrong answer", term.c_str(), i);
+                    PeerIo::log("QUERY %s FAIL at %d: a wrong answer", term.c_str(), i);
                     return;
                 }
             } catch (CJException& e) {
-                logLine("QUERY %s FAIL at %d: %s", term.c_str(), i, e.getMessage().c_str());
+                PeerIo::log("QUERY %s FAIL at %d: %s", term.c_str(), i, e.getMessage().c_str());
                 return;
             } catch (ISerializable* thrown) {
-                logLine("QUERY %s FAIL at %d: the method threw", term.c_str(), i);
+                PeerIo::log("QUERY %s FAIL at %d: the method threw", term.c_str(), i);
                 delete thrown;
                 return;
             }
         }
-        logLine("QUERY %s %d OK", term.c_str(), count);
+        PeerIo::log("QUERY %s %d OK", term.c_str(), count);
     }
 
     // True once the expect is answered.
@@ -417,9 +362,9 @@ private:
         }
         if (!matches && GetTickCount64() < expectDeadline_)
             return false;
-        logLine(matches ? "MATCH %s" : "MISMATCH %s", matches ? ids.c_str() : shown.c_str());
+        PeerIo::log(matches ? "MATCH %s" : "MISMATCH %s", matches ? ids.c_str() : shown.c_str());
         pendingExpect_ = false;
-        logLine("DONE %zu", done_);
+        PeerIo::log("DONE %zu", done_);
         return true;
     }
 
@@ -427,11 +372,11 @@ private:
     {
         std::vector<std::string> entries = journal_.entries();
         for (; printed_ < entries.size(); ++printed_)
-            logLine("J %s", entries[printed_].c_str());
+            PeerIo::log("J %s", entries[printed_].c_str());
         for (auto& viewable : viewables_) {
             std::vector<std::string> events = viewable.second->log.events();
             for (; viewable.second->printed < events.size(); ++viewable.second->printed)
-                logLine("V %s %s", viewable.first.c_str(), events[viewable.second->printed].c_str());
+                PeerIo::log("V %s %s", viewable.first.c_str(), events[viewable.second->printed].c_str());
         }
     }
 
@@ -475,8 +420,8 @@ private:
 void makeBroadcast(Terminal& terminal, const std::string& dir, const std::string& name)
 {
     terminal.broadcast.reset(new CBroadcastNetwork(name, &terminal.broadcastPort, "BC"));
-    writeFile(path(dir, name + ".port"), std::to_string(terminal.broadcastPort));
-    logLine("BC PORT %d", terminal.broadcastPort);
+    PeerIo::writeFile(PeerIo::path(dir, name + ".port"), std::to_string(terminal.broadcastPort));
+    PeerIo::log("BC PORT %d", terminal.broadcastPort);
 }
 
 int host(const std::string& dir, const std::string& name)
@@ -486,11 +431,11 @@ int host(const std::string& dir, const std::string& name)
     terminal.network = new CNetwork(name, true, "LC");
     try {
         std::string instance = terminal.network->openLocalSession(APPLICATION, &terminal);
-        logLine("HOSTING %s", instance.c_str());
+        PeerIo::log("HOSTING %s", instance.c_str());
         makeBroadcast(terminal, dir, name);
-        writeFile(path(dir, "session.guid"), instance);
+        PeerIo::writeFile(PeerIo::path(dir, "session.guid"), instance);
     } catch (CJException& e) {
-        logLine("HOST FAILED %s", e.getMessage().c_str());
+        PeerIo::log("HOST FAILED %s", e.getMessage().c_str());
         terminal.end();
         return 1;
     }
@@ -499,9 +444,9 @@ int host(const std::string& dir, const std::string& name)
 
 int join(const std::string& dir, const std::string& name, const std::string& ip, const std::string& guidFile)
 {
-    std::string file = guidFile.empty() ? path(dir, "session.guid") : guidFile;
-    if (!waitFile(file, kPhaseWait)) {
-        logLine("NO SESSION");
+    std::string file = guidFile.empty() ? PeerIo::path(dir, "session.guid") : guidFile;
+    if (!PeerIo::waitFile(file, kPhaseWait)) {
+        PeerIo::log("NO SESSION");
         return 1;
     }
     Terminal terminal(dir, name, false);
@@ -509,24 +454,24 @@ int join(const std::string& dir, const std::string& name, const std::string& ip,
     terminal.network = new CNetwork(name, false, "RM");
     ULONGLONG start = GetTickCount64();
     try {
-        terminal.network->openRemoteSession(APPLICATION, readFile(file), ip, &terminal);
+        terminal.network->openRemoteSession(APPLICATION, PeerIo::readFile(file), ip, &terminal);
     } catch (CIOException& e) {
-        logLine("JOIN FAILED CIOException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
+        PeerIo::log("JOIN FAILED CIOException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
                 e.getMessage().c_str());
         // The listener is cleared: an event raised now is dropped.
         terminal.network->update(nullptr, "1 PROBE");
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        logLine("PROBE %s", CNetwork::getLiveEventTexts() == 0 ? "HANDLED" : "WAITING");
+        PeerIo::log("PROBE %s", CNetwork::getLiveEventTexts() == 0 ? "HANDLED" : "WAITING");
         terminal.end();
         return 3;
     } catch (CJException& e) {
-        logLine("JOIN FAILED CJException %s", e.getMessage().c_str());
+        PeerIo::log("JOIN FAILED CJException %s", e.getMessage().c_str());
         terminal.end();
         return 1;
     }
-    logLine("JOINED");
+    PeerIo::log("JOINED");
     makeBroadcast(terminal, dir, name);
     return terminal.run();
 }
@@ -605,7 +550,7 @@ int udpflood(const std::string& dir, const std::string& ip, int port, unsigned s
     const unsigned BURST = 40;          // datagrams a burst, one of them perhaps of 65507 bytes
     const DWORD NOTICE_WAIT_MS = 10000; // for the target to show the notice after a burst
     const int LARGEST_DATAGRAM = 65507;
-    logLine("SEED %u", seed);
+    PeerIo::log("SEED %u", seed);
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to = {};
     to.sin_family = AF_INET;
@@ -622,7 +567,7 @@ int udpflood(const std::string& dir, const std::string& ip, int port, unsigned s
     bases.push_back(encodedNotice("@ALL_TERMINAL", "VOICE", "R", "INS_playVoice", std::string(600, '\x55')));
     PayloadCorrupter corrupter(seed, bases);
     std::vector<unsigned char> largest(LARGEST_DATAGRAM, 0x01);
-    LogWatch watch(path(dir, target + ".log"));
+    LogWatch watch(PeerIo::path(dir, target + ".log"));
     unsigned sent = 0, bursts = 0, lost = 0;
     for (unsigned i = 0; i < count; ++bursts) {
         for (unsigned k = 0; k < BURST && i < count; ++k, ++i) {
@@ -639,13 +584,13 @@ int udpflood(const std::string& dir, const std::string& ip, int port, unsigned s
         std::string text = "between " + std::to_string(bursts);
         send(encodedNotice("@ALL_TERMINAL", "VOICE", "R", "INS_note", text));
         if (!watch.waitFor("INS_note R [" + text + "]", NOTICE_WAIT_MS)) {
-            logLine("LOST %u", bursts);
+            PeerIo::log("LOST %u", bursts);
             ++lost;
         }
     }
     closesocket(s);
-    logLine("BURSTS %u", bursts);
-    logLine("SENT %u", sent);
+    PeerIo::log("BURSTS %u", bursts);
+    PeerIo::log("SENT %u", sent);
     return sent == count && lost == 0 ? 0 : 1;
 }
 
@@ -663,7 +608,7 @@ int main(int argc, char** argv)
     more.resize(5);
     // The trace file (log.dat) is where the program was started: the script starts each
     // terminal in DIR/NAME, and its files are there too.
-    std::string own = path(dir, name);
+    std::string own = PeerIo::path(dir, name);
     CreateDirectoryA(own.c_str(), nullptr);
     SetCurrentDirectoryA(own.c_str());
     CTrace::setOutputToFile();
