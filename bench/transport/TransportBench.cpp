@@ -21,9 +21,9 @@
 #include "CTrace.h"
 #include "IOutputStream.h"
 #include "ISessionHandleEventListener.h"
+#include "PeerIo.h"
+#include "RawTcp.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -77,42 +77,6 @@ int fail(const std::string& what)
     return 1;
 }
 
-std::string readFile(const std::string& file)
-{
-    std::string text;
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr)
-        return text;
-    char buffer[256];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
-// Written under another name and renamed: the reader never sees half of it.
-bool writeFile(const std::string& file, const std::string& text)
-{
-    std::string part = file + ".part";
-    FILE* f = std::fopen(part.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    return MoveFileExA(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-bool waitFile(const std::string& file, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        Sleep(50);
-    }
-    return false;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The encoded sizes that the raw reference moves.
 
@@ -157,39 +121,7 @@ Sizes messageSizes(const std::string& question, int answer)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Raw TCP: blocking sockets without send delay, as a plain program would use them.
-
-bool sendAll(SOCKET s, const void* data, size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        int n = send(s, p, static_cast<int>(std::min<size_t>(size, 1u << 30)), 0);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool recvAll(SOCKET s, void* data, size_t size)
-{
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        int n = recv(s, p, static_cast<int>(std::min<size_t>(size, 1u << 30)), 0);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void noDelay(SOCKET s)
-{
-    BOOL on = TRUE;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-}
+// Raw TCP.
 
 // ping: argument 1 the count, argument 2 the question's size in the low and the answer's in
 // the high 16 bits; bulk: argument 1 the byte count, answered by one byte.
@@ -198,16 +130,16 @@ void rawServe(SOCKET listener)
     SOCKET s = accept(listener, nullptr, nullptr);
     if (s == INVALID_SOCKET)
         return;
-    noDelay(s);
+    RawTcp::noDelay(s);
     std::vector<BYTE> buffer(1024 * 1024);
     for (bool on = true; on;) {
         DWORD command[3];
-        if (!recvAll(s, command, sizeof command))
+        if (!RawTcp::recvAll(s, command, sizeof command))
             break;
         if (command[0] == kRawPing) {
             size_t question = command[2] & 0xFFFF, answer = command[2] >> 16;
             for (DWORD i = 0; on && i < command[1]; ++i)
-                on = recvAll(s, buffer.data(), question) && sendAll(s, buffer.data(), answer);
+                on = RawTcp::recvAll(s, buffer.data(), question) && RawTcp::sendAll(s, buffer.data(), answer);
         } else if (command[0] == kRawBulk) {
             size_t left = command[1];
             while (on && left > 0) {
@@ -217,7 +149,7 @@ void rawServe(SOCKET listener)
                 left -= on ? static_cast<size_t>(n) : 0;
             }
             BYTE done = kDone;
-            on = on && sendAll(s, &done, 1);
+            on = on && RawTcp::sendAll(s, &done, 1);
         } else {
             on = false;
         }
@@ -225,33 +157,15 @@ void rawServe(SOCKET listener)
     closesocket(s);
 }
 
-SOCKET rawConnect(const std::string& ip)
-{
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kRawPort);
-    inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
-    for (DWORD waited = 0; waited < kWait; waited += 200) {
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            noDelay(s);
-            return s;
-        }
-        closesocket(s);
-        Sleep(200);
-    }
-    return INVALID_SOCKET;
-}
-
 bool rawRoundTrips(SOCKET s, const Sizes& sizes, int count, std::vector<double>* samples)
 {
     DWORD command[3] = {kRawPing, static_cast<DWORD>(count), static_cast<DWORD>(sizes.query | sizes.reply << 16)};
-    if (!sendAll(s, command, sizeof command))
+    if (!RawTcp::sendAll(s, command, sizeof command))
         return false;
     std::vector<BYTE> question(sizes.query, 1), answer(sizes.reply);
     for (int i = 0; i < count; ++i) {
         double t0 = nowUs();
-        if (!sendAll(s, question.data(), question.size()) || !recvAll(s, answer.data(), answer.size()))
+        if (!RawTcp::sendAll(s, question.data(), question.size()) || !RawTcp::recvAll(s, answer.data(), answer.size()))
             return false;
         if (samples != nullptr)
             samples->push_back(nowUs() - t0);
@@ -263,11 +177,11 @@ bool rawRoundTrips(SOCKET s, const Sizes& sizes, int count, std::vector<double>*
 double rawBulk(SOCKET s, const std::vector<BYTE>& data)
 {
     DWORD command[3] = {kRawBulk, static_cast<DWORD>(data.size()), 0};
-    if (!sendAll(s, command, sizeof command))
+    if (!RawTcp::sendAll(s, command, sizeof command))
         return 0;
     double t0 = nowUs();
     BYTE done = 0;
-    if (!sendAll(s, data.data(), data.size()) || !recvAll(s, &done, 1) || done != kDone)
+    if (!RawTcp::sendAll(s, data.data(), data.size()) || !RawTcp::recvAll(s, &done, 1) || done != kDone)
         return 0;
     return (static_cast<double>(kBulkBytes) / (1024 * 1024)) / ((nowUs() - t0) / 1e6);
 }
@@ -343,11 +257,8 @@ std::string closeAndDelete(CNetwork* network)
 
 int host(const std::string& dir)
 {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kRawPort);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0)
+    SOCKET listener = RawTcp::listenOn(kRawPort);
+    if (listener == INVALID_SOCKET)
         return fail("raw listen " + std::to_string(WSAGetLastError()));
     std::thread raw([listener] { rawServe(listener); });
 
@@ -359,7 +270,7 @@ int host(const std::string& dir)
     try {
         std::string instance = network->openLocalSession(APPLICATION, &director);
         network->plugIn("", &answer);
-        if (!writeFile(dir + "/session.guid", instance))
+        if (!PeerIo::writeFile(dir + "/session.guid", instance))
             rc = fail("session file");
     } catch (CJException& e) {
         rc = fail("host: " + e.getMessage());
@@ -389,7 +300,7 @@ int measure(AskerElement& asker, const std::string& ip)
 {
     const std::string question = "123";
     const Sizes sizes = messageSizes(question, 124);
-    SOCKET raw = rawConnect(ip);
+    SOCKET raw = RawTcp::connectTo(ip, kRawPort, kWait);
     if (raw == INVALID_SOCKET)
         return fail("raw connect");
     int rc = 0;
@@ -451,7 +362,7 @@ int measure(AskerElement& asker, const std::string& ip)
         rc = fail("measure: " + e.getMessage());
     }
     DWORD quit[3] = {kRawQuit, 0, 0};
-    sendAll(raw, quit, sizeof quit);
+    RawTcp::sendAll(raw, quit, sizeof quit);
     closesocket(raw);
     return rc;
 }
@@ -459,7 +370,7 @@ int measure(AskerElement& asker, const std::string& ip)
 int join(const std::string& dir, const std::string& ip)
 {
     const std::string guidFile = dir + "/session.guid";
-    if (!waitFile(guidFile, kWait))
+    if (!PeerIo::waitFile(guidFile, kWait))
         return fail("no session");
     Director director(false);
     CNetwork* network = new CNetwork(JOINED_ID, false, "RM");
@@ -467,7 +378,7 @@ int join(const std::string& dir, const std::string& ip)
     asker.start("ASKER");
     int rc = 0;
     try {
-        network->openRemoteSession(APPLICATION, readFile(guidFile), ip, &director);
+        network->openRemoteSession(APPLICATION, PeerIo::readFile(guidFile), ip, &director);
         network->plugIn("", &asker);
     } catch (CJException& e) {
         rc = fail("join: " + e.getMessage());
