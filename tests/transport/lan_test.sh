@@ -27,34 +27,15 @@ dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder: commands, logs, the session's GUID
 winshare="Z:$share"
 keepalive=8                  # s of silence after which DirectPlay drops a peer
-pids=()
-watchdog=""
-
-bash "$lan" check || exit 77
-
-# kill_peer PID: ends a peer (even a frozen one) and reaps it quietly.
-kill_peer() {
-  kill -CONT "$1" 2>/dev/null
-  kill -KILL "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill_peer "$p"; done
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
-  bash "$lan" down "$name" "$dir" >/dev/null 2>&1
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'echo "lan_test: stopped"; exit 1' INT TERM
-# Ends the test, with its clean-up, well before CTest would kill it without one (see its
-# TIMEOUT). The flood takes longest: the host writes an error line for each broken payload.
+source "$(dirname "$lan")/lan-lib.sh"
+# The time limit ends the test, with its clean-up, well before CTest would kill it without one
+# (see its TIMEOUT). The flood takes longest: the host writes an error line for each broken
+# payload.
 limit=240
 [ "$scenario" = robust ] && limit=460
-[ "$scenario" = flood ] && limit=400
-( trap 'kill $s 2>/dev/null; exit 0' TERM; sleep $limit & s=$!; wait $s; kill -TERM $$ ) >/dev/null 2>&1 &
-watchdog=$!
+[ "$scenario" = flood ] && limit=560
+lan_begin "lan_test $scenario" $limit
+trap 'fail "stopped at the time limit"' TERM
 
 fail() {
   echo "lan_test $scenario: FAILED: $*"
@@ -73,7 +54,6 @@ fail() {
 }
 
 # start LOG HOST MODE ARGS...: the peer program on that host; its output goes to LOG.log.
-declare -A pid_of
 start() {
   local log=$1 host=$2
   shift 2
@@ -81,7 +61,7 @@ start() {
   # Started in its own folder, where its trace file (log.dat) goes.
   mkdir -p "$share/$log"
   (cd "$share/$log" && exec bash "$lan" wine "$name" "$host" "$dir" -- "$peer" "$@") >"$share/$log.log" 2>&1 </dev/null &
-  pids+=($!)
+  lan_pids+=($!)
   pid_of[$log]=$!
 }
 
@@ -128,12 +108,10 @@ wait_done() {
   wait_line "$1" "DONE $n\$" "$2"
 }
 
-# finish LOG SECONDS [CODE]: waits for the peer to end with that exit code (0).
-finish() {
-  local p=${pid_of[$1]} i rc
-  for ((i = 0; i < $2 * 10; i++)); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$p" 2>/dev/null && { echo "lan_test: $1 did not end"; return 124; }
-  wait "$p"
+# finish_code LOG SECONDS [CODE]: waits for the peer to end with that exit code (0).
+finish_code() {
+  local rc
+  finish "$1" "$2"
   rc=$?
   [ "$rc" -eq "${3:-0}" ] || { echo "lan_test: $1 ended with $rc"; return 1; }
 }
@@ -256,7 +234,7 @@ case $scenario in
     join_all A:2 B:3 C:4
     # A member that leaves: the host and the other members hear of it.
     post C close
-    finish C 30 || fail "C's close"
+    finish_code C 30 || fail "C's close"
     for t in H A B; do wait_line $t "EVENT 1 C\$" 15 || fail "$t was not told that C left"; done
 
     # Every destination, twice, from the host and from both members at once.
@@ -304,10 +282,10 @@ case $scenario in
 
     # The host closes: each member learns that it is out.
     post H close
-    finish H 30 || fail "H's close"
+    finish_code H 30 || fail "H's close"
     for t in A B; do wait_line $t "EVENT 1 $t\$" 15 || fail "$t was not told that it lost the session"; done
     for t in A B; do post $t close; done
-    for t in A B; do finish $t 30 || fail "$t's close"; done
+    for t in A B; do finish_code $t 30 || fail "$t's close"; done
     expect_events H "1 C"
     expect_events A "1 C" "1 A"
     expect_events B "1 C" "1 B"
@@ -318,19 +296,19 @@ case $scenario in
     # A member killed while the host sends it 40 MiB: the host goes on with the others.
     post H "send B 40 1048576"
     wait_done H 30 || fail "H did not send"
-    kill_peer "${pid_of[B]}"
+    kill_pid "${pid_of[B]}"
     for t in H A; do wait_line $t "EVENT 1 B\$" $((keepalive + 6)) || fail "$t was not told that B went"; done
     post H "send A 3"
     wait_count A "^[0-9]+ RECV H A [0-9]+ 16 OK\$" 3 30 || fail "the host is stuck after B went"
     # The host killed while A sends it 40 MiB: A learns that it is out, and closes in time.
     post A "send @ALL_TERMINAL 40 1048576"
     wait_done A 30 || fail "A did not send"
-    kill_peer "${pid_of[H]}"
+    kill_pid "${pid_of[H]}"
     t0=$(now_ms)
     wait_line A "EVENT 1 A\$" $((keepalive + 6)) || fail "A was not told that it lost the session"
     echo "A lost the session after $(($(now_ms) - t0)) ms"
     post A close
-    finish A 30 || fail "A's close after the host was killed"
+    finish_code A 30 || fail "A's close after the host was killed"
     expect_events A "1 B" "1 A"
     ;;
 
@@ -347,7 +325,7 @@ case $scenario in
     echo "members lost the session $waited ms after the host froze"
     [ "$waited" -ge $(((keepalive - 2) * 1000)) ] || fail "the session was lost after $waited ms, before the keep-alive time"
     for t in A B; do post $t close; done
-    for t in A B; do finish $t 30 || fail "$t's close"; done
+    for t in A B; do finish_code $t 30 || fail "$t's close"; done
     expect_events A "1 A"
     expect_events B "1 B"
     ;;
@@ -358,9 +336,9 @@ case $scenario in
     wait_file session.guid 60 || fail "no session hosted"
     cp "$share/session.guid" "$share/closed.guid"
     post H close
-    finish H 30 || fail "H's close"
+    finish_code H 30 || fail "H's close"
     start A 2 join "$winshare" A "$host_ip" "$winshare/closed.guid"
-    finish A 30 3 || fail "joining the closed session did not fail with a CIOException"
+    finish_code A 30 3 || fail "joining the closed session did not fail with a CIOException"
     ms=$(grep -oE "JOIN FAILED CIOException [0-9]+" "$share/A.log" | awk '{print $4}')
     echo "the join of the closed session failed after $ms ms"
     [ -n "$ms" ] && [ "$ms" -lt 10000 ] || fail "the join took $ms ms"
@@ -369,15 +347,15 @@ case $scenario in
     start H2 1 host "$winshare" H2
     wait_file session.guid 60 || fail "no second session hosted"
     cp "$share/session.guid" "$share/killed.guid"
-    kill_peer "${pid_of[H2]}"
+    kill_pid "${pid_of[H2]}"
     start A2 2 join "$winshare" A2 "$host_ip" "$winshare/killed.guid"
-    finish A2 30 3 || fail "joining the killed host's session did not fail with a CIOException"
+    finish_code A2 30 3 || fail "joining the killed host's session did not fail with a CIOException"
     ms=$(grep -oE "JOIN FAILED CIOException [0-9]+" "$share/A2.log" | awk '{print $4}')
     echo "the join of the killed host's session failed after $ms ms"
     [ -n "$ms" ] && [ "$ms" -lt 10000 ] || fail "the join took $ms ms"
     # A host that is gone from the network altogether: nothing answers at its address.
     start A3 2 join "$winshare" A3 "$(bash "$lan" addr 9)" "$winshare/killed.guid"
-    finish A3 30 3 || fail "joining at an address where no host is did not fail with a CIOException"
+    finish_code A3 30 3 || fail "joining at an address where no host is did not fail with a CIOException"
     ms=$(grep -oE "JOIN FAILED CIOException [0-9]+" "$share/A3.log" | awk '{print $4}')
     echo "the join where no host is failed after $ms ms"
     [ -n "$ms" ] && [ "$ms" -lt 10000 ] || fail "the join took $ms ms"
@@ -411,12 +389,12 @@ case $scenario in
     done
     # The raw client leaves: that, and only that, is a session event.
     touch "$share/R.stop"
-    finish R 60 || fail "the raw client"
+    finish_code R 60 || fail "the raw client"
     # The host may still be working through the flood: its end comes after it.
     for t in H A B; do wait_line $t "EVENT 1 R\$" 240 || fail "$t was not told that R left"; done
     for t in A B H; do
       post $t close
-      finish $t 30 || fail "$t's close"
+      finish_code $t 30 || fail "$t's close"
     done
     expect_events H "1 R" "1 A" "1 B"
     expect_events A "1 R"
@@ -457,11 +435,11 @@ case $scenario in
     expect_members pic-1:T1,h-1:H,t2-a:T2,t1-b:T1 H T1 T2 T3
     # A terminal that leaves leaves no replica behind.
     post T1 close
-    finish T1 30 || fail "T1's close"
+    finish_code T1 30 || fail "T1's close"
     in_order T1 "J T1 onPlugOutSharedSpace RM"
     expect_members h-1:H,t2-a:T2 H T2 T3
     # A killed terminal's replicas go once the host hears of it.
-    kill_peer "${pid_of[T2]}"
+    kill_pid "${pid_of[T2]}"
     wait_line H "EVENT 1 T2\$" $((keepalive + 6)) || fail "H was not told that T2 went"
     expect_members h-1:H H T3
     wait_exact T3 "J T3 onRemoveAllRplElems T2" 1 10 || fail "T3 did not remove T2's replicas once"
@@ -476,7 +454,7 @@ case $scenario in
     [ "$(count_exact T3 "J T3 onRemoveAllRplElems H")" -eq 0 ] || fail "a slave copy ran the uninstall-all"
     for t in T3 H; do
       post $t close
-      finish $t 30 || fail "$t's close"
+      finish_code $t 30 || fail "$t's close"
     done
     expect_events H "1 T1" "1 T2" "1 T3"
     expect_events T3 "1 T1" "1 T2"
@@ -510,7 +488,7 @@ case $scenario in
     done
     for t in T2 T1 H; do
       post $t close
-      finish $t 30 || fail "$t's close"
+      finish_code $t 30 || fail "$t's close"
     done
     expect_events H "1 T2" "1 T1"
     ;;
@@ -560,10 +538,10 @@ case $scenario in
     done
     post T1 "assign E1 next"
     wait_exact H "V E1 hook: onGainedOperation(T1,next)" 1 30 || fail "the right is not free again"
-    kill_peer "${pid_of[T2]}"
+    kill_pid "${pid_of[T2]}"
     for t in T1 H; do
       post $t close
-      finish $t 30 || fail "$t's close"
+      finish_code $t 30 || fail "$t's close"
     done
     ;;
 
@@ -585,10 +563,10 @@ case $scenario in
     [ "$got" = "$(seq 0 99 | tr '\n' ' ')" ] || fail "A's queries reached H out of order: $got"
     # The host's close: every joined terminal hears that it is out.
     post H close
-    finish H 30 || fail "H's close"
+    finish_code H 30 || fail "H's close"
     for t in A B; do wait_line $t "EVENT 1 $t\$" 15 || fail "$t was not told that it lost the session"; done
     for t in A B; do post $t close; done
-    for t in A B; do finish $t 30 || fail "$t's close"; done
+    for t in A B; do finish_code $t 30 || fail "$t's close"; done
     expect_events H
     expect_events A "1 A"
     expect_events B "1 B"
@@ -596,7 +574,7 @@ case $scenario in
     # Joining the session whose host has gone: CIOException, the listener cleared, and close
     # stops the threads and throws CIllegalStateException.
     start V 2 join "$winshare" V "$host_ip"
-    finish V 30 3 || fail "joining the ended session did not fail with a CIOException"
+    finish_code V 30 3 || fail "joining the ended session did not fail with a CIOException"
     grep -q "CLOSED CIllegalStateException" "$share/V.log" || fail "V's close did not throw CIllegalStateException"
     [ "$(count V 'EVENT')" -eq 0 ] || fail "V's listener heard an event after the failed join"
     threads_back V
@@ -622,7 +600,7 @@ case $scenario in
     [ "$(grep -c "INS_note H" "$share/B.log")" -eq 0 ] || fail "B got the host's notices after its removal"
     for t in B A H; do
       post $t close
-      finish $t 30 || fail "$t's close"
+      finish_code $t 30 || fail "$t's close"
     done
     ;;
 
@@ -633,7 +611,7 @@ case $scenario in
     for t in H A; do post $t bc; done
     addresses H A
     start R 3 udpflood "$winshare" R "$host_ip" "$(cat "$share/H.port")" "$seed" 100000 H
-    finish R 300 || fail "the flood did not end, or notices between its bursts were lost: $(grep -c LOST "$share/R.log")"
+    finish_code R 480 || fail "the flood did not end, or notices between its bursts were lost: $(grep -c LOST "$share/R.log")"
     bursts=$(grep -oE "BURSTS [0-9]+" "$share/R.log" | awk '{print $2}')
     grep -q "SENT 100000" "$share/R.log" || fail "not every broken datagram was sent"
     wait_line H "J H VOICE INS_note R \\[between $((bursts - 1))\\]\$" 60 || fail "H did not get the last notice between bursts"
@@ -644,7 +622,7 @@ case $scenario in
     wait_exact H "J H VOICE INS_note A [after the flood]" 1 10 || fail "H does not receive after the flood"
     for t in A H; do
       post $t close
-      finish $t 60 || fail "$t's close"
+      finish_code $t 60 || fail "$t's close"
       grep -q "CLOSED OK" "$share/$t.log" || fail "$t's close failed"
       threads_back $t
     done
