@@ -70,7 +70,8 @@ namespace {
 
 const char APPLICATION[] = "6B1C2E0A-3D7F-4C55-9E21-7A0D5B3C8F14";
 constexpr DWORD kPhaseWait = 60000;   // ms for another host to reach the next step
-constexpr DWORD kLifeLimit = 240000;  // ms a terminal waits for commands before it gives up
+constexpr DWORD kLifeLimit = 540000;  // ms a terminal waits for commands before it gives up:
+                                      // longer than the longest scenario, the flood
 constexpr DWORD kExpectLimit = 30000; // ms an "expect" waits for its members
 constexpr UINT kTickMs = 20;
 
