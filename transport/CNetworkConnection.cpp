@@ -12,6 +12,7 @@
 #include "IMessageOutput.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -23,6 +24,8 @@ enum Site {
     SITE_TAKE,
     SITE_END_OF_RECEPTION,
     SITE_RELEASE_QUEUED,
+    SITE_SENT,
+    SITE_WAIT_SENT,
 };
 
 } // namespace
@@ -30,7 +33,7 @@ enum Site {
 CNetworkConnection::CNetworkConnection(IMessageInput* input, IMessageOutput* output, IAddressGetter* getter,
                                        IAddressSetter* setter)
     : input_(input), output_(output), getter_(getter), setter_(setter), receivingThread_(NULL),
-      sendingThread_(NULL), sendMsgQue_(new CVector(10, -1)), running_(false)
+      sendingThread_(NULL), sendMsgQue_(new CVector(10, -1)), writing_(false), running_(false)
 {
 }
 
@@ -209,6 +212,10 @@ void CNetworkConnection::sendingRun()
         send(message);
         CTrace::trace(SCOPE, " sendingRun(): sent, the message is released", 0);
         IMessage::release(message);
+        CMonitorHold hold(*sendMsgQue_, SITE_SENT, SCOPE);
+        writing_ = false;
+        if (sendMsgQue_->size() == 0)
+            sent_.notify_all();
     }
     CTrace::trace(SCOPE, " sendingRun(): ends", 0);
 }
@@ -228,6 +235,7 @@ IMessage* CNetworkConnection::takeNext()
         return nullptr;
     CJObject* element = sendMsgQue_->firstElement();
     sendMsgQue_->removeElementAt(0);
+    writing_ = true;
     if (sendMsgQue_->size() == SEND_QUEUE_LIMIT - 1)
         room_.notify_all();
     IMessage* message = dynamic_cast<IMessage*>(element);
@@ -295,6 +303,20 @@ void CNetworkConnection::releaseQueued()
         sendMsgQue_->removeElementAt(0);
         IMessage::release(dynamic_cast<IMessage*>(element));
     }
-    // At the end of reception nobody sends any more: senders waiting for room give up.
+    // At the end of reception nobody sends any more: senders waiting for room give up, and
+    // whoever waits for the queue to run empty stops waiting.
     room_.notify_all();
+    sent_.notify_all();
+}
+
+bool CNetworkConnection::waitUntilSent(DWORD timeoutMs)
+{
+    CMonitorHold hold(*sendMsgQue_, SITE_WAIT_SENT, SCOPE);
+    auto drained = [this] { return sendMsgQue_->size() == 0 && !writing_; };
+    sent_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return drained() || !running_; });
+    if (!drained())
+        CTrace::trace(SCOPE, " waitUntilSent(): " + std::to_string(sendMsgQue_->size()) + " messages of [" + name_
+                                 + "] have not left",
+                      0);
+    return drained();
 }

@@ -8,6 +8,7 @@
 // Figures: the median round trip of a 64-byte message, and the rate of 64 MiB sent in 1 MiB
 // messages (timed until the receiver's answer to the last one arrives).
 #include "CDPlayTestKit.h"
+#include "RawTcp.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -67,46 +68,19 @@ bool waitFile(const std::string& file, DWORD timeoutMs) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Raw TCP: blocking sockets without send delay, as a plain program would use them.
-
-bool sendAll(SOCKET s, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    int n = send(s, p, static_cast<int>(std::min<size_t>(size, 1u << 30)), 0);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool recvAll(SOCKET s, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    int n = recv(s, p, static_cast<int>(std::min<size_t>(size, 1u << 30)), 0);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-void noDelay(SOCKET s) {
-  BOOL on = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-}
+// Raw TCP.
 
 void rawServe(SOCKET listener) {
   SOCKET s = accept(listener, nullptr, nullptr);
   if (s == INVALID_SOCKET) return;
-  noDelay(s);
+  RawTcp::noDelay(s);
   std::vector<BYTE> buffer(kBulkMessage);
   for (;;) {
     DWORD command[2];
-    if (!recvAll(s, command, sizeof command)) break;
+    if (!RawTcp::recvAll(s, command, sizeof command)) break;
     if (command[0] == kRawPing) {
       for (DWORD i = 0; i < command[1]; ++i)
-        if (!recvAll(s, buffer.data(), kSmall) || !sendAll(s, buffer.data(), kSmall)) break;
+        if (!RawTcp::recvAll(s, buffer.data(), kSmall) || !RawTcp::sendAll(s, buffer.data(), kSmall)) break;
     } else if (command[0] == kRawBulk) {
       size_t left = static_cast<size_t>(command[1]) * kBulkMessage;
       while (left > 0) {
@@ -115,7 +89,7 @@ void rawServe(SOCKET listener) {
         left -= static_cast<size_t>(n);
       }
       BYTE done = kDone;
-      if (left > 0 || !sendAll(s, &done, 1)) break;
+      if (left > 0 || !RawTcp::sendAll(s, &done, 1)) break;
     } else {
       break;
     }
@@ -123,30 +97,13 @@ void rawServe(SOCKET listener) {
   closesocket(s);
 }
 
-SOCKET rawConnect(const std::string& ip) {
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kRawPort);
-  inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
-  for (DWORD waited = 0; waited < kWait; waited += 200) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      noDelay(s);
-      return s;
-    }
-    closesocket(s);
-    Sleep(200);
-  }
-  return INVALID_SOCKET;
-}
-
 bool rawRoundTrips(SOCKET s, DWORD count, std::vector<double>* samples) {
   DWORD command[2] = {kRawPing, count};
-  if (!sendAll(s, command, sizeof command)) return false;
+  if (!RawTcp::sendAll(s, command, sizeof command)) return false;
   BYTE message[kSmall] = {kPing};
   for (DWORD i = 0; i < count; ++i) {
     double t0 = nowUs();
-    if (!sendAll(s, message, kSmall) || !recvAll(s, message, kSmall)) return false;
+    if (!RawTcp::sendAll(s, message, kSmall) || !RawTcp::recvAll(s, message, kSmall)) return false;
     if (samples != nullptr) samples->push_back(nowUs() - t0);
   }
   return true;
@@ -155,12 +112,12 @@ bool rawRoundTrips(SOCKET s, DWORD count, std::vector<double>* samples) {
 // MiB/s, or 0 on failure.
 double rawBulk(SOCKET s, const std::vector<BYTE>& data) {
   DWORD command[2] = {kRawBulk, kBulkMessages};
-  if (!sendAll(s, command, sizeof command)) return 0;
+  if (!RawTcp::sendAll(s, command, sizeof command)) return 0;
   double t0 = nowUs();
   for (DWORD i = 0; i < kBulkMessages; ++i)
-    if (!sendAll(s, data.data(), data.size())) return 0;
+    if (!RawTcp::sendAll(s, data.data(), data.size())) return 0;
   BYTE done = 0;
-  if (!recvAll(s, &done, 1) || done != kDone) return 0;
+  if (!RawTcp::recvAll(s, &done, 1) || done != kDone) return 0;
   return kBulkMessages * (static_cast<double>(kBulkMessage) / (1024 * 1024)) / ((nowUs() - t0) / 1e6);
 }
 
@@ -309,7 +266,7 @@ int client(const std::string& dir, const std::string& ip, DWORD rounds) {
   instance.Data3 = static_cast<WORD>(d3);
   for (int i = 0; i < 8; ++i) instance.Data4[i] = static_cast<BYTE>(b[i]);
 
-  SOCKET raw = rawConnect(ip);
+  SOCKET raw = RawTcp::connectTo(ip, kRawPort, kWait);
   if (raw == INVALID_SOCKET) return fail("raw connect");
   Player p;
   HRESULT hr = CDPlayTestKit::create(ip, 0, &p.dp);
@@ -342,7 +299,7 @@ int client(const std::string& dir, const std::string& ip, DWORD rounds) {
   result("raw_bulk_mibs", median(rawRates));
 
   DWORD quit[2] = {kRawQuit, 0};
-  sendAll(raw, quit, sizeof quit);
+  RawTcp::sendAll(raw, quit, sizeof quit);
   closesocket(raw);
   p.dp->DestroyPlayer(p.id);
   p.dp->Close();

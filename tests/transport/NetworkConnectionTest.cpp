@@ -320,4 +320,33 @@ TEST_F(NetworkConnectionTest, SendersWaitingForRoomAreReleasedWhenTheConnectionE
     EXPECT_EQ(Entries{"write first"}, written_.entries());
 }
 
+// What was queued has left only when the queue is empty and the last write has returned; the
+// wait is bounded, and a connection that ends stops it at once.
+TEST_F(NetworkConnectionTest, WaitUntilSentWaitsForTheLastWriteToReturn)
+{
+    ASSERT_NO_FATAL_FAILURE(startWithTheSendThreadHeld());
+    send("second");
+    EXPECT_FALSE(connection_->waitUntilSent(200)) << "two messages have not left";
+    Worker waiter;
+    std::atomic<bool> sent{false};
+    waiter.post([&] { sent = connection_->waitUntilSent(20000); });
+    EXPECT_FALSE(waiter.waitIdle(200));
+    output_.letGo();
+    ASSERT_TRUE(waiter.waitIdle(20000));
+    EXPECT_TRUE(sent);
+    EXPECT_EQ((Entries{"write first", "write second"}), written_.entries());
+    EXPECT_TRUE(connection_->waitUntilSent(0)) << "nothing is queued";
+
+    output_.hold();
+    send("third");
+    ASSERT_TRUE(output_.waitWriting(10000));
+    send("fourth");
+    waiter.post([&] { sent = connection_->waitUntilSent(20000); });
+    EXPECT_FALSE(waiter.waitIdle(200));
+    input_.end();
+    EXPECT_TRUE(waiter.waitIdle(10000)) << "the end of the connection ends the wait";
+    EXPECT_FALSE(sent);
+    output_.letGo();
+}
+
 } // namespace

@@ -23,17 +23,16 @@
 #include "IObserver.h"
 #include "IOutputStream.h"
 #include "PayloadCorrupter.h"
+#include "PeerIo.h"
 #include "SessionStack.h"
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,60 +42,6 @@ namespace {
 const char APPLICATION[] = "6B1C2E0A-3D7F-4C55-9E21-7A0D5B3C8F14";
 constexpr DWORD kPhaseWait = 60000;  // ms for another host to reach the next step
 constexpr DWORD kLifeLimit = 200000; // ms a terminal waits for commands before it gives up
-
-std::mutex g_logLock;
-
-void logLine(const char* format, ...)
-{
-    std::lock_guard<std::mutex> hold(g_logLock);
-    va_list args;
-    va_start(args, format);
-    std::printf("%llu ", static_cast<unsigned long long>(GetTickCount64()));
-    std::vprintf(format, args);
-    std::putchar('\n');
-    std::fflush(stdout);
-    va_end(args);
-}
-
-std::string path(const std::string& dir, const std::string& name)
-{
-    return dir + "/" + name;
-}
-
-bool waitFile(const std::string& file, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        Sleep(50);
-    }
-    return false;
-}
-
-std::string readFile(const std::string& file)
-{
-    std::string text;
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr)
-        return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
-void writeFile(const std::string& file, const std::string& text)
-{
-    std::string part = file + ".part";
-    FILE* f = std::fopen(part.c_str(), "wb");
-    if (f == nullptr)
-        return;
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    MoveFileExA(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
 
 // The bytes of a call's argument, from its sender and sequence number.
 unsigned char patternByte(const std::string& sender, unsigned sequence, size_t i)
@@ -123,12 +68,12 @@ public:
             for (size_t i = 0; i < size && good; ++i)
                 good = bytes[i] == patternByte(sender, sequence, i);
         }
-        logLine("RECV %s %s %u %zu %s", sender.c_str(), message->getRecTermId().c_str(), sequence, size,
+        PeerIo::log("RECV %s %s %u %zu %s", sender.c_str(), message->getRecTermId().c_str(), sequence, size,
                 good ? "OK" : "BAD");
         if (good) {
             auto last = last_.find(sender);
             if (last != last_.end() && sequence <= last->second)
-                logLine("ORDER %s %u after %u", sender.c_str(), sequence, last->second);
+                PeerIo::log("ORDER %s %u after %u", sender.c_str(), sequence, last->second);
             last_[sender] = sequence;
         }
         IMessage::release(message);
@@ -140,7 +85,7 @@ private:
 
 class EventLogger : public IObserver {
 public:
-    void update(CObservable*, std::string argument) override { logLine("EVENT %s", argument.c_str()); }
+    void update(CObservable*, std::string argument) override { PeerIo::log("EVENT %s", argument.c_str()); }
 };
 
 struct Terminal : SessionStack {
@@ -156,12 +101,12 @@ struct Terminal : SessionStack {
 // Runs the commands of DIR/NAME.cmd until "close" (0) or the life limit (2).
 int runCommands(Terminal& terminal, const std::string& dir, const std::string& name, bool opened)
 {
-    std::string file = path(dir, name + ".cmd");
+    std::string file = PeerIo::path(dir, name + ".cmd");
     size_t done = 0;
     unsigned sequence = 0;
     ULONGLONG deadline = GetTickCount64() + kLifeLimit;
     while (GetTickCount64() < deadline) {
-        std::string text = readFile(file);
+        std::string text = PeerIo::readFile(file);
         std::vector<std::string> lines;
         size_t at = 0;
         for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
@@ -182,17 +127,17 @@ int runCommands(Terminal& terminal, const std::string& dir, const std::string& n
             } else if (fields >= 1 && std::strcmp(verb, "close") == 0) {
                 ULONGLONG start = GetTickCount64();
                 terminal.end(opened);
-                logLine("CLOSED %llu", static_cast<unsigned long long>(GetTickCount64() - start));
-                logLine("DONE %zu", done + 1);
+                PeerIo::log("CLOSED %llu", static_cast<unsigned long long>(GetTickCount64() - start));
+                PeerIo::log("DONE %zu", done + 1);
                 return 0;
             } else {
-                logLine("UNKNOWN COMMAND %s", lines[done].c_str());
+                PeerIo::log("UNKNOWN COMMAND %s", lines[done].c_str());
             }
-            logLine("DONE %zu", done + 1);
+            PeerIo::log("DONE %zu", done + 1);
         }
         Sleep(50);
     }
-    logLine("GAVE UP");
+    PeerIo::log("GAVE UP");
     terminal.end(opened);
     return 2;
 }
@@ -206,38 +151,38 @@ int host(const std::string& dir, const std::string& name)
         instance = guid->toString();
         delete guid;
     } catch (CJException& e) {
-        logLine("HOST FAILED %s", e.getMessage().c_str());
+        PeerIo::log("HOST FAILED %s", e.getMessage().c_str());
         terminal.end(false);
         return 1;
     }
-    logLine("HOSTING %s", instance.c_str());
-    writeFile(path(dir, "session.guid"), instance);
+    PeerIo::log("HOSTING %s", instance.c_str());
+    PeerIo::writeFile(PeerIo::path(dir, "session.guid"), instance);
     return runCommands(terminal, dir, name, true);
 }
 
 int join(const std::string& dir, const std::string& name, const std::string& ip, const std::string& guidFile)
 {
-    std::string file = guidFile.empty() ? path(dir, "session.guid") : guidFile;
-    if (!waitFile(file, kPhaseWait)) {
-        logLine("NO SESSION");
+    std::string file = guidFile.empty() ? PeerIo::path(dir, "session.guid") : guidFile;
+    if (!PeerIo::waitFile(file, kPhaseWait)) {
+        PeerIo::log("NO SESSION");
         return 1;
     }
     Terminal terminal(name, false);
     ULONGLONG start = GetTickCount64();
     try {
-        terminal.server->openRemoteSession(CGuid(APPLICATION), CGuid(readFile(file)), ip);
+        terminal.server->openRemoteSession(CGuid(APPLICATION), CGuid(PeerIo::readFile(file)), ip);
     } catch (CIOException& e) {
-        logLine("JOIN FAILED CIOException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
+        PeerIo::log("JOIN FAILED CIOException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
                 e.getMessage().c_str());
         terminal.end(false);
         return 3;
     } catch (CJException& e) {
-        logLine("JOIN FAILED CJException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
+        PeerIo::log("JOIN FAILED CJException %llu %s", static_cast<unsigned long long>(GetTickCount64() - start),
                 e.getMessage().c_str());
         terminal.end(false);
         return 1;
     }
-    logLine("JOINED");
+    PeerIo::log("JOINED");
     return runCommands(terminal, dir, name, true);
 }
 
@@ -270,10 +215,10 @@ std::vector<unsigned char> terminalLeft(const std::string& terminalId)
 // A client of the session that speaks DirectPlay directly and sends what no terminal would.
 int raw(const std::string& dir, const std::string& name, const std::string& ip, unsigned seed, unsigned count)
 {
-    logLine("SEED %u", seed);
-    if (!waitFile(path(dir, "session.guid"), kPhaseWait))
+    PeerIo::log("SEED %u", seed);
+    if (!PeerIo::waitFile(PeerIo::path(dir, "session.guid"), kPhaseWait))
         return 1;
-    GUID instance = CGuid::stringToGuid(readFile(path(dir, "session.guid")));
+    GUID instance = CGuid::stringToGuid(PeerIo::readFile(PeerIo::path(dir, "session.guid")));
     IDirectPlay4A* dp = nullptr;
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DPID self = 0;
@@ -283,10 +228,10 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
     if (SUCCEEDED(hr))
         hr = CDPlayTestKit::addPlayer(dp, name, event, false, self);
     if (FAILED(hr)) {
-        logLine("RAW FAILED 0x%08lX", static_cast<unsigned long>(hr));
+        PeerIo::log("RAW FAILED 0x%08lX", static_cast<unsigned long>(hr));
         return 1;
     }
-    logLine("JOINED");
+    PeerIo::log("JOINED");
     // What comes back is read and dropped, so that the host never waits for this client.
     std::atomic<bool> stop{false};
     std::thread drain([&] {
@@ -341,15 +286,15 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
             logLine("SEND FAILED at %u: 0x%08lX", i, static_cast<unsigned long>(hr));
         }
     }
-    logLine("SENT %u", sent);
-    waitFile(path(dir, name + ".stop"), kLifeLimit);
+    PeerIo::log("SENT %u", sent);
+    PeerIo::waitFile(PeerIo::path(dir, name + ".stop"), kLifeLimit);
     stop = true;
     drain.join();
     dp->DestroyPlayer(self);
     dp->Close();
     dp->Release();
     CloseHandle(event);
-    logLine("LEFT");
+    PeerIo::log("LEFT");
     return sent == count ? 0 : 1;
 }
 
@@ -365,7 +310,7 @@ int main(int argc, char** argv)
     std::string mode = argv[1], dir = argv[2], name = argv[3];
     std::string a = argc > 4 ? argv[4] : "", b = argc > 5 ? argv[5] : "", c = argc > 6 ? argv[6] : "";
     // Each terminal's trace (errors, fatal stops) in its own folder, as log.dat.
-    std::string own = path(dir, name);
+    std::string own = PeerIo::path(dir, name);
     CreateDirectoryA(own.c_str(), nullptr);
     SetCurrentDirectoryA(own.c_str());
     CTrace::setOutputToFile();

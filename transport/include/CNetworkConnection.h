@@ -49,6 +49,10 @@ public:
     // connection that ends meanwhile releases the message unsent, with an error line. Messages
     // queued after the threads ended are released with the connection (beyond the limit at once).
     void notifyMessage(IMessage* message) override;
+    // Waits, at most timeoutMs, until the send queue is empty and the send thread's last write
+    // has returned: what was queued before has left. True when it has; false after the time,
+    // or when the connection ended first (what it still held was released unsent).
+    bool waitUntilSent(DWORD timeoutMs);
 
 protected:
     // Called on the receive thread for every received message, which it now owns.
@@ -76,6 +80,8 @@ private:
     HANDLE sendingThread_;
     CVector* sendMsgQue_; // its monitor guards it and wakes the send thread
     std::condition_variable_any room_; // with the queue's monitor: wakes senders waiting for room
+    std::condition_variable_any sent_; // with the queue's monitor: the queue ran empty
+    bool writing_;                     // the queue's monitor: the send thread holds a message
     std::atomic<bool> running_;
     std::string name_;
 };

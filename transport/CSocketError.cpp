@@ -1,0 +1,87 @@
+#include "CSocketError.h"
+
+#include <winsock2.h>
+
+namespace {
+
+struct Name {
+    int code;
+    const char* name;
+};
+
+const Name NAMES[] = {
+    {WSAEINTR, "WSAEINTR"},
+    {WSAEBADF, "WSAEBADF"},
+    {WSAEACCES, "WSAEACCES"},
+    {WSAEFAULT, "WSAEFAULT"},
+    {WSAEINVAL, "WSAEINVAL"},
+    {WSAEMFILE, "WSAEMFILE"},
+    {WSAEWOULDBLOCK, "WSAEWOULDBLOCK"},
+    {WSAEINPROGRESS, "WSAEINPROGRESS"},
+    {WSAEALREADY, "WSAEALREADY"},
+    {WSAENOTSOCK, "WSAENOTSOCK"},
+    {WSAEDESTADDRREQ, "WSAEDESTADDRREQ"},
+    {WSAEMSGSIZE, "WSAEMSGSIZE"},
+    {WSAEPROTOTYPE, "WSAEPROTOTYPE"},
+    {WSAENOPROTOOPT, "WSAENOPROTOOPT"},
+    {WSAEPROTONOSUPPORT, "WSAEPROTONOSUPPORT"},
+    {WSAESOCKTNOSUPPORT, "WSAESOCKTNOSUPPORT"},
+    {WSAEOPNOTSUPP, "WSAEOPNOTSUPP"},
+    {WSAEPFNOSUPPORT, "WSAEPFNOSUPPORT"},
+    {WSAEAFNOSUPPORT, "WSAEAFNOSUPPORT"},
+    {WSAEADDRINUSE, "WSAEADDRINUSE"},
+    {WSAEADDRNOTAVAIL, "WSAEADDRNOTAVAIL"},
+    {WSAENETDOWN, "WSAENETDOWN"},
+    {WSAENETUNREACH, "WSAENETUNREACH"},
+    {WSAENETRESET, "WSAENETRESET"},
+    {WSAECONNABORTED, "WSAECONNABORTED"},
+    {WSAECONNRESET, "WSAECONNRESET"},
+    {WSAENOBUFS, "WSAENOBUFS"},
+    {WSAEISCONN, "WSAEISCONN"},
+    {WSAENOTCONN, "WSAENOTCONN"},
+    {WSAESHUTDOWN, "WSAESHUTDOWN"},
+    {WSAETOOMANYREFS, "WSAETOOMANYREFS"},
+    {WSAETIMEDOUT, "WSAETIMEDOUT"},
+    {WSAECONNREFUSED, "WSAECONNREFUSED"},
+    {WSAELOOP, "WSAELOOP"},
+    {WSAENAMETOOLONG, "WSAENAMETOOLONG"},
+    {WSAEHOSTDOWN, "WSAEHOSTDOWN"},
+    {WSAEHOSTUNREACH, "WSAEHOSTUNREACH"},
+    {WSAENOTEMPTY, "WSAENOTEMPTY"},
+    {WSAEPROCLIM, "WSAEPROCLIM"},
+    {WSAEUSERS, "WSAEUSERS"},
+    {WSAEDQUOT, "WSAEDQUOT"},
+    {WSAESTALE, "WSAESTALE"},
+    {WSAEREMOTE, "WSAEREMOTE"},
+    {WSASYSNOTREADY, "WSASYSNOTREADY"},
+    {WSAVERNOTSUPPORTED, "WSAVERNOTSUPPORTED"},
+    {WSANOTINITIALISED, "WSANOTINITIALISED"},
+    {WSAEDISCON, "WSAEDISCON"},
+    {WSAHOST_NOT_FOUND, "WSAHOST_NOT_FOUND"},
+    {WSATRY_AGAIN, "WSATRY_AGAIN"},
+    {WSANO_RECOVERY, "WSANO_RECOVERY"},
+    {WSANO_DATA, "WSANO_DATA"},
+};
+
+// The longest name above, so that the texts line up in the trace.
+const size_t WIDTH = 18;
+
+} // namespace
+
+std::string CSocketError::text(int code)
+{
+    for (const Name& entry : NAMES) {
+        if (entry.code == code) {
+            std::string name = entry.name;
+            if (name.size() < WIDTH)
+                name.append(WIDTH - name.size(), ' ');
+            return name;
+        }
+    }
+    return "Windows Sockets error " + std::to_string(code);
+}
+
+std::string CSocketError::last()
+{
+    return text(WSAGetLastError());
+}
