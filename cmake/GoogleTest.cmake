@@ -23,3 +23,19 @@ function(tavelin_add_test name)
                        PROPERTIES TIMEOUT ${TAVELIN_TEST_TIMEOUT}
                                   ENVIRONMENT WINE_RUN_LIMIT=${TAVELIN_WINE_RUN_LIMIT})
 endfunction()
+
+# Tests that keep several CPUs busy for minutes (LAN scenarios with a program per host, floods of
+# corrupted input): CTest counts each as that many of its parallel slots, so that a full parallel
+# run does not starve them, or the tests beside them, past their time limits.
+set(TAVELIN_HEAVY_PROCESSORS 2)
+set(TAVELIN_FLOOD_PROCESSORS 4)
+
+# The same for test cases of a test program, which exist only once CTest has listed them.
+function(tavelin_heavy_test_cases processors)
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/heavy_test_cases.cmake)
+  file(WRITE ${file} "")
+  foreach(name ${ARGN})
+    file(APPEND ${file} "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS ${processors})\n")
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()

@@ -253,7 +253,7 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
                 if (from == DPID_SYSMSG && size >= sizeof(DWORD)) {
                     DWORD type = *reinterpret_cast<const DWORD*>(buffer.data());
                     if (type == DPSYS_SESSIONLOST || type == DPSYS_DESTROYPLAYERORGROUP)
-                        logLine("SYSTEM MESSAGE 0x%04lX", static_cast<unsigned long>(type));
+                        PeerIo::log("SYSTEM MESSAGE 0x%04lX", static_cast<unsigned long>(type));
                 }
             }
         }
@@ -283,7 +283,7 @@ int raw(const std::string& dir, const std::string& name, const std::string& ip, 
         if (hr == DP_OK || hr == DPERR_PENDING) {
             ++sent;
         } else if (failures++ == 0) {
-            logLine("SEND FAILED at %u: 0x%08lX", i, static_cast<unsigned long>(hr));
+            PeerIo::log("SEND FAILED at %u: 0x%08lX", i, static_cast<unsigned long>(hr));
         }
     }
     PeerIo::log("SENT %u", sent);
