@@ -3,13 +3,18 @@
 // descriptors and the stale files of its folder. (Whatever starts a core broadcasts: that runs
 // only on the hosts of a test LAN.)
 #include "CQuarnClientSlots.h"
+#include "CQuarnEventLog.h"
 #include "CQuarnNoticeQueue.h"
 #include "CQuarnQueueLock.h"
+#include "CQuarnRegistrar.h"
 #include "CQuarnServiceBuild.h"
+#include "CQuarnServiceHost.h"
+#include "CQuarnServiceInstaller.h"
 #include "CQuarnSrv.h"
 #include "CQuarnguard.h"
 #include "QuarnCodes.h"
 #include "QuarnMessages.h"
+#include "QuarnSwitch.h"
 
 #include <gtest/gtest.h>
 
@@ -358,6 +363,107 @@ TEST(QuarnguardTest, ServesItsInterfaceFromTheTypeLibrary)
     info->Release();
     dispatch->Release();
     server->Release();
+}
+
+TEST(ServiceSwitchTest, KnowsTheServiceSwitchOnlyWhenAsked)
+{
+    struct Case {
+        const char* line;
+        QuarnSwitch service;
+        QuarnSwitch host;
+    } cases[] = {
+        {"quarnguard.exe -Service", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe /SERVICE", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe -RegServer", QuarnSwitch::RegServer, QuarnSwitch::RegServer},
+        {"quarnguard.exe -unregserver", QuarnSwitch::UnregServer, QuarnSwitch::UnregServer},
+        {"C:\\quarn-guard\\quarnguard.exe -Service", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe -Service extra", QuarnSwitch::Run, QuarnSwitch::Run},
+        {"quarnguard.exe -Embedding", QuarnSwitch::Run, QuarnSwitch::Run},
+        {"quarnguard.exe", QuarnSwitch::Run, QuarnSwitch::Run},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.service, ParseQuarnSwitch(c.line, true)) << c.line;
+        EXPECT_EQ(c.host, ParseQuarnSwitch(c.line)) << c.line;
+    }
+}
+
+TEST(ServiceHostTest, HandlesEachControl)
+{
+    using Action = CQuarnServiceHost::ControlAction;
+    struct Case {
+        DWORD control;
+        Action expected;
+    } cases[] = {
+        {SERVICE_CONTROL_STOP, Action::Stop},         {SERVICE_CONTROL_PAUSE, Action::Nothing},
+        {SERVICE_CONTROL_CONTINUE, Action::Nothing},  {SERVICE_CONTROL_INTERROGATE, Action::Nothing},
+        {SERVICE_CONTROL_SHUTDOWN, Action::Nothing},  {6, Action::Bad},
+        {128, Action::Bad},                           {0, Action::Bad},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, CQuarnServiceHost::ActionOf(c.control)) << c.control;
+}
+
+TEST(ServiceHostTest, WritesItsTextsToTheOutputWhenNoService)
+{
+    EXPECT_STREQ("Service started", CQuarnEventLog::TEXT_STARTED);
+    EXPECT_STREQ("Service stopped", CQuarnEventLog::TEXT_STOPPED);
+    EXPECT_STREQ("Handler not installed", CQuarnEventLog::TEXT_NO_HANDLER);
+    EXPECT_STREQ("Bad service request", CQuarnEventLog::TEXT_BAD_REQUEST);
+    EXPECT_EQ(0x10u, CQuarnServiceInstaller::SERVICE_TYPE);
+    EXPECT_EQ(2u, CQuarnServiceInstaller::START_TYPE);
+    EXPECT_EQ(1u, CQuarnServiceInstaller::ERROR_CONTROL);
+}
+
+// The service and the module registered side by side under a test key: each removal takes its
+// own keys, and the shared ProgIDs only while they name its class.
+class SharedProgIdTest : public ::testing::Test {
+protected:
+    static constexpr const char* TEST_KEY = "Software\\TavelinTest\\QuarnguardRegistrar";
+    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, TEST_KEY); }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, TEST_KEY); }
+    static std::string progIdClass()
+    {
+        char data[64] = {};
+        DWORD size = sizeof(data);
+        std::string key = std::string(TEST_KEY) + "\\Quarnhost.QuarnSrv\\CLSID";
+        if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+            return std::string();
+        return data;
+    }
+    static bool keyExists(const std::string& key)
+    {
+        HKEY opened;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(TEST_KEY) + "\\" + key).c_str(), 0, KEY_READ, &opened)
+            != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(opened);
+        return true;
+    }
+};
+
+TEST_F(SharedProgIdTest, EachRemovalLeavesTheOthersKeys)
+{
+    const CQuarnRegistrar::Identity& guard = CQuarnServiceHost::Identity();
+    const CQuarnRegistrar::Identity& host = CQuarnRegistrar::HostIdentity();
+    CQuarnRegistrar guardRegistrar(HKEY_CURRENT_USER, TEST_KEY, guard);
+    CQuarnRegistrar hostRegistrar(HKEY_CURRENT_USER, TEST_KEY, host);
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.WriteTable("C:\\quarnhost.exe"));
+    ASSERT_EQ(ERROR_SUCCESS, guardRegistrar.WriteTable("C:\\quarnguard.exe"));
+    EXPECT_EQ(guard.clsid, progIdClass()) << "the last registered names the ProgID";
+    EXPECT_TRUE(keyExists("AppID\\Quarnhost Service.EXE"));
+
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.RemoveTable());
+    EXPECT_EQ(guard.clsid, progIdClass()) << "not the module's to remove";
+    EXPECT_TRUE(keyExists(CQuarnRegistrar::ClassKey(guard)));
+    EXPECT_FALSE(keyExists(CQuarnRegistrar::ClassKey(host)));
+
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.WriteTable("C:\\quarnhost.exe"));
+    ASSERT_EQ(ERROR_SUCCESS, guardRegistrar.RemoveTable());
+    EXPECT_EQ(host.clsid, progIdClass());
+    EXPECT_TRUE(keyExists(CQuarnRegistrar::ClassKey(host)));
+    EXPECT_TRUE(keyExists("AppID\\Quarnhost.EXE"));
+    EXPECT_FALSE(keyExists(CQuarnRegistrar::ClassKey(guard)));
+    EXPECT_FALSE(keyExists("AppID\\Quarnhost Service.EXE"));
 }
 
 } // namespace
