@@ -229,7 +229,8 @@ HRESULT CQuarnServiceHost::Run()
                                    REGCLS_MULTIPLEUSE, &cookie);
     if (SUCCEEDED(result)) {
         CQuarnEventLog::Write(CQuarnEventLog::TEXT_STARTED);
-        if (m_service)
+        // Not running any more when a stop came during the start.
+        if (m_service && m_stopRequested == 0)
             SetState(SERVICE_RUNNING);
         // A stop that came during the start ends the service at once.
         while (m_stopRequested == 0 && GetMessageA(&message, nullptr, 0, 0) > 0)

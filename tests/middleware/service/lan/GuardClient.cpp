@@ -75,6 +75,16 @@ struct Service {
         SERVICE_STATUS status = {};
         return service && QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
     }
+    // The process that runs the service, 0 when none does.
+    DWORD Pid()
+    {
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        return service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                               sizeof(status), &needed)
+                   ? status.dwProcessId
+                   : 0;
+    }
     // Waits for the state; whether it came in time.
     bool WaitFor(DWORD state, DWORD ms = STATE_WAIT_MS)
     {
@@ -167,11 +177,18 @@ TEST(Lifecycle, StartThenStopTwentyTimes)
         Service s;
         ASSERT_NE(nullptr, s.service);
         ASSERT_TRUE(StartServiceA(s.service, 0, nullptr)) << GetLastError();
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, s.Pid());
         SERVICE_STATUS status = {};
         // At once, perhaps while it is still starting.
         for (int i = 0; i < 100 && !ControlService(s.service, SERVICE_CONTROL_STOP, &status); ++i)
             Sleep(20);
         EXPECT_TRUE(s.WaitFor(SERVICE_STOPPED)) << "state " << s.State();
+        // Stopped is told before the process has ended; the platform's manager refuses a
+        // start (1359) while the old process is still there.
+        if (process) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, STATE_WAIT_MS));
+            CloseHandle(process);
+        }
     }
     ASSERT_EQ(0u, runSwitch("-UnregServer"));
 }
