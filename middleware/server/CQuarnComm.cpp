@@ -1,6 +1,7 @@
 #include "CQuarnComm.h"
 
 #include "CQuarnDataBase.h"
+#include "CQuarnServerBuild.h"
 #include "CQuarnSrvCore.h"
 #include "QuarnCodes.h"
 #include "QuarnGuidText.h"
@@ -196,7 +197,7 @@ bool CQuarnComm::WriteComputerInformation()
     }
     if (written) {
         swprintf(path, MAX_PATH, L"\\%ls\\%ls", COMPUTER_INFORMATION, VERSION);
-        written = database->SetValueInt(LAYER_REFERENCE, path, static_cast<LONG>(QUARN_SERVER_VERSION));
+        written = database->SetValueInt(LAYER_REFERENCE, path, static_cast<LONG>(CQuarnServerBuild::Current().Version()));
     }
     DWORD error = GetLastError();
     database->Unlock();
@@ -454,8 +455,9 @@ void CQuarnComm::OnNodeChange(WPARAM which)
 
 void CQuarnComm::PostLookupChanged(const CQuarnLookup& lookup)
 {
-    if (lookup.GetWindow() != nullptr && IsWindow(lookup.GetWindow()))
-        PostLookupMessage(lookup.GetWindow(), lookup.GetId(), ERROR_QUARN_COMM_LOOKUPDIR_CHANGED);
+    if (lookup.GetWindow() != nullptr && m_pCore != nullptr)
+        m_pCore->PostNoticeToLiveWindow(lookup.GetWindow(), QuarnLookupDirectoryMessage(), lookup.GetId(),
+                                        static_cast<LPARAM>(ERROR_QUARN_COMM_LOOKUPDIR_CHANGED));
 }
 
 void CQuarnComm::PostLookupMessage(HWND window, DWORD handle, DWORD status)

@@ -6,49 +6,69 @@
 
 namespace {
 
-const char CLSID_TEXT[] = "{D04B612E-C43E-49C5-A0C5-E2999608C64B}";
-const char APPID_TEXT[] = "{774E287D-8E76-45C1-81C1-A7DB9214E41D}";
-const char LIBID_TEXT[] = "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}";
-const char IID_TEXT[] = "{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}";
-const char NEUTRAL_TYPELIB_KEY[] = "TypeLib\\{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}\\1.0\\0\\win64";
 const char PROGID[] = "Quarnhost.QuarnSrv.1";
 const char PROGID_INDEPENDENT[] = "Quarnhost.QuarnSrv";
-const char CLASS_NAME[] = "QuarnSrv Class";
 const WORD LIB_MAJOR = 1;
 const WORD LIB_MINOR = 0;
 const LCID LIB_LOCALE = 0x409;
 
-std::string classKey() { return std::string("CLSID\\") + CLSID_TEXT; }
-
 HRESULT fromError(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
+
+// Whether the ProgID's class is this one: the shared ProgID names the server registered last.
+bool namesClass(HKEY classes, const char* progId, const char* clsid)
+{
+    char data[64] = {};
+    DWORD size = sizeof(data) - 1;
+    if (RegGetValueA(classes, (std::string(progId) + "\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size)
+        != ERROR_SUCCESS)
+        return false;
+    return _stricmp(data, clsid) == 0;
+}
 
 } // namespace
 
-CQuarnRegistrar::CQuarnRegistrar(HKEY root, std::string classes) : m_root(root), m_classes(std::move(classes)) {}
-
-std::vector<CQuarnRegistrar::Value> CQuarnRegistrar::Table(const std::string& modulePath)
+const CQuarnRegistrar::Identity& CQuarnRegistrar::HostIdentity()
 {
-    const std::string cls = classKey();
+    static const Identity host = {"{D04B612E-C43E-49C5-A0C5-E2999608C64B}", "{774E287D-8E76-45C1-81C1-A7DB9214E41D}",
+                                  "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}", "{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}",
+                                  LIBID_QUARNHOSTLib, "Quarnhost", "QuarnSrv Class"};
+    return host;
+}
+
+CQuarnRegistrar::CQuarnRegistrar(HKEY root, std::string classes, const Identity& identity)
+    : m_root(root), m_classes(std::move(classes)), m_identity(identity)
+{
+}
+
+std::string CQuarnRegistrar::ClassKey(const Identity& identity)
+{
+    return std::string("CLSID\\") + identity.clsid;
+}
+
+std::vector<CQuarnRegistrar::Value> CQuarnRegistrar::Table(const std::string& modulePath, const Identity& identity)
+{
+    const std::string cls = ClassKey(identity);
     return {
-        {std::string("AppID\\") + APPID_TEXT, "", "Quarnhost"},
-        {"AppID\\Quarnhost.EXE", "AppID", APPID_TEXT},
-        {PROGID, "", CLASS_NAME},
-        {std::string(PROGID) + "\\CLSID", "", CLSID_TEXT},
-        {PROGID_INDEPENDENT, "", CLASS_NAME},
-        {std::string(PROGID_INDEPENDENT) + "\\CLSID", "", CLSID_TEXT},
+        {std::string("AppID\\") + identity.appId, "", identity.appName},
+        {std::string("AppID\\") + identity.appName + ".EXE", "AppID", identity.appId},
+        {PROGID, "", identity.className},
+        {std::string(PROGID) + "\\CLSID", "", identity.clsid},
+        {PROGID_INDEPENDENT, "", identity.className},
+        {std::string(PROGID_INDEPENDENT) + "\\CLSID", "", identity.clsid},
         {std::string(PROGID_INDEPENDENT) + "\\CurVer", "", PROGID},
-        {cls, "", CLASS_NAME},
-        {cls, "AppID", APPID_TEXT},
+        {cls, "", identity.className},
+        {cls, "AppID", identity.appId},
         {cls + "\\ProgID", "", PROGID},
         {cls + "\\VersionIndependentProgID", "", PROGID_INDEPENDENT},
         {cls + "\\LocalServer32", "", modulePath},
-        {cls + "\\TypeLib", "", LIBID_TEXT},
+        {cls + "\\TypeLib", "", identity.libId},
     };
 }
 
-std::vector<std::string> CQuarnRegistrar::OwnKeys()
+std::vector<std::string> CQuarnRegistrar::OwnKeys(const Identity& identity)
 {
-    return {std::string("AppID\\") + APPID_TEXT, "AppID\\Quarnhost.EXE", PROGID, PROGID_INDEPENDENT, classKey()};
+    return {std::string("AppID\\") + identity.appId, std::string("AppID\\") + identity.appName + ".EXE",
+            ClassKey(identity)};
 }
 
 LONG CQuarnRegistrar::WriteTable(const std::string& modulePath) const
@@ -58,16 +78,16 @@ LONG CQuarnRegistrar::WriteTable(const std::string& modulePath) const
     if (error != ERROR_SUCCESS)
         return error;
     // The class key is replaced whole, with its empty "Programmable".
-    error = RegDeleteTreeA(classes, classKey().c_str());
+    error = RegDeleteTreeA(classes, ClassKey(m_identity).c_str());
     if (error == ERROR_FILE_NOT_FOUND)
         error = ERROR_SUCCESS;
     HKEY programmable;
     if (error == ERROR_SUCCESS)
-        error = RegCreateKeyExA(classes, (classKey() + "\\Programmable").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+        error = RegCreateKeyExA(classes, (ClassKey(m_identity) + "\\Programmable").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                 nullptr, &programmable, nullptr);
     if (error == ERROR_SUCCESS)
         RegCloseKey(programmable);
-    for (const Value& value : Table(modulePath)) {
+    for (const Value& value : Table(modulePath, m_identity)) {
         if (error != ERROR_SUCCESS)
             break;
         HKEY key;
@@ -92,7 +112,12 @@ LONG CQuarnRegistrar::RemoveTable() const
     if (error != ERROR_SUCCESS)
         return error;
     LONG result = ERROR_SUCCESS;
-    for (const std::string& key : OwnKeys()) {
+    std::vector<std::string> keys = OwnKeys(m_identity);
+    for (const char* progId : {PROGID, PROGID_INDEPENDENT}) {
+        if (namesClass(classes, progId, m_identity.clsid))
+            keys.push_back(progId);
+    }
+    for (const std::string& key : keys) {
         LONG removed = RegDeleteTreeA(classes, key.c_str());
         if (removed == ERROR_SUCCESS)
             removed = RegDeleteKeyA(classes, key.c_str());
@@ -125,8 +150,8 @@ HRESULT CQuarnRegistrar::Register(const std::string& modulePath) const
         return result;
     // The platform's automation marshaller looks the library up in the neutral locale only.
     HKEY neutral;
-    LONG error = RegCreateKeyExA(m_root, (m_classes + "\\" + NEUTRAL_TYPELIB_KEY).c_str(), 0, nullptr, 0,
-                                 KEY_ALL_ACCESS, nullptr, &neutral, nullptr);
+    const std::string neutralKey = m_classes + "\\TypeLib\\" + m_identity.libId + "\\1.0\\0\\win64";
+    LONG error = RegCreateKeyExA(m_root, neutralKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &neutral, nullptr);
     if (error == ERROR_SUCCESS) {
         error = RegSetValueExA(neutral, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(modulePath.c_str()),
                                static_cast<DWORD>(modulePath.size() + 1));
@@ -138,7 +163,7 @@ HRESULT CQuarnRegistrar::Register(const std::string& modulePath) const
 HRESULT CQuarnRegistrar::Unregister() const
 {
     HRESULT result = fromError(RemoveTable());
-    HRESULT library = UnRegisterTypeLib(LIBID_QUARNHOSTLib, LIB_MAJOR, LIB_MINOR, LIB_LOCALE, SYS_WIN64);
+    HRESULT library = UnRegisterTypeLib(m_identity.libGuid, LIB_MAJOR, LIB_MINOR, LIB_LOCALE, SYS_WIN64);
     // A library that was never registered is nothing to remove.
     if (FAILED(library) && library != TYPE_E_REGISTRYACCESS && library != TYPE_E_LIBNOTREGISTERED && SUCCEEDED(result))
         result = library;
@@ -146,7 +171,8 @@ HRESULT CQuarnRegistrar::Unregister() const
     // key when the library could not be read.
     HKEY classes;
     if (RegOpenKeyExA(m_root, m_classes.c_str(), 0, KEY_ALL_ACCESS, &classes) == ERROR_SUCCESS) {
-        for (const std::string& key : {std::string("TypeLib\\") + LIBID_TEXT, std::string("Interface\\") + IID_TEXT}) {
+        for (const std::string& key :
+             {std::string("TypeLib\\") + m_identity.libId, std::string("Interface\\") + m_identity.iid}) {
             if (RegDeleteTreeA(classes, key.c_str()) == ERROR_SUCCESS)
                 RegDeleteKeyA(classes, key.c_str());
         }

@@ -4,6 +4,7 @@
 #include "CQuarnComm.h"
 #include "CQuarnDataBase.h"
 #include "CQuarnModule.h"
+#include "CQuarnServerBuild.h"
 #include "CQuarnSrvCore.h"
 #include "CQuarnWatchWindow.h"
 #include "QuarnCodes.h"
@@ -218,23 +219,26 @@ STDMETHODIMP_(ULONG) CQuarnSrv::Release()
 
 // IDispatch
 
+ITypeInfo* CQuarnSrv::LoadInterfaceInfo(REFIID iid)
+{
+    WCHAR path[MAX_PATH + 1];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    ITypeLib* library = nullptr;
+    if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, &library)))
+        return nullptr;
+    ITypeInfo* found = nullptr;
+    if (FAILED(library->GetTypeInfoOfGuid(iid, &found)))
+        found = nullptr;
+    library->Release();
+    return found;
+}
+
 ITypeInfo* CQuarnSrv::GetInterfaceInfo()
 {
     // Loaded once from this module's own type library and kept for the process.
-    static ITypeInfo* info = [] {
-        WCHAR path[MAX_PATH + 1];
-        DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            return static_cast<ITypeInfo*>(nullptr);
-        ITypeLib* library = nullptr;
-        if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, &library)))
-            return static_cast<ITypeInfo*>(nullptr);
-        ITypeInfo* found = nullptr;
-        if (FAILED(library->GetTypeInfoOfGuid(IID_IQuarnSrv, &found)))
-            found = nullptr;
-        library->Release();
-        return found;
-    }();
+    static ITypeInfo* info = LoadInterfaceInfo(IID_IQuarnSrv);
     return info;
 }
 
@@ -598,7 +602,7 @@ STDMETHODIMP CQuarnSrv::GetNewAppID(ULONG* ulAppID)
 
 STDMETHODIMP CQuarnSrv::GetServerVersion(ULONG* pulVer)
 {
-    return Call([&] { return setResult(pulVer, QUARN_SERVER_VERSION); });
+    return Call([&] { return setResult(pulVer, CQuarnServerBuild::Current().Version()); });
 }
 
 // IQuarnSrv: file transfers

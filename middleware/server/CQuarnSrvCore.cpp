@@ -3,6 +3,7 @@
 #include "CQuarnClientWndList.h"
 #include "CQuarnComm.h"
 #include "CQuarnDataBase.h"
+#include "CQuarnServerBuild.h"
 #include "CQuarnWatchWindow.h"
 #include "QuarnGuidText.h"
 #include "QuarnTrace.h"
@@ -80,10 +81,8 @@ void CQuarnSrvCore::DeleteStaleTempFiles(const std::string& folder)
 
 bool CQuarnSrvCore::Start()
 {
-    std::string folder;
-    if (!GetTempFolder(folder))
+    if (!CQuarnServerBuild::Current().PrepareTempFolder())
         return false;
-    DeleteStaleTempFiles(folder);
     bool started = false;
     try {
         m_pDataBase.reset(new CQuarnDataBase);
@@ -91,7 +90,7 @@ bool CQuarnSrvCore::Start()
         started = LoadNodeSettings();
         if (started) {
             m_pClientWndList.reset(new CQuarnClientWndList);
-            m_pWatchWindow.reset(new CQuarnWatchWindow(*this, *m_pDataBase));
+            m_pWatchWindow.reset(new CQuarnWatchWindow(*this, *m_pDataBase, CQuarnServerBuild::Current().ChecksWindows()));
         }
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -160,6 +159,7 @@ bool CQuarnSrvCore::Stop()
     if (m_pComm && !m_pComm->Stop())
         return false;
     Release();
+    CQuarnServerBuild::Current().OnStopped();
     return true;
 }
 
@@ -190,7 +190,12 @@ bool CQuarnSrvCore::IsHeldByCaller()
 
 void CQuarnSrvCore::PostNotice(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    PostMessageA(window, message, wParam, lParam);
+    CQuarnServerBuild::Current().Notify(window, message, wParam, lParam, CQuarnServerBuild::Target::AnyWindow);
+}
+
+void CQuarnSrvCore::PostNoticeToLiveWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CQuarnServerBuild::Current().Notify(window, message, wParam, lParam, CQuarnServerBuild::Target::LiveWindowOnly);
 }
 
 void CQuarnSrvCore::PostToRegisteredWindows(UINT message, WPARAM wParam, LPARAM lParam)

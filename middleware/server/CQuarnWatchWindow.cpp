@@ -7,9 +7,11 @@
 #include <cwchar>
 #include <new>
 
-CQuarnWatchWindow::CQuarnWatchWindow(CQuarnSrvCore& core, CQuarnDataBase& database)
+CQuarnWatchWindow::CQuarnWatchWindow(CQuarnSrvCore& core, CQuarnDataBase& database, bool checkWindows)
     : m_core(core), m_database(database), m_hWnd(nullptr)
 {
+    if (!checkWindows)
+        return;
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);

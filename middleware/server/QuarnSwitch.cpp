@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string.h>
 
-QuarnSwitch ParseQuarnSwitch(const char* commandLine)
+QuarnSwitch ParseQuarnSwitch(const char* commandLine, bool withService)
 {
     if (!commandLine)
         return QuarnSwitch::Run;
@@ -13,6 +13,8 @@ QuarnSwitch ParseQuarnSwitch(const char* commandLine)
             return QuarnSwitch::UnregServer;
         if (_stricmp(rest, "RegServer") == 0)
             return QuarnSwitch::RegServer;
+        if (withService && _stricmp(rest, "Service") == 0)
+            return QuarnSwitch::Service;
     }
     return QuarnSwitch::Run;
 }

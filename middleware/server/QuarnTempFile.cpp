@@ -1,5 +1,6 @@
 #include "QuarnTempFile.h"
 
+#include "CQuarnServerBuild.h"
 #include "CQuarnSrvCore.h"
 
 #include <cstdio>
@@ -68,9 +69,18 @@ bool MakeQuarnTempFileIn(const std::string& folder, DWORD first, std::wstring& n
 bool MakeQuarnTempFile(std::wstring& name)
 {
     static volatile LONG s_made = 0;
+    CQuarnServerBuild& build = CQuarnServerBuild::Current();
     std::string folder;
-    if (!CQuarnSrvCore::GetTempFolder(folder))
+    if (!build.GetTempFolder(folder))
         return false;
     // Files made in one tick start apart.
-    return MakeQuarnTempFileIn(folder, GetTickCount() + static_cast<DWORD>(InterlockedIncrement(&s_made)), name);
+    if (!MakeQuarnTempFileIn(folder, GetTickCount() + static_cast<DWORD>(InterlockedIncrement(&s_made)), name))
+        return false;
+    if (!build.SecureTempFile(name)) {
+        DWORD error = GetLastError();
+        DeleteFileW(name.c_str());
+        SetLastError(error != 0 ? error : ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
 }

@@ -27,6 +27,15 @@ public:
     // The process's core, null while no client has initialised it.
     static CQuarnSrvCore* GetCore() { return s_pCore; }
     static LONG GetInitializeCount() { return s_initializeCount; }
+    // The start of every method's frame: ERROR_QUARN_SERVER_NOT_INITIALIZED unless the core is
+    // up; otherwise takes the core lock. The thread's last error is cleared, so that no earlier
+    // code leaks into the result.
+    static HRESULT CheckInitialized();
+    // The frame's end: releases the core lock once when the calling thread holds it.
+    static void ReleaseLock();
+    // The interface's type information from this module's own type library (resource 1); the
+    // caller owns the reference. Null when it cannot be loaded.
+    static ITypeInfo* LoadInterfaceInfo(REFIID iid);
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** ppObject) override;
@@ -82,11 +91,6 @@ public:
     STDMETHODIMP LUProfileDirOpen(BSTR strEntry, ULONG ulHWnd, ULONG* ulLUDir) override;
 
 private:
-    // ERROR_QUARN_SERVER_NOT_INITIALIZED unless the core is up; otherwise takes the core lock.
-    // The thread's last error is cleared, so that no earlier code leaks into the result.
-    HRESULT CheckInitialized();
-    // Releases the core lock once when the calling thread holds it.
-    void ReleaseLock();
     // The frame's end: the lock released, S_OK when the operation succeeded.
     HRESULT Finish(bool succeeded);
     // The frame of a method: the core checked and locked, the operation (true: done; false:

@@ -5,9 +5,8 @@
 // notices and runs the watch window. Everything runs on the server's main thread; the core
 // lock serialises the calls of the server's clients.
 //
-// What differs between the server module and its service build sits in one place each:
-// posting a notice (PostNotice), the temporary folder (GetTempFolder), the watch window
-// (CQuarnWatchWindow) and the version (QUARN_SERVER_VERSION).
+// What differs between the server module and its service build is the process's
+// CQuarnServerBuild: notices go out through it, and it prepares the temporary folder.
 #include "CQuarnCountedMutex.h"
 
 #include <windows.h>
@@ -56,14 +55,16 @@ public:
     // there). The identity's text is the braced upper-case form that names the node in the
     // lookup root, whatever the case of the stored one.
     static bool ReadNodeSettings(HKEY root, const char* subkey, GUID& node, std::wstring& nodeText, WORD& port);
-    // The folder for temporary files, ending in a backslash.
+    // The account's folder for temporary files, ending in a backslash.
     static bool GetTempFolder(std::string& folder);
     // Deletes every file matching TEMP_FILE_PATTERN in the folder, read-only ones too; files
     // that cannot be deleted stay.
     static void DeleteStaleTempFiles(const std::string& folder);
 
-    // Posts a notice to a client's window.
+    // Sends a notice for a client's window through the process's build.
     void PostNotice(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The same for a notice that the module gives only to a window that still exists.
+    void PostNoticeToLiveWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Posts to every registered client window, oldest listing first.
     void PostToRegisteredWindows(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -22,8 +22,9 @@ public:
 
     // Makes the window and starts the timer; a window that cannot be made leaves the object
     // without window and timer (no clean-up then). Notices go out through the core; entries
-    // are closed in the database.
-    CQuarnWatchWindow(CQuarnSrvCore& core, CQuarnDataBase& database);
+    // are closed in the database. Without checkWindows there is neither window nor timer: the
+    // records stay until their applications delete them.
+    CQuarnWatchWindow(CQuarnSrvCore& core, CQuarnDataBase& database, bool checkWindows = true);
     // Destroys the window and unregisters its class; the records go with the object.
     virtual ~CQuarnWatchWindow();
     CQuarnWatchWindow(const CQuarnWatchWindow&) = delete;

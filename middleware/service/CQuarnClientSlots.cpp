@@ -1,0 +1,48 @@
+#include "CQuarnClientSlots.h"
+
+DWORD CQuarnClientSlots::Take()
+{
+    for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (!m_inUse[slot]) {
+            m_inUse[slot] = true;
+            return slot;
+        }
+    }
+    return NO_SLOT;
+}
+
+bool CQuarnClientSlots::Free(DWORD slot)
+{
+    if (slot >= SLOT_COUNT || !m_inUse[slot])
+        return false;
+    m_inUse[slot] = false;
+    return true;
+}
+
+DWORD CQuarnClientSlots::CountInUse() const
+{
+    DWORD count = 0;
+    for (bool inUse : m_inUse)
+        count += inUse ? 1 : 0;
+    return count;
+}
+
+bool CQuarnClientSlots::PassTurn()
+{
+    for (DWORD step = 1; step <= SLOT_COUNT; ++step) {
+        DWORD slot = (m_turn + step) % SLOT_COUNT;
+        if (m_inUse[slot]) {
+            m_turn = slot;
+            m_countDown = 2 * CountInUse();
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD CQuarnClientSlots::Next()
+{
+    if (m_countDown != 0 && --m_countDown == 0)
+        PassTurn();
+    return m_turn;
+}

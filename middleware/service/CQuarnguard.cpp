@@ -1,0 +1,222 @@
+#include "CQuarnguard.h"
+
+#include "CQuarnQueueLock.h"
+#include "CQuarnServiceBuild.h"
+
+namespace {
+
+void clear(LONG* pResult)
+{
+    if (pResult)
+        *pResult = 0;
+}
+
+} // namespace
+
+CQuarnguard::CQuarnguard(CQuarnServiceBuild& build) : m_references(1), m_build(build) {}
+
+template <typename Operation> HRESULT CQuarnguard::Call(Operation operation)
+{
+    HRESULT result = CQuarnSrv::CheckInitialized();
+    if (FAILED(result))
+        return result;
+    result = operation();
+    CQuarnSrv::ReleaseLock();
+    return result;
+}
+
+template <typename Operation> HRESULT CQuarnguard::CallForNumber(ULONG* pResult, Operation operation)
+{
+    return Call([&] {
+        if (!pResult)
+            return E_POINTER;
+        *pResult = operation();
+        return S_OK;
+    });
+}
+
+// IUnknown
+
+STDMETHODIMP CQuarnguard::QueryInterface(REFIID iid, void** ppObject)
+{
+    if (!ppObject)
+        return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IQuarnguard)) {
+        *ppObject = static_cast<IQuarnguard*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppObject = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CQuarnguard::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_references));
+}
+
+STDMETHODIMP_(ULONG) CQuarnguard::Release()
+{
+    LONG references = InterlockedDecrement(&m_references);
+    if (references == 0)
+        delete this;
+    return static_cast<ULONG>(references);
+}
+
+// IDispatch
+
+ITypeInfo* CQuarnguard::GetInterfaceInfo()
+{
+    // Loaded once from this module's own type library and kept for the process.
+    static ITypeInfo* info = CQuarnSrv::LoadInterfaceInfo(IID_IQuarnguard);
+    return info;
+}
+
+STDMETHODIMP CQuarnguard::GetTypeInfoCount(UINT* pCount)
+{
+    if (!pCount)
+        return E_POINTER;
+    *pCount = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CQuarnguard::GetTypeInfo(UINT index, LCID, ITypeInfo** ppInfo)
+{
+    if (!ppInfo)
+        return E_POINTER;
+    *ppInfo = nullptr;
+    if (index != 0)
+        return DISP_E_BADINDEX;
+    ITypeInfo* info = GetInterfaceInfo();
+    if (!info)
+        return TYPE_E_ELEMENTNOTFOUND;
+    info->AddRef();
+    *ppInfo = info;
+    return S_OK;
+}
+
+STDMETHODIMP CQuarnguard::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    if (!IsEqualIID(iid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* info = GetInterfaceInfo();
+    if (!info)
+        return TYPE_E_ELEMENTNOTFOUND;
+    return DispGetIDsOfNames(info, names, count, ids);
+}
+
+STDMETHODIMP CQuarnguard::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                 EXCEPINFO* exception, UINT* argumentError)
+{
+    if (!IsEqualIID(iid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* info = GetInterfaceInfo();
+    if (!info)
+        return TYPE_E_ELEMENTNOTFOUND;
+    return DispInvoke(static_cast<IQuarnguard*>(this), info, id, flags, params, result, exception, argumentError);
+}
+
+// The service's own methods
+
+STDMETHODIMP CQuarnguard::FileTransferAbort(ULONG)
+{
+    return E_QUARN_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CQuarnguard::MsgIsExist(LONG* pbResult)
+{
+    clear(pbResult);
+    return Call([&] {
+        if (!pbResult)
+            return E_POINTER;
+        *pbResult = m_build.GetQueue().GetCount() != 0 ? 1 : 0;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CQuarnguard::MsgRemove(ULONG ulIndex)
+{
+    return Call([&] {
+        m_build.GetQueue().Remove(ulIndex);
+        return S_OK;
+    });
+}
+
+HRESULT CQuarnguard::QueueField(ULONG index, int field, ULONG* pResult)
+{
+    return CallForNumber(pResult, [&] {
+        return m_build.GetQueue().Get(index, static_cast<CQuarnNoticeQueue::Field>(field));
+    });
+}
+
+STDMETHODIMP CQuarnguard::MsgGetMsgNo(ULONG ulIndex, ULONG* pulMsgNo)
+{
+    return QueueField(ulIndex, static_cast<int>(CQuarnNoticeQueue::Field::Code), pulMsgNo);
+}
+
+STDMETHODIMP CQuarnguard::MsgGetHwnd(ULONG ulIndex, ULONG* pulHwnd)
+{
+    return QueueField(ulIndex, static_cast<int>(CQuarnNoticeQueue::Field::Window), pulHwnd);
+}
+
+STDMETHODIMP CQuarnguard::MsgGetLParam(ULONG ulIndex, ULONG* pulLParam)
+{
+    return QueueField(ulIndex, static_cast<int>(CQuarnNoticeQueue::Field::LParam), pulLParam);
+}
+
+STDMETHODIMP CQuarnguard::MsgGetWParam(ULONG ulIndex, ULONG* pulWParam)
+{
+    return QueueField(ulIndex, static_cast<int>(CQuarnNoticeQueue::Field::WParam), pulWParam);
+}
+
+STDMETHODIMP CQuarnguard::MsgGetCount(ULONG* pulCount)
+{
+    return CallForNumber(pulCount, [&] { return m_build.GetQueue().GetCount(); });
+}
+
+STDMETHODIMP CQuarnguard::GetNewWndID(ULONG* pulWndID)
+{
+    return CallForNumber(pulWndID, [&] { return m_build.GetNewWindowNumber(); });
+}
+
+STDMETHODIMP CQuarnguard::MsgLock(LONG* pbResult)
+{
+    clear(pbResult);
+    return Call([&] { return m_build.GetQueueLock().Lock(pbResult); });
+}
+
+STDMETHODIMP CQuarnguard::MsgUnlock(LONG* pbResult)
+{
+    clear(pbResult);
+    return Call([&] { return m_build.GetQueueLock().Unlock(pbResult); });
+}
+
+STDMETHODIMP CQuarnguard::GetNextQuarnhost(ULONG* pulSlot)
+{
+    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Next(); });
+}
+
+STDMETHODIMP CQuarnguard::GetQuarnhostID(ULONG* pulSlot)
+{
+    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Take(); });
+}
+
+STDMETHODIMP CQuarnguard::SetNextQuarnhostID(LONG* pbResult)
+{
+    return Call([&] {
+        if (!pbResult)
+            return E_POINTER;
+        *pbResult = m_build.GetSlots().PassTurn() ? 1 : 0;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CQuarnguard::DelQuarnhostID(ULONG ulSlot, LONG* pbResult)
+{
+    return Call([&] {
+        if (!pbResult)
+            return E_POINTER;
+        *pbResult = m_build.GetSlots().Free(ulSlot) ? 1 : 0;
+        return S_OK;
+    });
+}

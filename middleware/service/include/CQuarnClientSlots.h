@@ -1,0 +1,33 @@
+#pragma once
+// The service's 16 client slots and the turn among them: a client takes a slot, and the
+// clients in use share one turn, each may ask twice per round (after 2 x slots-in-use calls of
+// Next the turn passes to the next slot in use).
+#include <windows.h>
+
+class CQuarnClientSlots {
+public:
+    static constexpr DWORD SLOT_COUNT = 16;
+    static constexpr DWORD NO_SLOT = 0xFFFFFFFF;
+
+    // The first free slot, now in use; NO_SLOT when all are in use.
+    DWORD Take();
+    // Frees a slot in use; false for a free slot or a number of SLOT_COUNT or more. The turn
+    // stays where it is.
+    bool Free(DWORD slot);
+    // Passes the turn to the next slot in use after the turn slot (the turn slot itself when
+    // it is the only one) and re-arms the count-down; false (nothing changes) with no slot in use.
+    bool PassTurn();
+    // Counts down an armed turn, passing it at zero; the turn slot after that.
+    DWORD Next();
+
+    DWORD GetTurn() const { return m_turn; }
+    DWORD GetCountDown() const { return m_countDown; }
+
+private:
+    DWORD CountInUse() const;
+
+    bool m_inUse[SLOT_COUNT] = {};
+    DWORD m_turn = 0;
+    // Calls of Next left before the turn passes; 0: never armed, the turn stays.
+    DWORD m_countDown = 0;
+};

@@ -1,0 +1,469 @@
+// The service's parts that run without a server core: the notification queue, the client
+// slots and turn, the queue lock, the methods before Initialize, the notice codes, the
+// descriptors and the stale files of its folder. (Whatever starts a core broadcasts: that runs
+// only on the hosts of a test LAN.)
+#include "CQuarnClientSlots.h"
+#include "CQuarnEventLog.h"
+#include "CQuarnNoticeQueue.h"
+#include "CQuarnQueueLock.h"
+#include "CQuarnRegistrar.h"
+#include "CQuarnServiceBuild.h"
+#include "CQuarnServiceHost.h"
+#include "CQuarnServiceInstaller.h"
+#include "CQuarnSrv.h"
+#include "CQuarnguard.h"
+#include "QuarnCodes.h"
+#include "QuarnMessages.h"
+#include "QuarnSwitch.h"
+
+#include <gtest/gtest.h>
+
+#include <oleauto.h>
+#include <sddl.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+using Field = CQuarnNoticeQueue::Field;
+
+TEST(NoticeQueueTest, RemovesByIndexAndAnswersPastTheEnd)
+{
+    CQuarnNoticeQueue queue;
+    EXPECT_EQ(CQuarnNoticeQueue::NO_VALUE, queue.Get(0, Field::Window));
+    EXPECT_FALSE(queue.Append(0, 2, 7, 8)) << "window 0 is dropped";
+    ASSERT_TRUE(queue.Append(11, 0, 1, 0));
+    ASSERT_TRUE(queue.Append(12, 1, 2, 0xE0040201));
+    ASSERT_TRUE(queue.Append(13, 2, 3, 0x20040164));
+    queue.Remove(1);
+    ASSERT_EQ(2u, queue.GetCount());
+    struct Case {
+        DWORD index;
+        Field field;
+        DWORD expected;
+    } cases[] = {
+        {0, Field::Window, 11},  {0, Field::Code, 0},          {0, Field::WParam, 1},
+        {1, Field::Window, 13},  {1, Field::Code, 2},          {1, Field::LParam, 0x20040164},
+        {2, Field::Window, CQuarnNoticeQueue::NO_VALUE}, {0xFFFFFFFF, Field::Code, CQuarnNoticeQueue::NO_VALUE},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, queue.Get(c.index, c.field)) << "index " << c.index;
+    queue.Remove(5);
+    EXPECT_EQ(2u, queue.GetCount());
+}
+
+TEST(NoticeQueueTest, DropsBeyondItsLimit)
+{
+    CQuarnNoticeQueue queue;
+    for (size_t i = 0; i < CQuarnNoticeQueue::LIMIT; ++i)
+        ASSERT_TRUE(queue.Append(1, 2, static_cast<DWORD>(i), 0));
+    EXPECT_FALSE(queue.Append(1, 2, 0xAAAA, 0));
+    EXPECT_EQ(CQuarnNoticeQueue::LIMIT, queue.GetCount());
+    queue.Remove(0);
+    EXPECT_TRUE(queue.Append(1, 2, 0xBBBB, 0));
+    EXPECT_EQ(0xBBBBu, queue.Get(static_cast<DWORD>(CQuarnNoticeQueue::LIMIT - 1), Field::WParam));
+}
+
+TEST(ClientSlotsTest, TakesAndFreesSlots)
+{
+    CQuarnClientSlots slots;
+    for (DWORD i = 0; i < CQuarnClientSlots::SLOT_COUNT; ++i)
+        EXPECT_EQ(i, slots.Take());
+    EXPECT_EQ(CQuarnClientSlots::NO_SLOT, slots.Take());
+    EXPECT_FALSE(slots.Free(16));
+    EXPECT_FALSE(slots.Free(0xFFFFFFFF));
+    EXPECT_TRUE(slots.Free(3));
+    EXPECT_FALSE(slots.Free(3));
+    EXPECT_EQ(3u, slots.Take());
+}
+
+TEST(ClientSlotsTest, PassesTheTurnAfterTwiceTheSlotsInUse)
+{
+    CQuarnClientSlots slots;
+    EXPECT_FALSE(slots.PassTurn()) << "no slot in use";
+    EXPECT_EQ(0u, slots.GetTurn());
+    EXPECT_EQ(0u, slots.Next()) << "never armed: the turn stays";
+    EXPECT_EQ(0u, slots.GetCountDown());
+    ASSERT_EQ(0u, slots.Take());
+    ASSERT_TRUE(slots.PassTurn()) << "the only slot in use keeps the turn";
+    EXPECT_EQ(0u, slots.GetTurn());
+    EXPECT_EQ(2u, slots.GetCountDown());
+    ASSERT_EQ(1u, slots.Take());
+    ASSERT_TRUE(slots.PassTurn());
+    ASSERT_EQ(1u, slots.GetTurn());
+    ASSERT_TRUE(slots.PassTurn()) << "15 wraps to 0";
+    ASSERT_EQ(0u, slots.GetTurn());
+    EXPECT_EQ(4u, slots.GetCountDown());
+    const DWORD expected[] = {0, 0, 0, 1, 1, 1, 1, 0};
+    for (DWORD turn : expected)
+        EXPECT_EQ(turn, slots.Next());
+    ASSERT_TRUE(slots.Free(0));
+    EXPECT_EQ(0u, slots.GetTurn()) << "a freed turn slot keeps the turn until it passes";
+}
+
+TEST(QueueLockTest, LocksOnceAndUnlocks)
+{
+    CQuarnQueueLock lock;
+    ASSERT_NE(nullptr, lock.GetHandle());
+    LONG locked = 7;
+    EXPECT_EQ(CQuarnQueueLock::S_QUARN_LOCKED, lock.Lock(&locked));
+    EXPECT_EQ(1, locked);
+    locked = 7;
+    HRESULT again = lock.Lock(&locked);
+    EXPECT_TRUE(FAILED(again)) << std::hex << again;
+    EXPECT_EQ(0, locked);
+    EXPECT_EQ(S_OK, lock.Unlock(&locked));
+    EXPECT_EQ(1, locked);
+    EXPECT_TRUE(FAILED(lock.Unlock(&locked))) << "not held";
+    EXPECT_EQ(0, locked);
+    EXPECT_EQ(CQuarnQueueLock::S_QUARN_LOCKED, lock.Lock(&locked));
+    EXPECT_EQ(S_OK, lock.Unlock(&locked));
+}
+
+TEST(QueueLockTest, AForeignHolderMakesTheWaitEndInTime)
+{
+    CQuarnQueueLock lock;
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, CQuarnQueueLock::MUTEX_NAME);
+        WaitForSingleObject(mutex, INFINITE);
+        SetEvent(held);
+        WaitForSingleObject(done, 30000);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
+    LONG locked = 7;
+    DWORD start = GetTickCount();
+    HRESULT result = lock.Lock(&locked);
+    DWORD took = GetTickCount() - start;
+    SetEvent(done);
+    holder.join();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), result);
+    EXPECT_EQ(0, locked);
+    EXPECT_LT(took, CQuarnQueueLock::WAIT_MS + 3000);
+    CloseHandle(held);
+    CloseHandle(done);
+}
+
+TEST(QueueLockTest, AnAbandonedMutexCountsAsTaken)
+{
+    CQuarnQueueLock lock;
+    std::thread holder([] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, CQuarnQueueLock::MUTEX_NAME);
+        WaitForSingleObject(mutex, INFINITE);
+        CloseHandle(mutex);
+    });
+    holder.join();
+    LONG locked = 0;
+    EXPECT_EQ(CQuarnQueueLock::S_QUARN_LOCKED, lock.Lock(&locked));
+    EXPECT_EQ(1, locked);
+    EXPECT_EQ(S_OK, lock.Unlock(&locked));
+}
+
+TEST(ServiceErrorFormTest, LastErrorsBecomeResults)
+{
+    struct Case {
+        DWORD error;
+        HRESULT expected;
+    } cases[] = {
+        {0, S_OK},
+        {5, static_cast<HRESULT>(0x80070005)},
+        {0xE0040102, static_cast<HRESULT>(0xE0040102)},
+        {0x20040000, static_cast<HRESULT>(0x20040000)},
+    };
+    for (const Case& c : cases) {
+        SetLastError(c.error);
+        EXPECT_EQ(c.expected, CQuarnSrv::HResultFromLastError()) << c.error;
+    }
+}
+
+TEST(ServiceBuildTest, MapsTheServersMessagesToCodes)
+{
+    EXPECT_EQ(0u, CQuarnServiceBuild::CodeOfMessage(QuarnNodeChangeMessage()));
+    EXPECT_EQ(1u, CQuarnServiceBuild::CodeOfMessage(QuarnLookupDirectoryMessage()));
+    EXPECT_EQ(2u, CQuarnServiceBuild::CodeOfMessage(QuarnFileTransferMessage()));
+    EXPECT_EQ(CQuarnNoticeQueue::NO_VALUE, CQuarnServiceBuild::CodeOfMessage(WM_USER));
+
+    CQuarnServiceBuild build;
+    build.Notify(reinterpret_cast<HWND>(7), QuarnLookupDirectoryMessage(), 3, 0xE0040201,
+                 CQuarnServerBuild::Target::LiveWindowOnly);
+    build.Notify(nullptr, QuarnFileTransferMessage(), 4, 0x20040000, CQuarnServerBuild::Target::AnyWindow);
+    ASSERT_EQ(1u, build.GetQueue().GetCount()) << "queued without a live window; window 0 dropped";
+    EXPECT_EQ(7u, build.GetQueue().Get(0, Field::Window));
+    EXPECT_EQ(0xE0040201u, build.GetQueue().Get(0, Field::LParam));
+    EXPECT_EQ(0x00010101u, build.Version());
+    EXPECT_FALSE(build.ChecksWindows());
+    EXPECT_EQ(1u, build.GetNewWindowNumber());
+    EXPECT_EQ(2u, build.GetNewWindowNumber());
+}
+
+TEST(ServiceBuildTest, BuildsEachDescriptorWithoutANullAccessList)
+{
+    const WCHAR* texts[] = {CQuarnServiceBuild::FOLDER_SDDL, CQuarnServiceBuild::FILE_SDDL};
+    for (const WCHAR* text : texts) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL acl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+        EXPECT_TRUE(present);
+        ASSERT_NE(nullptr, acl);
+        ACL_SIZE_INFORMATION size = {};
+        ASSERT_TRUE(GetAclInformation(acl, &size, sizeof(size), AclSizeInformation));
+        EXPECT_GE(size.AceCount, 3u);
+        for (DWORD i = 0; i < size.AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+            PSID sid = &ace->SidStart;
+            EXPECT_FALSE(IsWellKnownSid(sid, WinWorldSid)) << "nobody but the named accounts";
+            if (IsWellKnownSid(sid, WinInteractiveSid)) {
+                EXPECT_EQ(0u, ace->Mask & (WRITE_DAC | WRITE_OWNER)) << std::hex << ace->Mask;
+            }
+        }
+        LocalFree(descriptor);
+    }
+}
+
+// A folder of the test's own for the stale files.
+class StaleFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char path[MAX_PATH];
+        GetTempPathA(MAX_PATH, path);
+        folder_ = std::string(path) + "quarnguard-stale-" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"QUA1.TMP", "QUARN2.TMP", "QUA3.TMP", "OTHER.TMP"}) {
+            SetFileAttributesA((folder_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((folder_ + name).c_str());
+        }
+        RemoveDirectoryA(folder_.c_str());
+    }
+    void make(const char* name, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+    {
+        HANDLE file = CreateFileA((folder_ + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
+    bool exists(const char* name) { return GetFileAttributesA((folder_ + name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+    std::string folder_;
+};
+
+TEST_F(StaleFilesTest, DeletesReadOnlyOnesAndSkipsAHeldOne)
+{
+    make("QUA1.TMP", FILE_ATTRIBUTE_READONLY);
+    make("QUARN2.TMP");
+    make("QUA3.TMP");
+    make("OTHER.TMP");
+    HANDLE held = CreateFileA((folder_ + "QUA3.TMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(1u, CQuarnServiceBuild::DeleteStaleFiles(folder_));
+    CloseHandle(held);
+    EXPECT_FALSE(exists("QUA1.TMP"));
+    EXPECT_FALSE(exists("QUARN2.TMP"));
+    EXPECT_TRUE(exists("QUA3.TMP"));
+    EXPECT_TRUE(exists("OTHER.TMP"));
+}
+
+// Every method of the interface before Initialize: the not-implemented ones answer as such,
+// every other 0xE0040102 with its outputs untouched (MsgIsExist, MsgLock, MsgUnlock: 0).
+TEST(QuarnguardTest, AnswersBeforeInitialize)
+{
+    ASSERT_EQ(nullptr, CQuarnSrv::GetCore());
+    CQuarnServiceBuild build;
+    CQuarnguard* server = new CQuarnguard(build);
+    const HRESULT notUp = static_cast<HRESULT>(ERROR_QUARN_SERVER_NOT_INITIALIZED);
+    EXPECT_EQ(CQuarnguard::E_QUARN_NOT_IMPLEMENTED, server->FileTransferAbort(1));
+    const ULONG untouched = 0x5A5A5A5A;
+    ULONG number = untouched;
+    struct Case {
+        const char* name;
+        HRESULT (CQuarnguard::*method)(ULONG, ULONG*);
+    } indexed[] = {
+        {"MsgGetMsgNo", &CQuarnguard::MsgGetMsgNo},
+        {"MsgGetHwnd", &CQuarnguard::MsgGetHwnd},
+        {"MsgGetLParam", &CQuarnguard::MsgGetLParam},
+        {"MsgGetWParam", &CQuarnguard::MsgGetWParam},
+    };
+    for (const Case& c : indexed) {
+        EXPECT_EQ(notUp, (server->*c.method)(0, &number)) << c.name;
+        EXPECT_EQ(untouched, number) << c.name;
+    }
+    struct NumberCase {
+        const char* name;
+        HRESULT (CQuarnguard::*method)(ULONG*);
+    } numbers[] = {
+        {"MsgGetCount", &CQuarnguard::MsgGetCount},
+        {"GetNewWndID", &CQuarnguard::GetNewWndID},
+        {"GetNextQuarnhost", &CQuarnguard::GetNextQuarnhost},
+        {"GetQuarnhostID", &CQuarnguard::GetQuarnhostID},
+    };
+    for (const NumberCase& c : numbers) {
+        EXPECT_EQ(notUp, (server->*c.method)(&number)) << c.name;
+        EXPECT_EQ(untouched, number) << c.name;
+    }
+    struct FlagCase {
+        const char* name;
+        HRESULT (CQuarnguard::*method)(LONG*);
+        LONG expected;
+    } flags[] = {
+        {"MsgIsExist", &CQuarnguard::MsgIsExist, 0},
+        {"MsgLock", &CQuarnguard::MsgLock, 0},
+        {"MsgUnlock", &CQuarnguard::MsgUnlock, 0},
+        {"SetNextQuarnhostID", &CQuarnguard::SetNextQuarnhostID, 0x5A5A},
+    };
+    for (const FlagCase& c : flags) {
+        LONG flag = 0x5A5A;
+        EXPECT_EQ(notUp, (server->*c.method)(&flag)) << c.name;
+        EXPECT_EQ(c.expected, flag) << c.name;
+    }
+    LONG flag = 0x5A5A;
+    EXPECT_EQ(notUp, server->DelQuarnhostID(0, &flag));
+    EXPECT_EQ(0x5A5A, flag);
+    EXPECT_EQ(notUp, server->MsgRemove(0));
+    EXPECT_EQ(notUp, server->GetServerVersion(&number));
+    EXPECT_EQ(notUp, server->RegisterWnd(1));
+    EXPECT_EQ(1u, build.GetNewWindowNumber()) << "no number handed out before Initialize";
+    server->Release();
+}
+
+TEST(QuarnguardTest, ServesItsInterfaceFromTheTypeLibrary)
+{
+    CQuarnServiceBuild build;
+    CQuarnguard* server = new CQuarnguard(build);
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+    struct Case {
+        const WCHAR* name;
+        DISPID id;
+    } cases[] = {{L"Initialize", 1}, {L"LUProfileDirOpen", 38}, {L"FileTransferAbort", 39}, {L"DelQuarnhostID", 53}};
+    for (const Case& c : cases) {
+        LPOLESTR name = const_cast<LPOLESTR>(c.name);
+        DISPID id = 0;
+        EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+        EXPECT_EQ(c.id, id);
+    }
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(S_OK, dispatch->GetTypeInfo(0, 0, &info));
+    ITypeLib* library = nullptr;
+    UINT index = 0;
+    ASSERT_EQ(S_OK, info->GetContainingTypeLib(&library, &index));
+    BSTR doc = nullptr;
+    ASSERT_EQ(S_OK, library->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr));
+    EXPECT_STREQ(L"Quarnhost Service 1.0 type library", doc);
+    SysFreeString(doc);
+    library->Release();
+    info->Release();
+    dispatch->Release();
+    server->Release();
+}
+
+TEST(ServiceSwitchTest, KnowsTheServiceSwitchOnlyWhenAsked)
+{
+    struct Case {
+        const char* line;
+        QuarnSwitch service;
+        QuarnSwitch host;
+    } cases[] = {
+        {"quarnguard.exe -Service", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe /SERVICE", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe -RegServer", QuarnSwitch::RegServer, QuarnSwitch::RegServer},
+        {"quarnguard.exe -unregserver", QuarnSwitch::UnregServer, QuarnSwitch::UnregServer},
+        {"C:\\quarn-guard\\quarnguard.exe -Service", QuarnSwitch::Service, QuarnSwitch::Run},
+        {"quarnguard.exe -Service extra", QuarnSwitch::Run, QuarnSwitch::Run},
+        {"quarnguard.exe -Embedding", QuarnSwitch::Run, QuarnSwitch::Run},
+        {"quarnguard.exe", QuarnSwitch::Run, QuarnSwitch::Run},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.service, ParseQuarnSwitch(c.line, true)) << c.line;
+        EXPECT_EQ(c.host, ParseQuarnSwitch(c.line)) << c.line;
+    }
+}
+
+TEST(ServiceHostTest, HandlesEachControl)
+{
+    using Action = CQuarnServiceHost::ControlAction;
+    struct Case {
+        DWORD control;
+        Action expected;
+    } cases[] = {
+        {SERVICE_CONTROL_STOP, Action::Stop},         {SERVICE_CONTROL_PAUSE, Action::Nothing},
+        {SERVICE_CONTROL_CONTINUE, Action::Nothing},  {SERVICE_CONTROL_INTERROGATE, Action::Nothing},
+        {SERVICE_CONTROL_SHUTDOWN, Action::Nothing},  {6, Action::Bad},
+        {128, Action::Bad},                           {0, Action::Bad},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, CQuarnServiceHost::ActionOf(c.control)) << c.control;
+}
+
+TEST(ServiceHostTest, WritesItsTextsToTheOutputWhenNoService)
+{
+    EXPECT_STREQ("Service started", CQuarnEventLog::TEXT_STARTED);
+    EXPECT_STREQ("Service stopped", CQuarnEventLog::TEXT_STOPPED);
+    EXPECT_STREQ("Handler not installed", CQuarnEventLog::TEXT_NO_HANDLER);
+    EXPECT_STREQ("Bad service request", CQuarnEventLog::TEXT_BAD_REQUEST);
+    EXPECT_EQ(0x10u, CQuarnServiceInstaller::SERVICE_TYPE);
+    EXPECT_EQ(2u, CQuarnServiceInstaller::START_TYPE);
+    EXPECT_EQ(1u, CQuarnServiceInstaller::ERROR_CONTROL);
+}
+
+// The service and the module registered side by side under a test key: each removal takes its
+// own keys, and the shared ProgIDs only while they name its class.
+class SharedProgIdTest : public ::testing::Test {
+protected:
+    static constexpr const char* TEST_KEY = "Software\\TavelinTest\\QuarnguardRegistrar";
+    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, TEST_KEY); }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, TEST_KEY); }
+    static std::string progIdClass()
+    {
+        char data[64] = {};
+        DWORD size = sizeof(data);
+        std::string key = std::string(TEST_KEY) + "\\Quarnhost.QuarnSrv\\CLSID";
+        if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+            return std::string();
+        return data;
+    }
+    static bool keyExists(const std::string& key)
+    {
+        HKEY opened;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(TEST_KEY) + "\\" + key).c_str(), 0, KEY_READ, &opened)
+            != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(opened);
+        return true;
+    }
+};
+
+TEST_F(SharedProgIdTest, EachRemovalLeavesTheOthersKeys)
+{
+    const CQuarnRegistrar::Identity& guard = CQuarnServiceHost::Identity();
+    const CQuarnRegistrar::Identity& host = CQuarnRegistrar::HostIdentity();
+    CQuarnRegistrar guardRegistrar(HKEY_CURRENT_USER, TEST_KEY, guard);
+    CQuarnRegistrar hostRegistrar(HKEY_CURRENT_USER, TEST_KEY, host);
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.WriteTable("C:\\quarnhost.exe"));
+    ASSERT_EQ(ERROR_SUCCESS, guardRegistrar.WriteTable("C:\\quarnguard.exe"));
+    EXPECT_EQ(guard.clsid, progIdClass()) << "the last registered names the ProgID";
+    EXPECT_TRUE(keyExists("AppID\\Quarnhost Service.EXE"));
+
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.RemoveTable());
+    EXPECT_EQ(guard.clsid, progIdClass()) << "not the module's to remove";
+    EXPECT_TRUE(keyExists(CQuarnRegistrar::ClassKey(guard)));
+    EXPECT_FALSE(keyExists(CQuarnRegistrar::ClassKey(host)));
+
+    ASSERT_EQ(ERROR_SUCCESS, hostRegistrar.WriteTable("C:\\quarnhost.exe"));
+    ASSERT_EQ(ERROR_SUCCESS, guardRegistrar.RemoveTable());
+    EXPECT_EQ(host.clsid, progIdClass());
+    EXPECT_TRUE(keyExists(CQuarnRegistrar::ClassKey(host)));
+    EXPECT_TRUE(keyExists("AppID\\Quarnhost.EXE"));
+    EXPECT_FALSE(keyExists(CQuarnRegistrar::ClassKey(guard)));
+    EXPECT_FALSE(keyExists("AppID\\Quarnhost Service.EXE"));
+}
+
+} // namespace
