@@ -495,7 +495,10 @@ case $scenario in
 
   viewable)
     join_all T1:2 T2:3
-    for t in H T1 T2; do post $t "viewable E1 H"; done
+    # The master comes first, as a space makes it: a copy's request to one not there yet is lost.
+    post H "viewable E1 H"
+    wait_line H "V E1 hook: onPlugInViewableElement\\(LC\\)\$" 30 || fail "the master did not plug in"
+    for t in T1 T2; do post $t "viewable E1 H"; done
     for t in H T1 T2; do
       wait_line $t "V E1 display: setEntity\\(element\\)\$" 30 || fail "$t's copy did not synchronise"
     done
