@@ -164,16 +164,16 @@ in_order() {
     fail "$log: [$(echo "$got" | tr '\n' '|')], not [$(printf '%s|' "$@")]"
 }
 
-# expect_members SPEC TERMINAL...: each terminal's space shows exactly the members of SPEC
+# expect_members LIST TERMINAL...: each terminal's space shows exactly the members of LIST
 # ("D:HOME,..." or "-"), and all of them under the same element ids.
 expect_members() {
-  local spec=$1 t got first=""
+  local wanted=$1 t got first=""
   shift
-  for t in "$@"; do post "$t" "expect $spec"; done
-  for t in "$@"; do wait_done "$t" 40 || fail "$t did not answer the expect of $spec"; done
+  for t in "$@"; do post "$t" "expect $wanted"; done
+  for t in "$@"; do wait_done "$t" 40 || fail "$t did not answer the expect of $wanted"; done
   for t in "$@"; do
     got=$(grep -E "^[0-9]+ (MATCH|MISMATCH) " "$share/$t.log" | tail -n 1 | cut -d' ' -f2-)
-    case $got in MATCH*) ;; *) fail "$t shows [$got], not $spec" ;; esac
+    case $got in MATCH*) ;; *) fail "$t shows [$got], not $wanted" ;; esac
     [ -z "$first" ] && first=$got
     [ "$got" = "$first" ] || fail "$t shows [$got], the others [$first]"
   done
