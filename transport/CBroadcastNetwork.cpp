@@ -1,7 +1,6 @@
 #include "CBroadcastNetwork.h"
 
 #include "CElement.h"
-#include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
 #include "CInteger.h"
 #include "CMessageGate.h"
@@ -135,14 +134,7 @@ void CBroadcastNetwork::plugIn(const std::string&, CElement* element)
     // Its calls would wait in a queue that nobody sends any more.
     if (closed_)
         throw CIllegalStateException(" plugIn(): the broadcast session is closed");
-    std::string id = element->getElementId();
-    for (auto& entry : PEM)
-        if (entry.first == id)
-            throw CIllegalArgumentException(" plugIn(): [" + id + "] is plugged in already");
-    CTrace::trace(SCOPE, " plugIn(): [" + id + "] is plugged in", 0);
-    element->plugIn(terminalId_, gate_, proxy_, sessionName_);
-    PEM.emplace_back(id, element);
-    CTrace::trace(SCOPE, " plugIn(): [" + id + "] is entered in PEM", 0);
+    PEM.plugIn(element, terminalId_, gate_, proxy_, sessionName_);
 }
 
 void CBroadcastNetwork::plugOut(const std::string& elementId)
@@ -151,15 +143,7 @@ void CBroadcastNetwork::plugOut(const std::string& elementId)
     CElement* element = nullptr;
     {
         CMonitorHold hold(sessionLock_, SITE_PLUG_OUT, SCOPE);
-        for (auto entry = PEM.begin(); entry != PEM.end(); ++entry) {
-            if (entry->first == elementId) {
-                element = entry->second;
-                PEM.erase(entry);
-                break;
-            }
-        }
-        if (element == nullptr)
-            throw CIllegalArgumentException(" plugOut(): [" + elementId + "] is not plugged in");
+        element = PEM.take(elementId);
     }
     element->plugOut();
     CTrace::trace(SCOPE, " plugOut(): the plug-out of [" + elementId + "] is complete", 0);
@@ -178,8 +162,5 @@ void CBroadcastNetwork::close()
 std::vector<std::string> CBroadcastNetwork::pluggedIds()
 {
     CMonitorHold hold(sessionLock_, SITE_PLUGGED, SCOPE);
-    std::vector<std::string> ids;
-    for (auto& entry : PEM)
-        ids.push_back(entry.first);
-    return ids;
+    return PEM.ids();
 }

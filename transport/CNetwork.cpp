@@ -165,19 +165,13 @@ void CNetwork::openRemoteSession(const std::string& applicationGuid, const std::
 bool CNetwork::isFiled(const std::string& elementId)
 {
     CMonitorHold hold(sessionLock_, SITE_FILED, SCOPE);
-    for (auto& entry : PEM)
-        if (entry.first == elementId)
-            return true;
-    return false;
+    return PEM.contains(elementId);
 }
 
 std::vector<std::string> CNetwork::pluggedIds()
 {
     CMonitorHold hold(sessionLock_, SITE_FILED, SCOPE);
-    std::vector<std::string> ids;
-    for (auto& entry : PEM)
-        ids.push_back(entry.first);
-    return ids;
+    return PEM.ids();
 }
 
 void CNetwork::close()
@@ -187,8 +181,7 @@ void CNetwork::close()
     {
         CMonitorHold hold(sessionLock_, SITE_CLOSE_MARK, SCOPE);
         closing_ = true;
-        for (auto& entry : PEM)
-            ids.push_back(entry.first);
+        ids = PEM.ids();
     }
     // Outside sessionLock: a shared space plugs its members out through this handle while
     // it plugs out, on its own handler thread. Oldest first, so that it does so itself.
@@ -236,14 +229,7 @@ void CNetwork::plugIn(const std::string&, CElement* element)
     CMonitorHold hold(sessionLock_, SITE_PLUG_IN, SCOPE);
     if (!isSessionOpen_ || closing_)
         throw CIllegalStateException(" plugIn(): no session is being joined or hosted");
-    std::string id = element->getElementId();
-    for (auto& entry : PEM)
-        if (entry.first == id)
-            throw CIllegalArgumentException(" plugIn(): [" + id + "] is plugged in already");
-    CTrace::trace(SCOPE, " plugIn(): [" + id + "] is plugged in", 0);
-    element->plugIn(terminalId_, gate_, proxy_, sessionName_);
-    PEM.emplace_back(id, element);
-    CTrace::trace(SCOPE, " plugIn(): [" + id + "] is entered in PEM", 0);
+    PEM.plugIn(element, terminalId_, gate_, proxy_, sessionName_);
 }
 
 void CNetwork::plugOut(const std::string& elementId)
@@ -252,15 +238,7 @@ void CNetwork::plugOut(const std::string& elementId)
     CElement* element = nullptr;
     {
         CMonitorHold hold(sessionLock_, SITE_PLUG_OUT, SCOPE);
-        for (auto entry = PEM.begin(); entry != PEM.end(); ++entry) {
-            if (entry->first == elementId) {
-                element = entry->second;
-                PEM.erase(entry);
-                break;
-            }
-        }
-        if (element == nullptr)
-            throw CIllegalArgumentException(" plugOut(): [" + elementId + "] is not plugged in");
+        element = PEM.take(elementId);
     }
     // Outside the lock: it waits for the element's handler thread.
     element->plugOut();

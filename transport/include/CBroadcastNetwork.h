@@ -9,6 +9,7 @@
 // thread's). The session runs from construction: datagrams may arrive at once.
 // Locks: addressLock and sessionLock, never together.
 #include "CJObject.h"
+#include "CPluggedElements.h"
 #include "IAddressGetter.h"
 #include "IBroadcastSessionHandle.h"
 
@@ -71,7 +72,7 @@ private:
     std::map<std::string, std::string> TPM; // addressLock_: terminal id -> port as decimal text
     CJObject addressLock_;
     // Element id -> element, oldest first (not owned). The director plugs in the voice element.
-    std::vector<std::pair<std::string, CElement*>> PEM; // sessionLock_
+    CPluggedElements PEM{"CBroadcastNetwork"}; // sessionLock_
     bool closed_;                                       // sessionLock_
     CJObject sessionLock_;
 };

@@ -12,6 +12,7 @@
 // Locks: sessionLock, then listenerLock; neither is held while an element plugs out or while
 // the listener runs.
 #include "CJObject.h"
+#include "CPluggedElements.h"
 #include "IObserver.h"
 #include "ISessionHandle.h"
 
@@ -109,7 +110,7 @@ private:
     // Element id -> element, oldest first (not owned). No limit of its own: the elements a
     // peer makes this terminal plug in are the replicas of a shared space, which keeps them
     // under its own limit.
-    std::vector<std::pair<std::string, CElement*>> PEM; // sessionLock_
+    CPluggedElements PEM{"CNetwork"}; // sessionLock_
     CJObject sessionLock_;
     CJObject listenerLock_;
     // Texts posted to the window and not yet handled: freed with the handle if they never
