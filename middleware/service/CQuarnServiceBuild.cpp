@@ -83,7 +83,8 @@ DWORD CQuarnServiceBuild::DeleteStaleFiles(const std::string& folder)
         if (!DeleteFileA(file.c_str())) {
             // Held open by a process of an earlier run, perhaps: a new name never collides
             // with it, so the server starts all the same, and the service's log tells of it.
-            std::string text = std::string(TEXT_STALE_FILE_STAYS) + file + " (error " + std::to_string(GetLastError()) + ")";
+            DWORD error = GetLastError();
+            std::string text = std::string(TEXT_STALE_FILE_STAYS) + file + " (error " + std::to_string(error) + ")";
             CQuarnEventLog::Write(text.c_str());
             ++stayed;
         }

@@ -438,6 +438,20 @@ IQuarnguard* createGuard()
     return server;
 }
 
+// What a new service process answers its first client: its server starts, its version, the
+// first window numbers.
+void expectFirstAnswers(IQuarnguard* server)
+{
+    EXPECT_EQ(S_OK, server->Initialize());
+    ULONG number = 0;
+    EXPECT_EQ(S_OK, server->GetServerVersion(&number));
+    EXPECT_EQ(0x00010101u, number);
+    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
+    EXPECT_EQ(1u, number);
+    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
+    EXPECT_EQ(2u, number);
+}
+
 // The Unix path of a file (the platform's own mapping), empty when there is none.
 std::string unixName(const std::string& path)
 {
@@ -662,14 +676,8 @@ TEST(Answers, ActivationStartsTheStoppedService)
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_Quarnguard, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuarnguard,
                                      reinterpret_cast<void**>(&server)));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), Service().State());
-    EXPECT_EQ(S_OK, server->Initialize());
+    expectFirstAnswers(server);
     ULONG number = 0;
-    EXPECT_EQ(S_OK, server->GetServerVersion(&number));
-    EXPECT_EQ(0x00010101u, number);
-    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
-    EXPECT_EQ(1u, number);
-    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
-    EXPECT_EQ(2u, number);
     LONG exists = 7;
     EXPECT_EQ(S_OK, server->MsgIsExist(&exists));
     EXPECT_EQ(S_OK, server->Uninitialize());
@@ -697,14 +705,8 @@ TEST(Answers, NetStartThenNetStop)
     IQuarnguard* server = createGuard();
     ASSERT_NE(nullptr, server);
     EXPECT_EQ(pid, Service().Pid()) << "served by the service that net started";
-    EXPECT_EQ(S_OK, server->Initialize());
+    expectFirstAnswers(server);
     ULONG number = 0;
-    EXPECT_EQ(S_OK, server->GetServerVersion(&number));
-    EXPECT_EQ(0x00010101u, number);
-    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
-    EXPECT_EQ(1u, number);
-    EXPECT_EQ(S_OK, server->GetNewWndID(&number));
-    EXPECT_EQ(2u, number);
     // Stopped with its server still initialised.
     EXPECT_EQ(0u, runCommand(NET_STOP));
     EXPECT_TRUE(Service().WaitFor(SERVICE_STOPPED)) << "state " << Service().State();
