@@ -55,6 +55,7 @@ if [ "$scenario" = security ]; then
 fi
 finish client 200 || fail "the client failed"
 grep -q '^\[  PASSED  \]' "$share/client.log" || fail "the client ran no test"
+grep -E '^(FIGURE|MODE|ACCESS) ' "$share/client.log"
 # The uninstall has finished: no service of this prefix starts with a later session.
 echo "quarnguard lan_test $scenario: passed"
 exit 0
