@@ -6,13 +6,31 @@
 
 namespace {
 
+void reportEvent(const std::string& source, const char* text)
+{
+    HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
+    if (log == nullptr)
+        return;
+    const char* strings[] = {text};
+    ReportEventA(log, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(log);
+}
+
 std::string s_source;
+CQuarnEventLog::Reporter s_reporter = reportEvent;
 
 } // namespace
 
 void CQuarnEventLog::SetSource(const std::string& serviceName)
 {
     s_source = serviceName;
+}
+
+CQuarnEventLog::Reporter CQuarnEventLog::SetReporter(Reporter reporter)
+{
+    Reporter previous = s_reporter;
+    s_reporter = reporter != nullptr ? reporter : reportEvent;
+    return previous;
 }
 
 void CQuarnEventLog::Write(const char* text)
@@ -22,10 +40,5 @@ void CQuarnEventLog::Write(const char* text)
         std::fflush(stdout);
         return;
     }
-    HANDLE source = RegisterEventSourceA(nullptr, s_source.c_str());
-    if (source == nullptr)
-        return;
-    const char* strings[] = {text};
-    ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-    DeregisterEventSource(source);
+    s_reporter(s_source, text);
 }

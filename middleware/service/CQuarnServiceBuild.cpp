@@ -1,5 +1,6 @@
 #include "CQuarnServiceBuild.h"
 
+#include "CQuarnEventLog.h"
 #include "CQuarnSrvCore.h"
 #include "QuarnMessages.h"
 #include "QuarnTrace.h"
@@ -81,8 +82,10 @@ DWORD CQuarnServiceBuild::DeleteStaleFiles(const std::string& folder)
             SetFileAttributesA(file.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
         if (!DeleteFileA(file.c_str())) {
             // Held open by a process of an earlier run, perhaps: a new name never collides
-            // with it, so the server starts all the same.
-            QuarnTrace("CQuarnServiceBuild: stale %s stays, error %lu\n", file.c_str(), GetLastError());
+            // with it, so the server starts all the same, and the service's log tells of it.
+            DWORD error = GetLastError();
+            std::string text = std::string(TEXT_STALE_FILE_STAYS) + file + " (error " + std::to_string(error) + ")";
+            CQuarnEventLog::Write(text.c_str());
             ++stayed;
         }
     } while (FindNextFileA(search, &found));

@@ -23,6 +23,8 @@ public:
     static constexpr const WCHAR* FOLDER_SDDL =
         L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200A9;;;IU)(A;OIIO;0x13019F;;;IU)";
     static constexpr const WCHAR* FILE_SDDL = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x13019F;;;IU)";
+    // The start of the log line of a stale file that stays, followed by its path and error.
+    static constexpr const char* TEXT_STALE_FILE_STAYS = "Stale temporary file stays: ";
 
     // The queue's code of a registered message of the server; NO_VALUE for another message.
     static DWORD CodeOfMessage(UINT message);
@@ -30,7 +32,7 @@ public:
     static bool SetSecurity(const std::string& path, const WCHAR* sddl);
     static bool SetSecurity(const std::wstring& path, const WCHAR* sddl);
     // Deletes the stale files in the folder (ending in a backslash), read-only ones too; a file
-    // that cannot be deleted is traced and stays. How many stayed.
+    // that cannot be deleted is logged (the service's event texts) and stays. How many stayed.
     static DWORD DeleteStaleFiles(const std::string& folder);
 
     void Notify(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Target target) override;

@@ -41,10 +41,13 @@ public:
     const std::string& GetName() const { return m_name; }
     const SERVICE_STATUS& GetStatus() const { return m_status; }
 
-private:
-    CQuarnServiceHost();
+    // The service's entry point (the manager's dispatcher calls it on a thread of its own) and
+    // its control handler (called on the dispatcher's thread).
     static void WINAPI ServiceMain(DWORD argc, char** argv);
     static void WINAPI Handler(DWORD control);
+
+private:
+    CQuarnServiceHost();
     void OnControl(DWORD control);
     void SetState(DWORD state);
     // COM, its security, the class object, the loop until WM_QUIT (or a stop that came first).

@@ -23,6 +23,8 @@
 
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -264,8 +266,13 @@ TEST_F(StaleFilesTest, DeletesReadOnlyOnesAndSkipsAHeldOne)
     make("OTHER.TMP");
     HANDLE held = CreateFileA((folder_ + "QUA3.TMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    CQuarnEventLog::SetSource(std::string());
+    ::testing::internal::CaptureStdout();
     EXPECT_EQ(1u, CQuarnServiceBuild::DeleteStaleFiles(folder_));
+    std::string logged = ::testing::internal::GetCapturedStdout();
     CloseHandle(held);
+    EXPECT_EQ(std::string(CQuarnServiceBuild::TEXT_STALE_FILE_STAYS) + folder_ + "QUA3.TMP (error 32)\n", logged)
+        << "the held one logged, nothing else";
     EXPECT_FALSE(exists("QUA1.TMP"));
     EXPECT_FALSE(exists("QUARN2.TMP"));
     EXPECT_TRUE(exists("QUA3.TMP"));
@@ -412,6 +419,86 @@ TEST(ServiceHostTest, WritesItsTextsToTheOutputWhenNoService)
     EXPECT_EQ(0x10u, CQuarnServiceInstaller::SERVICE_TYPE);
     EXPECT_EQ(2u, CQuarnServiceInstaller::START_TYPE);
     EXPECT_EQ(1u, CQuarnServiceInstaller::ERROR_CONTROL);
+}
+
+// What reached the event log (the platform's stores nothing), with the source's name.
+std::vector<std::pair<std::string, std::string>> s_reports;
+void recordReport(const std::string& source, const char* text)
+{
+    s_reports.emplace_back(source, text);
+}
+
+// The event log of a test: reports recorded, texts to the output until a source is named; the
+// platform's log and the output back at its end.
+class EventLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        s_reports.clear();
+        previous_ = CQuarnEventLog::SetReporter(recordReport);
+        CQuarnEventLog::SetSource(std::string());
+    }
+    void TearDown() override
+    {
+        CQuarnEventLog::SetSource(std::string());
+        CQuarnEventLog::SetReporter(previous_);
+    }
+    CQuarnEventLog::Reporter previous_ = nullptr;
+};
+
+TEST_F(EventLogTest, EachTextGoesToTheOutputWithoutAServiceAndToTheLogAsOne)
+{
+    const char* texts[] = {CQuarnEventLog::TEXT_STARTED, CQuarnEventLog::TEXT_STOPPED,
+                           CQuarnEventLog::TEXT_NO_HANDLER, CQuarnEventLog::TEXT_BAD_REQUEST};
+    const char* expected[] = {"Service started", "Service stopped", "Handler not installed", "Bad service request"};
+    for (size_t i = 0; i < 4; ++i) {
+        ::testing::internal::CaptureStdout();
+        CQuarnEventLog::Write(texts[i]);
+        EXPECT_EQ(std::string(expected[i]) + "\n", ::testing::internal::GetCapturedStdout());
+    }
+    EXPECT_TRUE(s_reports.empty());
+    CQuarnEventLog::SetSource("Quarnhost Service");
+    ::testing::internal::CaptureStdout();
+    for (const char* text : texts)
+        CQuarnEventLog::Write(text);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << "a service has no output";
+    ASSERT_EQ(4u, s_reports.size());
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ("Quarnhost Service", s_reports[i].first);
+        EXPECT_EQ(expected[i], s_reports[i].second);
+    }
+}
+
+// The stop control is left out: it would end this process's (never started) service loop.
+TEST_F(EventLogTest, TheHandlerLogsABadRequestOnly)
+{
+    struct Case {
+        DWORD control;
+        const char* output;
+    } cases[] = {
+        {SERVICE_CONTROL_PAUSE, ""},       {SERVICE_CONTROL_CONTINUE, ""}, {SERVICE_CONTROL_INTERROGATE, ""},
+        {SERVICE_CONTROL_SHUTDOWN, ""},    {0, "Bad service request\n"},   {6, "Bad service request\n"},
+        {128, "Bad service request\n"},
+    };
+    const DWORD state = CQuarnServiceHost::Instance().GetStatus().dwCurrentState;
+    for (const Case& c : cases) {
+        ::testing::internal::CaptureStdout();
+        CQuarnServiceHost::Handler(c.control);
+        EXPECT_EQ(c.output, ::testing::internal::GetCapturedStdout()) << c.control;
+    }
+    EXPECT_EQ(state, CQuarnServiceHost::Instance().GetStatus().dwCurrentState) << "no control changed the state";
+}
+
+// Entered without the manager's dispatcher, the service cannot install its handler: it says so
+// under its name and runs nothing (no "Service started").
+TEST_F(EventLogTest, WithoutTheManagerTheEntryLogsThatNoHandlerIsInstalled)
+{
+    ::testing::internal::CaptureStdout();
+    CQuarnServiceHost::ServiceMain(0, nullptr);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    ASSERT_EQ(1u, s_reports.size());
+    EXPECT_EQ("Quarnhost Service", s_reports[0].first);
+    EXPECT_STREQ(CQuarnEventLog::TEXT_NO_HANDLER, s_reports[0].second.c_str());
 }
 
 // The service and the module registered side by side under a test key: each removal takes its
