@@ -26,16 +26,44 @@ bool CQuarnServiceInstaller::Fail(const char* text) const
     return false;
 }
 
+SC_HANDLE CQuarnServiceInstaller::OpenManager() const
+{
+    return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+}
+
+SC_HANDLE CQuarnServiceInstaller::OpenNamedService(SC_HANDLE manager, DWORD access) const
+{
+    return OpenServiceA(manager, m_name.c_str(), access);
+}
+
+SC_HANDLE CQuarnServiceInstaller::CreateNamedService(SC_HANDLE manager, const std::string& command) const
+{
+    return CreateServiceA(manager, m_name.c_str(), m_name.c_str(), SERVICE_ALL_ACCESS, SERVICE_TYPE, START_TYPE,
+                          ERROR_CONTROL, command.c_str(), nullptr, nullptr, DEPENDENCIES, nullptr, nullptr);
+}
+
+BOOL CQuarnServiceInstaller::StopAndDelete(SC_HANDLE service) const
+{
+    SERVICE_STATUS status = {};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    return DeleteService(service);
+}
+
+void CQuarnServiceInstaller::Close(SC_HANDLE handle) const
+{
+    CloseServiceHandle(handle);
+}
+
 bool CQuarnServiceInstaller::IsInstalled() const
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenManager();
     if (manager == nullptr)
         return false;
-    SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_CONFIG);
+    SC_HANDLE service = OpenNamedService(manager, SERVICE_QUERY_CONFIG);
     bool installed = service != nullptr;
     if (service)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+        Close(service);
+    Close(manager);
     return installed;
 }
 
@@ -43,10 +71,10 @@ bool CQuarnServiceInstaller::WaitGone(SC_HANDLE manager) const
 {
     DWORD start = GetTickCount();
     for (;;) {
-        SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_STATUS);
+        SC_HANDLE service = OpenNamedService(manager, SERVICE_QUERY_STATUS);
         if (service == nullptr)
             return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-        CloseServiceHandle(service);
+        Close(service);
         if (GetTickCount() - start >= DELETE_WAIT_MS) {
             SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
             return false;
@@ -59,7 +87,7 @@ bool CQuarnServiceInstaller::Install(const std::string& path) const
 {
     if (IsInstalled())
         return true;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenManager();
     if (manager == nullptr)
         return Fail(TEXT_NO_MANAGER);
     // The path quoted, so that blanks in it do not split it.
@@ -67,8 +95,7 @@ bool CQuarnServiceInstaller::Install(const std::string& path) const
     SC_HANDLE service = nullptr;
     DWORD start = GetTickCount();
     for (;;) {
-        service = CreateServiceA(manager, m_name.c_str(), m_name.c_str(), SERVICE_ALL_ACCESS, SERVICE_TYPE, START_TYPE,
-                                 ERROR_CONTROL, command.c_str(), nullptr, nullptr, DEPENDENCIES, nullptr, nullptr);
+        service = CreateNamedService(manager, command);
         // The old service of a re-registration may still be on its way out.
         if (service != nullptr || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE
             || GetTickCount() - start >= DELETE_WAIT_MS)
@@ -77,12 +104,12 @@ bool CQuarnServiceInstaller::Install(const std::string& path) const
     }
     if (service == nullptr) {
         DWORD error = GetLastError();
-        CloseServiceHandle(manager);
+        Close(manager);
         SetLastError(error);
         return Fail(TEXT_NOT_CREATED);
     }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    Close(service);
+    Close(manager);
     return true;
 }
 
@@ -90,25 +117,23 @@ bool CQuarnServiceInstaller::Uninstall() const
 {
     if (!IsInstalled())
         return true;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenManager();
     if (manager == nullptr)
         return Fail(TEXT_NO_MANAGER);
-    SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS);
+    SC_HANDLE service = OpenNamedService(manager, SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS);
     if (service == nullptr) {
         DWORD error = GetLastError();
-        CloseServiceHandle(manager);
+        Close(manager);
         SetLastError(error);
         return Fail(TEXT_NOT_OPENED);
     }
-    SERVICE_STATUS status = {};
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    BOOL deleted = DeleteService(service);
+    BOOL deleted = StopAndDelete(service);
     DWORD error = GetLastError();
-    CloseServiceHandle(service);
+    Close(service);
     bool gone = deleted && WaitGone(manager);
     if (deleted && !gone)
         error = GetLastError();
-    CloseServiceHandle(manager);
+    Close(manager);
     if (!gone) {
         SetLastError(error);
         return Fail(TEXT_NOT_DELETED);

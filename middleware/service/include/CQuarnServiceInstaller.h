@@ -22,12 +22,22 @@ public:
     static constexpr const char* TEXT_NOT_DELETED = u8"サービスは削除できませんでした";
 
     explicit CQuarnServiceInstaller(std::string name) : m_name(std::move(name)) {}
+    virtual ~CQuarnServiceInstaller() = default;
 
-    bool IsInstalled() const;
+    virtual bool IsInstalled() const;
     // Creates the service for the program at path unless it exists.
     bool Install(const std::string& path) const;
     // Stops and deletes the service when it exists, and waits until it is gone.
     bool Uninstall() const;
+
+protected:
+    // The service manager's calls, each replaceable so that tests can make one fail (a real
+    // failure needs a damaged service manager).
+    virtual SC_HANDLE OpenManager() const;
+    virtual SC_HANDLE OpenNamedService(SC_HANDLE manager, DWORD access) const;
+    virtual SC_HANDLE CreateNamedService(SC_HANDLE manager, const std::string& command) const;
+    virtual BOOL StopAndDelete(SC_HANDLE service) const;
+    virtual void Close(SC_HANDLE handle) const;
 
 private:
     // A box with the text (UTF-8), captioned with the name; the call then fails.
