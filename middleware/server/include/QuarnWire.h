@@ -10,6 +10,9 @@ constexpr WORD QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY = 17;
 constexpr WORD QUARN_COMM_TYPE_QUERY_UPDATE_COUNTER = 18;
 constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_OPEN = 33;
 constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_END = 34;
+// On a transfer's connection, the receiver gives the transfer up: only a status in the header,
+// no data. Only the service build sends and takes it; the module answers it as an unknown type.
+constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_ABORT = 35;
 constexpr WORD QUARN_COMM_TYPE_KEEP_ALIVE = 255;
 // On TCP a type with this bit carries a file's contents as its data.
 constexpr WORD QUARN_COMM_TYPE_FILE_FLAG = 0x8000;
