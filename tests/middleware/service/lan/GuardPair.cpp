@@ -1,11 +1,12 @@
-// Clients of two hosts of a test LAN, each host with its own middleware server (pair_test.sh
-// selects the role): host 1 runs quarnguard as a service throughout; host 2 runs quarnguard
-// first, then quarnhost. The guard's client reads every notice from the service's queue by the
-// window numbers it registered; quarnhost's client gets them posted to a window.
+// Clients on hosts of a test LAN, each host with its own middleware server (pair_test.sh
+// selects the role): host 1 runs quarnguard as a service throughout, host 2 runs quarnguard
+// until it stops it, host 3 runs quarnhost. A guard's client reads every notice from the
+// service's queue by the window numbers it registered; quarnhost's client gets them posted to a
+// window.
 //
 //   quarnguard_pair --gtest_filter=Pair.ROLE SHARE
 //
-// SHARE is the folder both hosts see, for the files by which the two clients meet.
+// SHARE is the folder every host sees, for the files by which the clients meet.
 #include "quarnguard.h"
 #include "quarnhost.h"
 
@@ -407,7 +408,8 @@ struct Service {
 
 // ---- the roles
 
-// Host 1, its guard running throughout: first against host 2's guard, then its quarnhost.
+// Host 1, its guard running throughout: first against host 2's guard, then against host 3's
+// quarnhost.
 TEST(Pair, GuardA)
 {
     GuardSide a;
@@ -475,7 +477,7 @@ TEST(Pair, GuardA)
     ASSERT_TRUE(readShare("B.stopped", text));
     EXPECT_TRUE(a.waitNotice(CODE_NODE_CHANGE, 1, 0, 30000)) << "no node went";
 
-    // Host 2 runs quarnhost now.
+    // Host 3 runs quarnhost.
     ASSERT_TRUE(readShare("H.ready", text, 180000));
     std::wstring guidH = wide(text);
     ASSERT_TRUE(a.WaitRootHas(guidH));
@@ -561,8 +563,8 @@ TEST(Pair, GuardB)
     writeShare("B.stopped", "ok");
 }
 
-// Host 2 with quarnhost against host 1's guard: lookups and a transfer each way.
-TEST(Pair, HostB)
+// Host 3 with quarnhost against host 1's guard: lookups and a transfer each way.
+TEST(Pair, Host)
 {
     HostSide h;
     ASSERT_EQ(S_OK, h.created);
