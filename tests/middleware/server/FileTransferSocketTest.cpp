@@ -89,31 +89,10 @@ protected:
     }
 
     // Reads count bytes from the connection while the window runs (fewer when it ended).
-    Bytes read(size_t count, DWORD timeoutMs = 10000)
-    {
-        Bytes bytes;
-        window_.pumpUntil(
-            [&] {
-                char buffer[65536];
-                int got = recv(peer_, buffer, static_cast<int>(std::min(sizeof(buffer), count - bytes.size())), 0);
-                if (got > 0)
-                    bytes.insert(bytes.end(), buffer, buffer + got);
-                return bytes.size() >= count || got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
-            },
-            timeoutMs);
-        return bytes;
-    }
+    Bytes read(size_t count, DWORD timeoutMs = 10000) { return readPeer(window_, peer_, count, timeoutMs); }
 
     // One whole packet from the connection (its data part read to the length field).
-    Bytes readPacket()
-    {
-        Bytes header = read(8);
-        if (header.size() < 8)
-            return header;
-        Bytes rest = read(static_cast<size_t>(QuarnPacketSize(ReadBigEndian32(&header[4]))) - 8);
-        header.insert(header.end(), rest.begin(), rest.end());
-        return header;
-    }
+    Bytes readPacket() { return readPeerPacket(window_, peer_); }
 
     void answer(WORD type, WORD folded)
     {

@@ -161,30 +161,8 @@ protected:
 
     // Reads count bytes while the window runs (fewer when the connection ended or nothing more
     // came in time).
-    Bytes read(size_t count, DWORD timeoutMs = 10000)
-    {
-        Bytes bytes;
-        window_.pumpUntil(
-            [&] {
-                char buffer[4096];
-                int got = recv(peer_, buffer, static_cast<int>(std::min(sizeof(buffer), count - bytes.size())), 0);
-                if (got > 0)
-                    bytes.insert(bytes.end(), buffer, buffer + got);
-                return bytes.size() >= count || got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
-            },
-            timeoutMs);
-        return bytes;
-    }
-
-    Bytes readPacket(DWORD timeoutMs = 10000)
-    {
-        Bytes header = read(8, timeoutMs);
-        if (header.size() < 8)
-            return header;
-        Bytes rest = read(static_cast<size_t>(QuarnPacketSize(ReadBigEndian32(&header[4]))) - 8);
-        header.insert(header.end(), rest.begin(), rest.end());
-        return header;
-    }
+    Bytes read(size_t count, DWORD timeoutMs = 10000) { return readPeer(window_, peer_, count, timeoutMs); }
+    Bytes readPacket() { return readPeerPacket(window_, peer_); }
 
     // The receiving application's notices so far, taken: handle, code, handle, code ...
     std::vector<DWORD> told()
