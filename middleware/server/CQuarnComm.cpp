@@ -734,11 +734,29 @@ bool CQuarnComm::FileTransferExec(DWORD handle)
 
 bool CQuarnComm::FileTransferClose(DWORD handle)
 {
-    if (m_transferHead.FindById(handle) != nullptr)
+    bool aborts = CQuarnServerBuild::Current().AbortsTransfers();
+    if (CQuarnFileTransferSocket* transfer = FindTransfer(handle)) {
+        if (aborts) {
+            transfer->Close();
+            delete transfer;
+        }
         return true;
+    }
     CQuarnFileReceive* receive = FindReceive(handle);
     if (receive == nullptr)
         return false;
+    if (aborts) {
+        // A receive under way ends when its connection does, with the abort's status.
+        if (CQuarnServerSocket* connection = m_listening.FindDelivering(handle)) {
+            connection->Abort(ERROR_QUARN_COMM_TRANSFER_ABORTED);
+            SetLastError(0);
+            return true;
+        }
+        receive->CloseReceivedFile();
+        delete receive;
+        SetLastError(0);
+        return true;
+    }
     receive->CloseReceivedFile();
     return true;
 }

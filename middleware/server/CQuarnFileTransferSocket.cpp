@@ -1,6 +1,7 @@
 #include "CQuarnFileTransferSocket.h"
 
 #include "CQuarnFileReadPacket.h"
+#include "CQuarnServerBuild.h"
 #include "CQuarnSrvCore.h"
 #include "QuarnCodes.h"
 #include "QuarnMessages.h"
@@ -147,6 +148,9 @@ bool CQuarnFileTransferSocket::HandleReply()
         Post(QUARN_STATUS_SEND_PROGRESS);
     } else if (type == QUARN_COMM_TYPE_FILE_TRANSFER_END && m_bAccepted && m_sendQueue.GetFirst() == nullptr) {
         Finish(QUARN_STATUS_SEND_PROGRESS + 100);
+    } else if (type == QUARN_COMM_TYPE_FILE_TRANSFER_ABORT && CQuarnServerBuild::Current().AbortsTransfers()) {
+        // Given up without a reason: nothing to tell.
+        ShutDown();
     } else {
         // An answer of another type, or one out of turn (a second acceptance, or "stored"
         // before the contents went): nothing can be believed.
@@ -171,9 +175,24 @@ void CQuarnFileTransferSocket::OnAdvanced(CQuarnPacket& packet, DWORD result)
         Post(QUARN_STATUS_SEND_PROGRESS + 100 - result);
 }
 
+void CQuarnFileTransferSocket::Close()
+{
+    bool held = m_bExecuted;
+    DestroySocket();
+    // Executed, the file goes with the last handle that holds it; otherwise nothing would
+    // delete it before the next start.
+    if (!held && !m_tempFile.empty())
+        DeleteFileW(m_tempFile.c_str());
+}
+
 void CQuarnFileTransferSocket::Finish(DWORD code)
 {
     Post(code);
+    ShutDown();
+}
+
+void CQuarnFileTransferSocket::ShutDown()
+{
     m_bShutDown = true;
     if (m_socket != INVALID_SOCKET && shutdown(m_socket, SD_SEND) == SOCKET_ERROR)
         m_dwLastError = WSAGetLastError();

@@ -4,6 +4,7 @@
 #include "CQuarnDataBase.h"
 #include "CQuarnFileReceive.h"
 #include "CQuarnFileReceivePacket.h"
+#include "CQuarnServerBuild.h"
 #include "QuarnCodes.h"
 #include "QuarnTrace.h"
 #include "QuarnWire.h"
@@ -50,7 +51,8 @@ DWORD beginAnswer(const BYTE* data, DWORD length, std::vector<BYTE>& reply, std:
 } // namespace
 
 CQuarnServerSocket::CQuarnServerSocket(CQuarnComm* comm)
-    : m_pComm(comm), m_receiveRecord(0), m_bContentsExpected(false)
+    : m_pComm(comm), m_receiveRecord(0), m_bContentsExpected(false), m_status(ERROR_QUARN_COMM_CONNECTION_CLOSED),
+      m_bAborted(false)
 {
 }
 
@@ -96,12 +98,24 @@ bool CQuarnServerSocket::HandlePacket()
             answer = AnswerFileTransferOpen(m_pComm->GetWatchWindow(), m_pComm->GetReceiveRecords(), data.data(),
                                             static_cast<DWORD>(data.size()), &m_receiveRecord);
             m_bContentsExpected = answer == 0;
+            if (answer == 0) {
+                m_status = ERROR_QUARN_COMM_CONNECTION_CLOSED;
+                m_bAborted = false;
+            }
         }
         break;
     case QUARN_COMM_TYPE_FILE_TRANSFER_END:
         if (ownFile && m_pComm != nullptr) {
             std::wstring file(reinterpret_cast<const WCHAR*>(data.data()),
                               std::min<size_t>(length, data.size() / sizeof(WCHAR)));
+            if (m_bAborted) {
+                // Given up here: what still arrived is not wanted.
+                if (!file.empty())
+                    DeleteFileW(file.c_str());
+                answer = m_status;
+                ForgetReceiveRecord(m_status);
+                break;
+            }
             answer = AnswerFileTransferEnd(m_pComm->GetWatchWindow(), m_pComm->GetReceiveRecords(), m_receiveRecord,
                                            file, UnfoldStatus(status));
             ForgetReceiveRecord(0);
@@ -246,8 +260,31 @@ bool CQuarnServerSocket::GetAtEntryName(CQuarnDataBase& database, const std::wst
 
 void CQuarnServerSocket::DestroySocket()
 {
-    ForgetReceiveRecord(ERROR_QUARN_COMM_CONNECTION_CLOSED);
+    ForgetReceiveRecord(m_status);
     CQuarnStreamSocket::DestroySocket();
+}
+
+bool CQuarnServerSocket::Abort(DWORD status)
+{
+    if (!CQuarnServerBuild::Current().AbortsTransfers() || m_receiveRecord == 0 || m_bAborted)
+        return false;
+    m_bAborted = true;
+    m_status = status;
+    DWORD error = GetLastError();
+    if (!SendPacket(QUARN_COMM_TYPE_FILE_TRANSFER_ABORT, status, nullptr, 0))
+        QuarnTrace("CQuarnServerSocket::Abort(): abort not queued, error %lu\n", GetLastError());
+    SetLastError(error);
+    return true;
+}
+
+CQuarnServerSocket* CQuarnServerSocket::FindDelivering(DWORD record) const
+{
+    for (CQuarnListItem* item = GetFirst(); record != 0 && item != nullptr && item != this; item = item->GetNext()) {
+        CQuarnServerSocket* connection = static_cast<CQuarnServerSocket*>(item);
+        if (connection->m_receiveRecord == record)
+            return connection;
+    }
+    return nullptr;
 }
 
 void CQuarnServerSocket::ForgetReceiveRecord(DWORD code)
@@ -260,8 +297,11 @@ void CQuarnServerSocket::ForgetReceiveRecord(DWORD code)
         if (CQuarnFileReceive* record
             = static_cast<CQuarnFileReceive*>(m_pComm->GetReceiveRecords().FindById(m_receiveRecord))) {
             record->SetRunning(false);
-            if (code != 0)
+            if (code != 0) {
                 record->Tell(m_pComm->GetWatchWindow(), code);
+                if (CQuarnServerBuild::Current().AbortsTransfers())
+                    delete record;
+            }
         }
     }
     m_receiveRecord = 0;
@@ -280,8 +320,10 @@ CQuarnPacket* CQuarnServerSocket::MakeFilePacket(const BYTE* header)
         return nullptr;
     }
     m_bContentsExpected = false;
+    // Progress that reaches no application gives the transfer up.
     return CQuarnFileReceivePacket::Make(header, m_pComm->GetReceiveRecords(), m_receiveRecord,
-                                         m_pComm->GetWatchWindow());
+                                         m_pComm->GetWatchWindow(),
+                                         [this] { Abort(ERROR_QUARN_COMM_TRANSFER_ABORTED); });
 }
 
 DWORD CQuarnServerSocket::AnswerFileTransferOpen(CQuarnWatchWindow* watch, CQuarnFileReceive& records, const BYTE* data,

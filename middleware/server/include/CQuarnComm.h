@@ -88,7 +88,10 @@ public:
     bool FileTransferExec(DWORD handle);
     // A transfer: nothing to do (it ends by itself). A receive handle: its received file is
     // deleted and forgotten; success whatever the deletion answered. Others:
-    // ERROR_INVALID_HANDLE.
+    // ERROR_INVALID_HANDLE. Where transfers can be aborted, a transfer ends at once (told
+    // ERROR_QUARN_COMM_CONNECTION_CLOSED unless it had ended) and goes; a receive under way is
+    // given up (the sender hears ERROR_QUARN_COMM_TRANSFER_ABORTED) and goes when its
+    // connection ends; any other receive goes at once with its file.
     bool FileTransferClose(DWORD handle);
     // A transfer's temporary file; a receive handle's received file (none before the transfer
     // completed, or after the handle was closed: ERROR_FILE_NOT_FOUND).
@@ -110,10 +113,13 @@ public:
     const GUID& GetNode() const { return m_node; }
     // The database that accepted connections read; null while stopped.
     CQuarnDataBase* GetServerDataBase() const { return m_pServerDataBase; }
-    // The watch records that receiving applications are found by; null without a core.
-    CQuarnWatchWindow* GetWatchWindow() const;
+    // The watch records that receiving applications are found by; null without a core (tests
+    // give their own).
+    virtual CQuarnWatchWindow* GetWatchWindow() const;
     // The head of the receive records.
     CQuarnFileReceive& GetReceiveRecords() { return m_receiveHead; }
+    // The listening socket, head of the accepted connections (tests link their own into it).
+    CQuarnServerSocket& GetConnections() { return m_listening; }
 
     // One tick of the timer: addresses, alives, keep-alives.
     void OnTimerTick();

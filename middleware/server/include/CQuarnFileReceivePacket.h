@@ -6,25 +6,30 @@
 #include "CQuarnFileWritePacket.h"
 #include "CQuarnProgress.h"
 
+#include <functional>
+
 class CQuarnFileReceive;
 class CQuarnWatchWindow;
 
 class CQuarnFileReceivePacket : public CQuarnFileWritePacket {
 public:
     // The packet for the header, bound to the receive record of that number in records; the
-    // notices go out through the watch records. Null with the file system's error.
+    // notices go out through the watch records, and a notice that reaches no window (or finds
+    // no record) runs undelivered. Null with the file system's error.
     static CQuarnFileReceivePacket* Make(const BYTE* header, CQuarnFileReceive& records, DWORD record,
-                                         CQuarnWatchWindow* watch);
+                                         CQuarnWatchWindow* watch, std::function<void()> undelivered = nullptr);
 
     DWORD Advance(DWORD count) override;
 
     DWORD GetRecord() const { return m_record; }
 
 private:
-    CQuarnFileReceivePacket(const BYTE* header, CQuarnFileReceive& records, DWORD record, CQuarnWatchWindow* watch);
+    CQuarnFileReceivePacket(const BYTE* header, CQuarnFileReceive& records, DWORD record, CQuarnWatchWindow* watch,
+                            std::function<void()> undelivered);
 
     CQuarnFileReceive& m_records;
     DWORD m_record;
     CQuarnWatchWindow* m_pWatch;
     CQuarnProgress m_progress;
+    std::function<void()> m_undelivered;
 };

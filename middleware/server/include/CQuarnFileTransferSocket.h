@@ -44,8 +44,9 @@ public:
     bool HandleEvent(WORD event, WORD error);
     // Takes one answer of the receiver: a status other than 0 ends the transfer with it; an
     // accepted open starts the contents (QUARN_STATUS_SEND_PROGRESS); the stored file ends it
-    // with QUARN_STATUS_SEND_PROGRESS + 100; any other answer, or one out of turn, ends it with
-    // 0. False when no packet was waiting.
+    // with QUARN_STATUS_SEND_PROGRESS + 100; where transfers can be aborted, an abort (type 35)
+    // with status 0 ends it untold; any other answer, or one out of turn, ends it with 0. False
+    // when no packet was waiting.
     bool HandleReply();
 
     // Set connected and send the open request: the destination on the receiver, the source
@@ -54,6 +55,11 @@ public:
     // Tells the sender window ERROR_QUARN_COMM_CONNECTION_CLOSED unless the transfer was shut
     // down (it ended with another notice), then closes the socket.
     void DestroySocket() override;
+
+    // Ends the transfer at its client's word, where transfers can be aborted: the sender window
+    // is told ERROR_QUARN_COMM_CONNECTION_CLOSED unless it had ended, the connection is closed
+    // and a temporary file that no handle holds is deleted. The caller deletes the object.
+    void Close();
 
     // Posts the code to the sender window.
     void Post(DWORD code);
@@ -74,6 +80,8 @@ protected:
 private:
     // Ends the transfer from this side with a notice: nothing more goes out or is told.
     void Finish(DWORD code);
+    // Ends it untold: shuts the sending direction down.
+    void ShutDown();
 
     CQuarnSrvCore* m_pCore;
     CQuarnProgress m_progress;

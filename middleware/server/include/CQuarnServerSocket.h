@@ -33,8 +33,18 @@ public:
     // file packet names a received file) with ERROR_QUARN_COMMON_INVALID_TYPE and no data.
     // False when no packet was waiting.
     bool HandlePacket();
-    // A receive under way is told that its connection ended; then the socket is closed.
+    // A receive under way is told that its connection ended (ERROR_QUARN_COMM_CONNECTION_CLOSED,
+    // or the status of the abort sent on it) and, where transfers can be aborted, its record
+    // goes; then the socket is closed.
     void DestroySocket() override;
+    // Where transfers can be aborted: gives the receive under way up, telling the sender the
+    // status (type 35, no data) once, and keeps the status as the connection's own, which the
+    // receive is told when the connection ends. False when nothing was given up (the module's
+    // build, no receive under way, or given up before).
+    bool Abort(DWORD status);
+    // On the listening socket: the accepted connection that delivers the receive record of
+    // that number; null when none.
+    CQuarnServerSocket* FindDelivering(DWORD record) const;
     // Contents (0x8022) that an accepted open on this connection waits for become a file
     // packet bound to its receive record; any other contents, or contents no open waits for,
     // end the connection (ERROR_INVALID_DATA) before anything is written.
@@ -76,13 +86,19 @@ public:
 
     // The transfer this connection delivers; 0 when none.
     DWORD GetReceiveRecord() const { return m_receiveRecord; }
+    // What a receive under way is told when the connection ends.
+    DWORD GetStatus() const { return m_status; }
 
 private:
-    // Forgets the receive record, telling its application the code unless it is 0.
+    // Forgets the receive record, telling its application the code unless it is 0; a code
+    // ends the receive, and where transfers can be aborted its record goes with it.
     void ForgetReceiveRecord(DWORD code);
 
     CQuarnComm* m_pComm;
     DWORD m_receiveRecord;
     // The accepted open waits for its contents: only they may come as a file packet.
     bool m_bContentsExpected;
+    // ERROR_QUARN_COMM_CONNECTION_CLOSED, or the status of the abort sent on this connection.
+    DWORD m_status;
+    bool m_bAborted;
 };

@@ -31,6 +31,9 @@ constexpr DWORD ERROR_QUARN_COMM_LOOKUPDIR_CHANGED = 0xE0040201;
 constexpr DWORD ERROR_QUARN_COMM_CONNECTION_CLOSED = 0xE0040202;
 // A file transfer's connection to the receiving node was refused.
 constexpr DWORD ERROR_QUARN_COMM_CONNECTION_REFUSED = 0xE0040203;
+// The receiving side gave a transfer up (its application closed it, or no application could be
+// told of its progress); the sender hears it as the abort's status (service build only).
+constexpr DWORD ERROR_QUARN_COMM_TRANSFER_ABORTED = 0xE0040211;
 
 // The reference to remove is not held by the entry (or by any entry under the directory).
 constexpr DWORD ERROR_QUARN_DB_REFERNCE_NOT_FOUND = 0xE0040301;

@@ -10,6 +10,10 @@ constexpr WORD QUARN_COMM_TYPE_GET_LOOKUP_DIRECTORY = 17;
 constexpr WORD QUARN_COMM_TYPE_QUERY_UPDATE_COUNTER = 18;
 constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_OPEN = 33;
 constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_END = 34;
+// On a transfer's connection, the receiver gives the transfer up: only a status in the header,
+// no data. Only the service build sends it; a sender of either build ends with its status, and
+// without one the service's ends untold where the module's takes it as an unknown answer.
+constexpr WORD QUARN_COMM_TYPE_FILE_TRANSFER_ABORT = 35;
 constexpr WORD QUARN_COMM_TYPE_KEEP_ALIVE = 255;
 // On TCP a type with this bit carries a file's contents as its data.
 constexpr WORD QUARN_COMM_TYPE_FILE_FLAG = 0x8000;

@@ -2,6 +2,7 @@
 // socket whose events arrive on a hidden window of the test, against a plain socket that the
 // test reads and answers byte by byte as a receiving node would, honest or not. The notices
 // go to the same window; the test looks at them in the order they were posted.
+#include "AbortingBuild.h"
 #include "CQuarnFileTransferSocket.h"
 #include "CQuarnSrvCore.h"
 #include "PacketBytes.h"
@@ -88,31 +89,10 @@ protected:
     }
 
     // Reads count bytes from the connection while the window runs (fewer when it ended).
-    Bytes read(size_t count, DWORD timeoutMs = 10000)
-    {
-        Bytes bytes;
-        window_.pumpUntil(
-            [&] {
-                char buffer[65536];
-                int got = recv(peer_, buffer, static_cast<int>(std::min(sizeof(buffer), count - bytes.size())), 0);
-                if (got > 0)
-                    bytes.insert(bytes.end(), buffer, buffer + got);
-                return bytes.size() >= count || got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
-            },
-            timeoutMs);
-        return bytes;
-    }
+    Bytes read(size_t count, DWORD timeoutMs = 10000) { return readPeer(window_, peer_, count, timeoutMs); }
 
     // One whole packet from the connection (its data part read to the length field).
-    Bytes readPacket()
-    {
-        Bytes header = read(8);
-        if (header.size() < 8)
-            return header;
-        Bytes rest = read(static_cast<size_t>(QuarnPacketSize(ReadBigEndian32(&header[4]))) - 8);
-        header.insert(header.end(), rest.begin(), rest.end());
-        return header;
-    }
+    Bytes readPacket() { return readPeerPacket(window_, peer_); }
 
     void answer(WORD type, WORD folded)
     {
@@ -346,6 +326,92 @@ TEST_F(QuarnFileTransferSocketTest, ATransferEndedUnexecutedOrRunningIsToldClose
     EXPECT_TRUE(read(1, 5000).empty());
     transfer_->DestroySocket();
     window_.pumpQuiet(20);
+    EXPECT_EQ(std::vector<DWORD>({0x20040000, 0x20040064}), codes_);
+}
+
+TEST_F(QuarnFileTransferSocketTest, AnAbortDuringTheContentsEndsTheTransferWithItsStatusOrUntold)
+{
+    struct Case {
+        bool aborting;
+        WORD folded;
+        // The last notice; none when 0xFFFFFFFF (the transfer ends untold).
+        DWORD last;
+    };
+    const Case cases[] = {
+        {true, 0x8211, ERROR_QUARN_COMM_TRANSFER_ABORTED},
+        {true, 0, 0xFFFFFFFF},
+        // The module takes a status as any receiver's, and an abort without one as an answer
+        // that means nothing.
+        {false, 0x8211, ERROR_QUARN_COMM_TRANSFER_ABORTED},
+        {false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.aborting ? "aborting" : "module");
+        std::unique_ptr<AbortingBuild> build(c.aborting ? new AbortingBuild : nullptr);
+        codes_.clear();
+        ended_ = false;
+        openWith(patternBytes(4 << 20));
+        execute();
+        readPacket();
+        answer(33, 0);
+        EXPECT_EQ(50000u, read(50000).size());
+        answer(35, c.folded);
+        // The sender stops sending: what was under way, then the end of its stream.
+        Bytes rest = read(8 << 20, 10000);
+        EXPECT_LT(rest.size(), static_cast<size_t>(4 << 20));
+        closeAndWait();
+        ASSERT_FALSE(codes_.empty());
+        EXPECT_EQ(0x20040000u, codes_.front());
+        if (c.last != 0xFFFFFFFF) {
+            EXPECT_EQ(c.last, codes_.back());
+            codes_.pop_back();
+        }
+        for (DWORD code : codes_)
+            EXPECT_LT(code, 0x20040064u) << std::hex << code;
+        EXPECT_TRUE(folder_.quarnFiles().empty());
+    }
+}
+
+TEST_F(QuarnFileTransferSocketTest, AClosedTransferIsToldClosedOnceAndItsFileGoes)
+{
+    AbortingBuild build;
+    // Opened, never executed: its file would stay until the next start.
+    openWith(patternBytes(10));
+    transfer_->Close();
+    transfer_.reset();
+    window_.pumpQuiet(20);
+    EXPECT_EQ(std::vector<DWORD>({ERROR_QUARN_COMM_CONNECTION_CLOSED}), codes_);
+    EXPECT_TRUE(folder_.quarnFiles().empty());
+
+    // Closed while its contents flow: the receiver sees the stream end short.
+    codes_.clear();
+    openWith(patternBytes(4 << 20));
+    execute();
+    readPacket();
+    answer(33, 0);
+    EXPECT_EQ(50000u, read(50000).size());
+    transfer_->Close();
+    transfer_.reset();
+    EXPECT_LT(read(8 << 20, 10000).size(), static_cast<size_t>(4 << 20));
+    window_.pumpQuiet(50);
+    ASSERT_GE(codes_.size(), 2u);
+    EXPECT_EQ(0x20040000u, codes_.front());
+    EXPECT_EQ(ERROR_QUARN_COMM_CONNECTION_CLOSED, codes_.back());
+    EXPECT_EQ(1, std::count(codes_.begin(), codes_.end(), ERROR_QUARN_COMM_CONNECTION_CLOSED));
+    EXPECT_TRUE(folder_.quarnFiles().empty());
+
+    // Stored before the close: told nothing more.
+    codes_.clear();
+    openWith(patternBytes(10));
+    execute();
+    readPacket();
+    answer(33, 0);
+    readPacket();
+    answer(34, 0);
+    EXPECT_TRUE(read(1, 5000).empty());
+    transfer_->Close();
+    transfer_.reset();
+    window_.pumpQuiet(50);
     EXPECT_EQ(std::vector<DWORD>({0x20040000, 0x20040064}), codes_);
 }
 

@@ -1,5 +1,9 @@
 #include "SocketWindow.h"
 
+#include "QuarnWire.h"
+
+#include <algorithm>
+
 #include <vector>
 
 namespace {
@@ -115,4 +119,30 @@ WORD freePort()
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
     closesocket(probe);
     return ntohs(address.sin_port);
+}
+
+std::vector<BYTE> readPeer(SocketWindow& window, SOCKET peer, size_t count, DWORD timeoutMs)
+{
+    std::vector<BYTE> bytes;
+    window.pumpUntil(
+        [&] {
+            char buffer[65536];
+            int got = recv(peer, buffer, static_cast<int>((std::min)(sizeof(buffer), count - bytes.size())), 0);
+            if (got > 0)
+                bytes.insert(bytes.end(), buffer, buffer + got);
+            return bytes.size() >= count || got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
+        },
+        timeoutMs);
+    return bytes;
+}
+
+std::vector<BYTE> readPeerPacket(SocketWindow& window, SOCKET peer, DWORD timeoutMs)
+{
+    std::vector<BYTE> header = readPeer(window, peer, 8, timeoutMs);
+    if (header.size() < 8)
+        return header;
+    std::vector<BYTE> rest
+        = readPeer(window, peer, static_cast<size_t>(QuarnPacketSize(ReadBigEndian32(&header[4]))) - 8, timeoutMs);
+    header.insert(header.end(), rest.begin(), rest.end());
+    return header;
 }

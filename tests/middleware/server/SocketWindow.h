@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <vector>
 
 class SocketWindow {
 public:
@@ -42,3 +43,9 @@ public:
 
 // A TCP port that nothing listens on now.
 WORD freePort();
+
+// Reads count bytes from a plain non-blocking socket of the test while the window runs (fewer
+// when the connection ended or the time is up).
+std::vector<BYTE> readPeer(SocketWindow& window, SOCKET peer, size_t count, DWORD timeoutMs = 10000);
+// One whole packet (its data part read to the length field) the same way.
+std::vector<BYTE> readPeerPacket(SocketWindow& window, SOCKET peer, DWORD timeoutMs = 10000);
