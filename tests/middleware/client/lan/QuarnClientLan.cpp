@@ -4,8 +4,10 @@
 //   quarn_client_lan start                         (constructs CQuarn; prints any box, then ends)
 //   quarn_client_lan --gtest_filter=Hosts.A SHARE  (terminal 3 on host A)
 //   quarn_client_lan --gtest_filter=Hosts.B SHARE  (terminal 4 on host B)
+//   (and the other scenarios' pairs of tests, Gone.*, Entries.*, Terminals.*)
 //
 // SHARE is the folder both hosts see, where the two terminals meet.
+#include "ClientLan.h"
 #include "CMessageBox.h"
 #include "CQUARNAPDir.h"
 #include "CQUARNBinaryValue.h"
@@ -21,9 +23,12 @@
 #include <string>
 #include <vector>
 
+std::string g_share;
+std::vector<Notice> g_notices;
+const size_t SIZES[3] = {0, 10000, 8 * 1024 * 1024};
+
 namespace {
 
-std::string g_share;
 DWORD g_start = 0;
 
 int printBox(HWND owner, const std::string& text, const std::string& caption, UINT type)
@@ -33,6 +38,8 @@ int printBox(HWND owner, const std::string& text, const std::string& caption, UI
     std::fflush(stdout);
     return IDOK;
 }
+
+} // namespace
 
 std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
 void writeShare(const std::string& name, const std::string& text)
@@ -64,22 +71,37 @@ std::vector<char> pattern(size_t size, unsigned seed)
     }
     return bytes;
 }
-const size_t SIZES[] = {0, 10000, 8 * 1024 * 1024};
 
-struct Notice {
-    WPARAM handle;
-    DWORD code;
-};
-std::vector<Notice> g_notices;
+bool cue(const std::string& name, DWORD timeoutMs)
+{
+    writeShare("cue." + name, "");
+    std::string done;
+    return readShare("done." + name, done, timeoutMs);
+}
+
+void writeBytes(const std::string& path, const std::vector<char>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<char> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+namespace {
 
 LRESULT CALLBACK noticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == CQUARNInterface::fileTransferMessage()) {
-        g_notices.push_back({wParam, static_cast<DWORD>(lParam)});
+        g_notices.push_back({wParam, static_cast<DWORD>(lParam), window});
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
+
+} // namespace
 
 HWND makeWindow()
 {
@@ -92,18 +114,12 @@ HWND makeWindow()
                          GetModuleHandleA(nullptr), nullptr);
 }
 
-template <typename Done> bool pumpUntil(Done done, DWORD timeoutMs)
+bool noticeCame(WPARAM handle, DWORD code)
 {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    return true;
+    for (const Notice& n : g_notices)
+        if (n.handle == handle && n.code == code)
+            return true;
+    return false;
 }
 
 // The notices of one handle: begin to end in order, each step up.
@@ -130,6 +146,8 @@ std::unique_ptr<CQuarn> startTimed(const char* terminal)
     EXPECT_LT(took, 4900u) << "more than one sleep";
     return quarn;
 }
+
+namespace {
 
 TEST(Hosts, B)
 {
