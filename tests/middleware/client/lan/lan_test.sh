@@ -8,6 +8,10 @@
 #           hosts  (two hosts: start-up, ids, sendability, entries read across, three files)
 #           gone   (two hosts: B joins A's open root, B's server frozen and resumed, B's Wine
 #                   ended, A's own server killed under its client)
+#           entries (two hosts: an application directory's entries written on B, read on A;
+#                   files from A taken on B)
+#           terminals (one host: terminals 3 and 4 in two processes; a transfer by its ticket;
+#                   the copy window released and set again)
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
 
@@ -18,7 +22,13 @@ share="$dir/share"
 winshare="Z:$share"
 source "$(dirname "$lan")/lan-lib.sh"
 LAN_LOG_LINES=150
-lan_begin "middleware client lan_test $scenario" 220
+# Ends the run, with its clean-up, before CTest's time limit for the scenario would.
+case $scenario in
+  isolated) limit=90 ;;
+  gone | entries | terminals) limit=150 ;;
+  *) limit=220 ;;
+esac
+lan_begin "middleware client lan_test $scenario" $limit
 
 on() {
   local host=$1
@@ -98,7 +108,7 @@ passed() {
 }
 
 hosts=1
-case $scenario in hosts | gone) hosts=2 ;; esac
+case $scenario in hosts | gone | entries) hosts=2 ;; esac
 mkdir -p "$dir"
 bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
 mkdir -p "$share"
@@ -155,6 +165,21 @@ case $scenario in
     cued kill-server-A
     passed a 60
     grep -h FIGURE "$share/a.log" "$share/b.log"
+    ;;
+  entries)
+    register 1 -RegServer
+    register 2 -RegServer
+    lan_start b 2 "$client" --gtest_filter=Entries.B "$winshare"
+    lan_start a 1 "$client" --gtest_filter=Entries.A "$winshare"
+    passed a 120
+    passed b 30
+    ;;
+  terminals)
+    register 1 -RegServer
+    lan_start four 1 "$client" --gtest_filter=Terminals.Four "$winshare"
+    lan_start three 1 "$client" --gtest_filter=Terminals.Three "$winshare"
+    passed three 120
+    passed four 30
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
