@@ -52,6 +52,21 @@ std::string tempFolder()
     return path;
 }
 
+// The middleware's temporary files of transfers on this host.
+size_t transferFiles()
+{
+    size_t count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((tempFolder() + "QUARN*.TMP").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+        ++count;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
 TEST(Entries, B)
 {
     std::unique_ptr<CQuarn> quarn = startTimed("4");
@@ -163,17 +178,20 @@ TEST(Entries, A)
     EXPECT_EQ(nullptr, quarn->getQUARNLookUpDir(base));
     EXPECT_EQ(0xE0040002u, GetLastError());
 
-    // A source that does not exist: no handle, the copy's error, and nothing reaches B.
+    // A source that does not exist: no handle, the copy's error, the transfer opened for it
+    // closed with its file, and nothing reaches B.
     std::string missing = sharePath("missing.bin");
     DeleteFileA(missing.c_str());
+    size_t files = transferFiles();
     EXPECT_EQ(0u, quarn->sendFile(idB, missing, "missing"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(files, transferFiles());
     const struct {
         const char* nickname;
         size_t size;
-    } files[] = {{"one", ONE_SIZE}, {"two", TWO_SIZE}};
+    } sent[] = {{"one", ONE_SIZE}, {"two", TWO_SIZE}};
     unsigned seed = 1;
-    for (const auto& file : files) {
+    for (const auto& file : sent) {
         std::string source = sharePath(file.nickname);
         writeBytes(source, pattern(file.size, seed++));
         DWORD handle = quarn->sendFile(idB, source, file.nickname);

@@ -97,7 +97,7 @@ TEST(Gone, A)
     start = GetTickCount();
     EXPECT_FALSE(kept->WaitReady(5));
     error = GetLastError();
-    EXPECT_LT(GetTickCount() - start, 100u) << "not at once";
+    EXPECT_LT(GetTickCount() - start, 400u) << "not at once";
     EXPECT_NE(STILL_READING, error);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), error);
     EXPECT_EQ(nullptr, connection->openLookupDir(information, nullptr));
