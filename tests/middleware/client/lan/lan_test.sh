@@ -40,11 +40,11 @@ register() {
   local rc=$?
   [ $rc = 0 ] || fail "host $1: quarnhost $2 ended with $rc"
 }
-# start LOG HOST [FROM TO]: CQuarn is constructed on HOST with no middleware to use: one box, no
-# owner, OK only, then exit code 0; the box comes FROM .. TO ms after the start (at once by
-# default).
+# start LOG HOST [FROM TO [CODE]]: CQuarn is constructed on HOST with no middleware to use: one
+# box, no owner, OK only, then exit code 0; the box comes FROM .. TO ms after the start (at once
+# by default); with CODE, the connection failed with that last error (as 0x%08X).
 start_without_server() {
-  local from=${3:-0} to=${4:-1900}
+  local from=${3:-0} to=${4:-1900} code=${5:-}
   lan_start "$1" "$2" "$client" start
   finish "$1" 60
   local rc=$?
@@ -58,6 +58,9 @@ start_without_server() {
   ms=$(sed -n 's/^BOX .* after \([0-9]*\) ms.*/\1/p' "$share/$1.log")
   [ "$ms" -ge "$from" ] && [ "$ms" -lt "$to" ] || fail "$1: the box came after $ms ms, not within $from .. $to ms"
   grep -q CONSTRUCTED "$share/$1.log" && fail "$1: the constructor returned"
+  if [ -n "$code" ]; then
+    grep -q "the middleware cannot be used: .*GetLastError()= $code" "$share/$1.log" || fail "$1: not failed with $code"
+  fi
   echo "FIGURE $1: box after $ms ms, exit code 0"
 }
 # host_pid K PATTERN: the one process of host K whose command line holds PATTERN.
@@ -118,10 +121,11 @@ fi
 
 case $scenario in
   absent)
-    start_without_server never 1
+    # The class is not registered: its code kept as it is.
+    start_without_server never 1 0 1900 0x80040154
     register 1 -RegServer
     register 1 -UnregServer
-    start_without_server unregistered 1
+    start_without_server unregistered 1 0 1900 0x80040154
     ;;
   isolated)
     bash "$lan" isolate "$name" 1 || fail "host 1 could not be cut off"
