@@ -18,6 +18,10 @@ bool readShare(const std::string& name, std::string& text, DWORD timeoutMs);
 // Asks lan_test.sh for NAME (file cue.NAME) and waits until it says done (done.NAME).
 bool cue(const std::string& name, DWORD timeoutMs);
 
+// The end of one side of a pair: tells the other this side's result (MINE.done) and waits for
+// the other's end (THEIRS.done), so that neither lets go of the middleware too early.
+void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutMs);
+
 std::vector<char> pattern(size_t size, unsigned seed);
 void writeBytes(const std::string& path, const std::vector<char>& bytes);
 std::vector<char> readBytes(const std::string& path);

@@ -75,9 +75,7 @@ TEST(Terminals, Four)
     expectFile(*quarn, receivedAt(second)[0], AFTER_REOPEN);
     for (size_t i = before; i < g_notices.size(); ++i)
         EXPECT_EQ(second, g_notices[i].window) << "the released window was told " << std::hex << g_notices[i].code;
-    writeShare("T4.done", ::testing::Test::HasFailure() ? "failed" : "ok");
-    std::string end;
-    EXPECT_TRUE(readShare("T3.done", end, 60000));
+    handOver("T4", "T3", 60000);
     quarn->releaseQUARNCopyMsgReceiveWindow();
     DestroyWindow(first);
     DestroyWindow(second);

@@ -109,6 +109,16 @@ passed() {
   finish "$1" "$2" || fail "$1 failed"
   grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
 }
+# pair SUITE SECONDS: SUITE.B on host 2, then SUITE.A on host 1, each with quarnhost registered
+# in its prefix; A must pass within SECONDS, B soon after.
+pair() {
+  register 1 -RegServer
+  register 2 -RegServer
+  lan_start b 2 "$client" --gtest_filter="$1.B" "$winshare"
+  lan_start a 1 "$client" --gtest_filter="$1.A" "$winshare"
+  passed a "$2"
+  passed b 30
+}
 
 hosts=1
 case $scenario in hosts | gone | entries) hosts=2 ;; esac
@@ -137,12 +147,7 @@ case $scenario in
     [ "$tries" = 5 ] || fail "isolated: $tries tries, not 5"
     ;;
   hosts)
-    register 1 -RegServer
-    register 2 -RegServer
-    lan_start b 2 "$client" --gtest_filter=Hosts.B "$winshare"
-    lan_start a 1 "$client" --gtest_filter=Hosts.A "$winshare"
-    passed a 190
-    passed b 30
+    pair Hosts 190
     grep -h FIGURE "$share/a.log" "$share/b.log"
     ;;
   gone)
@@ -171,12 +176,7 @@ case $scenario in
     grep -h FIGURE "$share/a.log" "$share/b.log"
     ;;
   entries)
-    register 1 -RegServer
-    register 2 -RegServer
-    lan_start b 2 "$client" --gtest_filter=Entries.B "$winshare"
-    lan_start a 1 "$client" --gtest_filter=Entries.A "$winshare"
-    passed a 120
-    passed b 30
+    pair Entries 120
     ;;
   terminals)
     register 1 -RegServer
