@@ -25,7 +25,6 @@ void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutM
 std::vector<char> pattern(size_t size, unsigned seed);
 void writeBytes(const std::string& path, const std::vector<char>& bytes);
 std::vector<char> readBytes(const std::string& path);
-extern const size_t SIZES[3];
 
 // "QUARN_MESSAGE_FILE_TRANSFER" as windows of makeWindow were told it.
 struct Notice {

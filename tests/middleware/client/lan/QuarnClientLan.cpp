@@ -25,9 +25,9 @@
 
 std::string g_share;
 std::vector<Notice> g_notices;
-const size_t SIZES[3] = {0, 10000, 8 * 1024 * 1024};
-
 namespace {
+
+const size_t SIZES[] = {0, 10000, 8 * 1024 * 1024};
 
 DWORD g_start = 0;
 

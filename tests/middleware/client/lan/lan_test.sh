@@ -142,7 +142,7 @@ case $scenario in
     register 1 -RegServer
     # The server starts but never hears its own alive: five 2000 ms sleeps, each followed by an
     # open of the root, then the box.
-    start_without_server isolated 1 10000 20000
+    start_without_server isolated 1 10000 25000
     tries=$(grep -c 'initialize: the root directory does not open\|initialize: the middleware is still starting' "$share/isolated.log")
     [ "$tries" = 5 ] || fail "isolated: $tries tries, not 5"
     ;;
