@@ -18,9 +18,11 @@ bool readShare(const std::string& name, std::string& text, DWORD timeoutMs);
 // Asks lan_test.sh for NAME (file cue.NAME) and waits until it says done (done.NAME).
 bool cue(const std::string& name, DWORD timeoutMs);
 
-// The end of one side of a pair: tells the other this side's result (MINE.done) and waits for
-// the other's end (THEIRS.done), so that neither lets go of the middleware too early.
+// The end of the receiving side of a pair: tells the other this side's result (MINE.done) and
+// waits for the other's end (THEIRS.done), so that neither lets go of the middleware too early.
 void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutMs);
+// The end of the sending side: the other side's result (THEIRS.done) must be "ok"; then MINE.done.
+void takeOver(const std::string& theirs, const std::string& mine, DWORD timeoutMs);
 
 std::vector<char> pattern(size_t size, unsigned seed);
 void writeBytes(const std::string& path, const std::vector<char>& bytes);
@@ -54,3 +56,7 @@ template <typename Done> bool pumpUntil(Done done, DWORD timeoutMs)
 
 // CQuarn of application "T" for the terminal, its constructor's time printed as a FIGURE.
 std::unique_ptr<CQuarn> startTimed(const char* terminal);
+// Sends pattern(size, seed) from the share under the nickname and waits until the sender is told
+// it went (0x20040064); the transfer's handle, still open, or 0.
+DWORD sendPattern(CQuarn& quarn, const std::string& receiverId, const std::string& nickname, size_t size,
+                  unsigned seed);

@@ -16,7 +16,6 @@
 
 namespace {
 
-const DWORD SENT = 0x20040064;
 const DWORD RECEIVED = 0x20040164;
 const DWORD RECEIVING = 0x20040100;
 const size_t ONE_SIZE = 10000;
@@ -184,23 +183,9 @@ TEST(Entries, A)
     EXPECT_EQ(0u, quarn->sendFile(idB, missing, "missing"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_EQ(files, transferFiles());
-    const struct {
-        const char* nickname;
-        size_t size;
-    } sent[] = {{"one", ONE_SIZE}, {"two", TWO_SIZE}};
-    unsigned seed = 1;
-    for (const auto& file : sent) {
-        std::string source = sharePath(file.nickname);
-        writeBytes(source, pattern(file.size, seed++));
-        DWORD handle = quarn->sendFile(idB, source, file.nickname);
-        ASSERT_NE(0u, handle);
-        EXPECT_TRUE(pumpUntil([&] { return noticeCame(handle, SENT); }, 60000)) << file.nickname;
-        quarn->closeFileTransfer(handle);
-    }
-    std::string resultB;
-    EXPECT_TRUE(readShare("B.done", resultB, 120000));
-    EXPECT_EQ("ok", resultB);
-    writeShare("A.done", "ok");
+    quarn->closeFileTransfer(sendPattern(*quarn, idB, "one", ONE_SIZE, 1));
+    quarn->closeFileTransfer(sendPattern(*quarn, idB, "two", TWO_SIZE, 2));
+    takeOver("B", "A", 120000);
     quarn->releaseQUARNCopyMsgReceiveWindow();
     DestroyWindow(window);
 }

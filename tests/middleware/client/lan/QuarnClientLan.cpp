@@ -68,6 +68,14 @@ void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutM
     EXPECT_TRUE(readShare(theirs + ".done", end, timeoutMs)) << theirs << " did not end";
 }
 
+void takeOver(const std::string& theirs, const std::string& mine, DWORD timeoutMs)
+{
+    std::string result;
+    EXPECT_TRUE(readShare(theirs + ".done", result, timeoutMs)) << theirs << " did not end";
+    EXPECT_EQ("ok", result) << theirs;
+    writeShare(mine + ".done", "ok");
+}
+
 std::vector<char> pattern(size_t size, unsigned seed)
 {
     std::vector<char> bytes(size);
@@ -181,6 +189,21 @@ std::unique_ptr<CQuarn> startTimed(const char* terminal)
     EXPECT_GE(took, START_SLEEP_MS);
     warm.Uninitialize();
     return quarn;
+}
+
+DWORD sendPattern(CQuarn& quarn, const std::string& receiverId, const std::string& nickname, size_t size,
+                  unsigned seed)
+{
+    std::string source = sharePath("source " + nickname);
+    writeBytes(source, pattern(size, seed));
+    DWORD handle = quarn.sendFile(receiverId, source, nickname);
+    EXPECT_NE(0u, handle) << nickname;
+    if (handle != 0 && !pumpUntil([&] { return noticeCame(handle, 0x20040064); }, 120000)) {
+        ADD_FAILURE() << nickname << " was not sent";
+        quarn.closeFileTransfer(handle);
+        handle = 0;
+    }
+    return handle;
 }
 
 namespace {
@@ -301,26 +324,12 @@ TEST(Hosts, A)
 
     // Files of 0, 10000 and 8 MB to terminal 4 on B.
     for (size_t k = 0; k < sizeof(SIZES) / sizeof(SIZES[0]); ++k) {
-        std::string source = sharePath("source" + std::to_string(k));
-        std::vector<char> bytes = pattern(SIZES[k], static_cast<unsigned>(k + 1));
-        std::ofstream(source, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        DWORD handle = quarn->sendFile(idB, source, "file " + std::to_string(k));
+        DWORD handle = sendPattern(*quarn, idB, "file " + std::to_string(k), SIZES[k], static_cast<unsigned>(k + 1));
         ASSERT_NE(0u, handle);
-        ASSERT_TRUE(pumpUntil(
-            [&] {
-                for (const Notice& n : g_notices)
-                    if (n.handle == handle && n.code == 0x20040064)
-                        return true;
-                return false;
-            },
-            120000));
         expectProgress(handle, 0x20040000, 0x20040064);
         quarn->closeFileTransfer(handle);
     }
-    std::string resultB;
-    EXPECT_TRUE(readShare("B.done", resultB, 120000));
-    EXPECT_EQ("ok", resultB);
-    writeShare("A.done", "ok");
+    takeOver("B", "A", 120000);
     quarn->releaseQUARNCopyMsgReceiveWindow();
     DestroyWindow(window);
 }

@@ -44,14 +44,9 @@ void expectFile(CQuarn& quarn, DWORD handle, const File& file)
     quarn.closeFileTransfer(handle);
 }
 
-void sendAndWait(CQuarn& quarn, const std::string& receiverId, const File& file)
+void sendAndClose(CQuarn& quarn, const std::string& receiverId, const File& file)
 {
-    std::string source = sharePath(file.nickname);
-    writeBytes(source, pattern(file.size, file.seed));
-    DWORD handle = quarn.sendFile(receiverId, source, file.nickname);
-    ASSERT_NE(0u, handle);
-    EXPECT_TRUE(pumpUntil([&] { return noticeCame(handle, SENT); }, 60000)) << file.nickname;
-    quarn.closeFileTransfer(handle);
+    quarn.closeFileTransfer(sendPattern(quarn, receiverId, file.nickname, file.size, file.seed));
 }
 
 TEST(Terminals, Four)
@@ -90,7 +85,7 @@ TEST(Terminals, Three)
     ASSERT_TRUE(readShare("T4.id", id4, 90000));
     EXPECT_EQ(CQuarn::getIdTail(1, quarn->getReceiverId(), " "), CQuarn::getIdTail(1, id4, " ")) << "one node";
     ASSERT_TRUE(quarn->isSendable(id4));
-    sendAndWait(*quarn, id4, TO_FOUR);
+    sendAndClose(*quarn, id4, TO_FOUR);
 
     // Opened, filled and executed by its ticket.
     std::string temp, ticket;
@@ -106,10 +101,10 @@ TEST(Terminals, Three)
 
     std::string step;
     ASSERT_TRUE(readShare("T4.reopened", step, 90000));
-    sendAndWait(*quarn, id4, AFTER_REOPEN);
+    sendAndClose(*quarn, id4, AFTER_REOPEN);
     std::string result4;
     EXPECT_TRUE(readShare("T4.done", result4, 90000));
-    EXPECT_EQ("ok", result4);
+    EXPECT_EQ("ok", result4) << "T4";
     // Terminal 3 was told of its sends only: nothing addressed to 4 landed here.
     for (const Notice& n : g_notices)
         EXPECT_FALSE(n.code >= RECEIVING && n.code <= RECEIVER_LAST) << "terminal 3 received " << std::hex << n.code;
