@@ -207,8 +207,13 @@ DWORD CQUARNAPDir::SendFile(const std::string& sourceFile, const std::string& ni
     if (done)
         return handle;
     DWORD kept = GetLastError();
-    if (FileTransferClose(handle))
-        SetLastError(kept);
+    bool closed = FileTransferClose(handle);
+    DWORD closeError = GetLastError();
+    // The server leaves a sending transfer's file to the transfer, and this one will never run:
+    // without this the file would stay in the temporary folder until the server starts again.
+    if (!temporary.empty())
+        DeleteFileA(temporary.c_str());
+    SetLastError(closed ? kept : closeError);
     return 0;
 }
 

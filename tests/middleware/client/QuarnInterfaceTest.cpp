@@ -153,10 +153,28 @@ TEST_F(InterfaceTest, SendFileOfAMissingSourceClosesTheTransfer)
     std::unique_ptr<CQUARNAPDir> apDir(quarn.OpenAPDir("app", nullptr));
     std::string temp = dir.file("QUARN1.TMP");
     fake.tempName = std::wstring(temp.begin(), temp.end());
+    // The server makes the sender's file empty at the open.
+    std::ofstream(temp).close();
     EXPECT_EQ(0u, apDir->SendFile(dir.file("missing.bin"), "n", "\\{B}\\Applications\\x", nullptr));
     EXPECT_EQ(2u, GetLastError());
     EXPECT_EQ(std::vector<ULONG>{fake.transferHandle}, fake.closedTransfers);
     EXPECT_TRUE(fake.executed.empty());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(temp.c_str())) << "the transfer's file stayed";
+}
+
+TEST_F(InterfaceTest, ARefusedExecutionLeavesNoFile)
+{
+    std::unique_ptr<CQUARNAPDir> apDir(quarn.OpenAPDir("app", nullptr));
+    std::string temp = dir.file("QUARN3.TMP");
+    fake.tempName = std::wstring(temp.begin(), temp.end());
+    std::ofstream(temp).close();
+    std::string source = dir.file("source.bin");
+    std::ofstream(source) << "bytes";
+    fake.failures["FileTransferExec"] = static_cast<HRESULT>(0xE0040002);
+    EXPECT_EQ(0u, apDir->SendFile(source, "n", "\\{B}\\Applications\\x", nullptr));
+    EXPECT_EQ(0xE0040002u, GetLastError());
+    EXPECT_EQ(std::vector<ULONG>{fake.transferHandle}, fake.closedTransfers);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(temp.c_str()));
 }
 
 TEST_F(InterfaceTest, RecvFileMovesOrOverwrites)

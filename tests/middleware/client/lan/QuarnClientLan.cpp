@@ -4,8 +4,10 @@
 //   quarn_client_lan start                         (constructs CQuarn; prints any box, then ends)
 //   quarn_client_lan --gtest_filter=Hosts.A SHARE  (terminal 3 on host A)
 //   quarn_client_lan --gtest_filter=Hosts.B SHARE  (terminal 4 on host B)
+//   (and the other scenarios' pairs of tests, Gone.*, Entries.*, Terminals.*)
 //
 // SHARE is the folder both hosts see, where the two terminals meet.
+#include "ClientLan.h"
 #include "CMessageBox.h"
 #include "CQUARNAPDir.h"
 #include "CQUARNBinaryValue.h"
@@ -21,9 +23,12 @@
 #include <string>
 #include <vector>
 
+std::string g_share;
+std::vector<Notice> g_notices;
 namespace {
 
-std::string g_share;
+const size_t SIZES[] = {0, 10000, 8 * 1024 * 1024};
+
 DWORD g_start = 0;
 
 int printBox(HWND owner, const std::string& text, const std::string& caption, UINT type)
@@ -33,6 +38,8 @@ int printBox(HWND owner, const std::string& text, const std::string& caption, UI
     std::fflush(stdout);
     return IDOK;
 }
+
+} // namespace
 
 std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
 void writeShare(const std::string& name, const std::string& text)
@@ -54,6 +61,21 @@ bool readShare(const std::string& name, std::string& text, DWORD timeoutMs)
     return false;
 }
 
+void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutMs)
+{
+    writeShare(mine + ".done", ::testing::Test::HasFailure() ? "failed" : "ok");
+    std::string end;
+    EXPECT_TRUE(readShare(theirs + ".done", end, timeoutMs)) << theirs << " did not end";
+}
+
+void takeOver(const std::string& theirs, const std::string& mine, DWORD timeoutMs)
+{
+    std::string result;
+    EXPECT_TRUE(readShare(theirs + ".done", result, timeoutMs)) << theirs << " did not end";
+    EXPECT_EQ("ok", result) << theirs;
+    writeShare(mine + ".done", "ok");
+}
+
 std::vector<char> pattern(size_t size, unsigned seed)
 {
     std::vector<char> bytes(size);
@@ -64,22 +86,37 @@ std::vector<char> pattern(size_t size, unsigned seed)
     }
     return bytes;
 }
-const size_t SIZES[] = {0, 10000, 8 * 1024 * 1024};
 
-struct Notice {
-    WPARAM handle;
-    DWORD code;
-};
-std::vector<Notice> g_notices;
+bool cue(const std::string& name, DWORD timeoutMs)
+{
+    writeShare("cue." + name, "");
+    std::string done;
+    return readShare("done." + name, done, timeoutMs);
+}
+
+void writeBytes(const std::string& path, const std::vector<char>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<char> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+namespace {
 
 LRESULT CALLBACK noticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == CQUARNInterface::fileTransferMessage()) {
-        g_notices.push_back({wParam, static_cast<DWORD>(lParam)});
+        g_notices.push_back({wParam, static_cast<DWORD>(lParam), window});
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
+
+} // namespace
 
 HWND makeWindow()
 {
@@ -92,18 +129,12 @@ HWND makeWindow()
                          GetModuleHandleA(nullptr), nullptr);
 }
 
-template <typename Done> bool pumpUntil(Done done, DWORD timeoutMs)
+bool noticeCame(WPARAM handle, DWORD code)
 {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    return true;
+    for (const Notice& n : g_notices)
+        if (n.handle == handle && n.code == code)
+            return true;
+    return false;
 }
 
 // The notices of one handle: begin to end in order, each step up.
@@ -120,16 +151,62 @@ void expectProgress(WPARAM handle, DWORD first, DWORD last)
         EXPECT_LE(codes[i - 1], codes[i]);
 }
 
+namespace {
+
+// The start-up's sleeps, counted: a loaded machine may take seconds to start the server, so the
+// time alone cannot tell one sleep from two.
+const DWORD START_SLEEP_MS = 2000;
+int g_startSleeps = 0;
+void countedSleep(DWORD milliseconds)
+{
+    if (milliseconds == START_SLEEP_MS)
+        ++g_startSleeps;
+    Sleep(milliseconds);
+}
+
+} // namespace
+
 std::unique_ptr<CQuarn> startTimed(const char* terminal)
 {
+    // A warm server: running and listing its own node before the wrapper connects.
+    CQUARNInterface warm;
+    EXPECT_TRUE(warm.Initialize());
+    std::unique_ptr<CQUARNLookupDir> root(warm.openLookupDir("\\", nullptr));
+    EXPECT_NE(nullptr, root);
     DWORD start = GetTickCount();
+    while (root != nullptr && !(root->WaitReady(5) && root->GetEntryCount() > 0) && GetTickCount() - start < 30000)
+        Sleep(100);
+    root.reset();
+
+    g_startSleeps = 0;
+    CQUARNInterface::Sleeper previous = CQUARNInterface::setSleeper(countedSleep);
+    start = GetTickCount();
     std::unique_ptr<CQuarn> quarn(new CQuarn("T", terminal));
     DWORD took = GetTickCount() - start;
+    CQUARNInterface::setSleeper(previous);
     std::printf("FIGURE constructor of terminal %s returned after %lu ms\n", terminal, static_cast<unsigned long>(took));
-    // Activation takes about a second; a second 2000 ms sleep would pass 5000 ms.
-    EXPECT_LT(took, 4900u) << "more than one sleep";
+    EXPECT_EQ(1, g_startSleeps) << "the middleware was not ready after one sleep";
+    EXPECT_GE(took, START_SLEEP_MS);
+    warm.Uninitialize();
     return quarn;
 }
+
+DWORD sendPattern(CQuarn& quarn, const std::string& receiverId, const std::string& nickname, size_t size,
+                  unsigned seed)
+{
+    std::string source = sharePath("source " + nickname);
+    writeBytes(source, pattern(size, seed));
+    DWORD handle = quarn.sendFile(receiverId, source, nickname);
+    EXPECT_NE(0u, handle) << nickname;
+    if (handle != 0 && !pumpUntil([&] { return noticeCame(handle, 0x20040064); }, 120000)) {
+        ADD_FAILURE() << nickname << " was not sent";
+        quarn.closeFileTransfer(handle);
+        handle = 0;
+    }
+    return handle;
+}
+
+namespace {
 
 TEST(Hosts, B)
 {
@@ -176,9 +253,7 @@ TEST(Hosts, B)
         quarn->closeFileTransfer(h);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(temp.c_str()));
     }
-    writeShare("B.done", ::testing::Test::HasFailure() ? "failed" : "ok");
-    std::string end;
-    EXPECT_TRUE(readShare("A.done", end, 60000));
+    handOver("B", "A", 60000);
     shown.reset();
     quarn->releaseQUARNCopyMsgReceiveWindow();
     DestroyWindow(window);
@@ -249,26 +324,12 @@ TEST(Hosts, A)
 
     // Files of 0, 10000 and 8 MB to terminal 4 on B.
     for (size_t k = 0; k < sizeof(SIZES) / sizeof(SIZES[0]); ++k) {
-        std::string source = sharePath("source" + std::to_string(k));
-        std::vector<char> bytes = pattern(SIZES[k], static_cast<unsigned>(k + 1));
-        std::ofstream(source, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        DWORD handle = quarn->sendFile(idB, source, "file " + std::to_string(k));
+        DWORD handle = sendPattern(*quarn, idB, "file " + std::to_string(k), SIZES[k], static_cast<unsigned>(k + 1));
         ASSERT_NE(0u, handle);
-        ASSERT_TRUE(pumpUntil(
-            [&] {
-                for (const Notice& n : g_notices)
-                    if (n.handle == handle && n.code == 0x20040064)
-                        return true;
-                return false;
-            },
-            120000));
         expectProgress(handle, 0x20040000, 0x20040064);
         quarn->closeFileTransfer(handle);
     }
-    std::string resultB;
-    EXPECT_TRUE(readShare("B.done", resultB, 120000));
-    EXPECT_EQ("ok", resultB);
-    writeShare("A.done", "ok");
+    takeOver("B", "A", 120000);
     quarn->releaseQUARNCopyMsgReceiveWindow();
     DestroyWindow(window);
 }

@@ -4,7 +4,14 @@
 # quarn_client_lan on the hosts.
 #   lan_test.sh SCENARIO LAN_TOOL QUARNHOST_EXE CLIENT_EXE WORK_DIR
 # SCENARIO: absent (never registered, then unregistered: the box at once and exit code 0)
+#           isolated (a host cut off from every network, lo included: the box after five tries)
 #           hosts  (two hosts: start-up, ids, sendability, entries read across, three files)
+#           gone   (two hosts: B joins A's open root, B's server frozen and resumed, B's Wine
+#                   ended, A's own server killed under its client)
+#           entries (two hosts: an application directory's entries written on B, read on A;
+#                   files from A taken on B)
+#           terminals (one host: terminals 3 and 4 in two processes; a transfer by its ticket;
+#                   the copy window released and set again)
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
 
@@ -15,7 +22,13 @@ share="$dir/share"
 winshare="Z:$share"
 source "$(dirname "$lan")/lan-lib.sh"
 LAN_LOG_LINES=150
-lan_begin "middleware client lan_test $scenario" 220
+# Ends the run, with its clean-up, before CTest's time limit for the scenario would.
+case $scenario in
+  isolated) limit=90 ;;
+  gone | entries | terminals) limit=150 ;;
+  *) limit=220 ;;
+esac
+lan_begin "middleware client lan_test $scenario" $limit
 
 on() {
   local host=$1
@@ -27,11 +40,13 @@ register() {
   local rc=$?
   [ $rc = 0 ] || fail "host $1: quarnhost $2 ended with $rc"
 }
-# start LOG HOST: CQuarn is constructed on HOST with no server to reach: one box at once, no
-# owner, OK only, then exit code 0.
+# start LOG HOST [FROM TO [CODE]]: CQuarn is constructed on HOST with no middleware to use: one
+# box, no owner, OK only, then exit code 0; the box comes FROM .. TO ms after the start (at once
+# by default); with CODE, the connection failed with that last error (as 0x%08X).
 start_without_server() {
+  local from=${3:-0} to=${4:-1900} code=${5:-}
   lan_start "$1" "$2" "$client" start
-  finish "$1" 30
+  finish "$1" 60
   local rc=$?
   [ $rc = 0 ] || fail "$1: exit code $rc, not 0"
   local boxes
@@ -41,17 +56,72 @@ start_without_server() {
     "$share/$1.log" || fail "$1: not the box expected"
   local ms
   ms=$(sed -n 's/^BOX .* after \([0-9]*\) ms.*/\1/p' "$share/$1.log")
-  [ "$ms" -lt 1900 ] || fail "$1: the box came after $ms ms, not at once"
+  [ "$ms" -ge "$from" ] && [ "$ms" -lt "$to" ] || fail "$1: the box came after $ms ms, not within $from .. $to ms"
   grep -q CONSTRUCTED "$share/$1.log" && fail "$1: the constructor returned"
-  echo "$1: box after $ms ms, exit code 0"
+  if [ -n "$code" ]; then
+    grep -q "the middleware cannot be used: .*GetLastError()= $code" "$share/$1.log" || fail "$1: not failed with $code"
+  fi
+  echo "FIGURE $1: box after $ms ms, exit code 0"
 }
+# host_pid K PATTERN: the one process of host K whose command line holds PATTERN.
+host_pid() {
+  local p found=()
+  for p in $(ip netns pids "$name-h$1"); do
+    grep -qaF -- "$2" "/proc/$p/cmdline" 2>/dev/null && found+=("$p")
+  done
+  [ ${#found[@]} = 1 ] || { echo "host $1: ${#found[@]} processes of $2" >&2; return 1; }
+  echo "${found[0]}"
+}
+frozen=()
+freeze() { kill -STOP "$1" && frozen+=("$1"); }
+# thaw: resumes whatever was frozen.
+thaw() {
+  local p
+  for p in "${frozen[@]}"; do kill -CONT "$p" 2>/dev/null; done
+  frozen=()
+}
+# stop_host K: ends every process of host K (its programs, Wine's own and its Wine server) by pid.
+stop_host() {
+  local p pids i
+  pids=$(ip netns pids "$name-h$1")
+  for p in "${lan_pids[@]}"; do grep -qxF -- "$p" <<<"$pids" && kill_pid "$p" 2>/dev/null; done
+  for p in $pids; do kill -CONT "$p" 2>/dev/null; kill -KILL "$p" 2>/dev/null; done
+  for ((i = 0; i < 100; i++)); do
+    [ -z "$(ip netns pids "$name-h$1")" ] && return 0
+    sleep 0.1
+  done
+  fail "host $1: processes left after its stop"
+}
+# when_cued LOG NAME SECONDS: waits until the program LOG asks for NAME (it is still running).
+when_cued() {
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    [ -f "$share/cue.$2" ] && return 0
+    kill -0 "${pid_of[$1]}" 2>/dev/null || fail "$1 ended before it asked for $2"
+    sleep 0.1
+  done
+  fail "$1 did not ask for $2 within $3 s"
+}
+# cued NAME: tells the program that NAME is done.
+cued() { : >"$share/done.$1"; }
+
 passed() {
   finish "$1" "$2" || fail "$1 failed"
   grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
 }
+# pair SUITE SECONDS: SUITE.B on host 2, then SUITE.A on host 1, each with quarnhost registered
+# in its prefix; A must pass within SECONDS, B soon after.
+pair() {
+  register 1 -RegServer
+  register 2 -RegServer
+  lan_start b 2 "$client" --gtest_filter="$1.B" "$winshare"
+  lan_start a 1 "$client" --gtest_filter="$1.A" "$winshare"
+  passed a "$2"
+  passed b 30
+}
 
 hosts=1
-[ "$scenario" = hosts ] && hosts=2
+case $scenario in hosts | gone | entries) hosts=2 ;; esac
 mkdir -p "$dir"
 bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
 mkdir -p "$share"
@@ -61,19 +131,59 @@ fi
 
 case $scenario in
   absent)
-    start_without_server never 1
+    # The class is not registered: its code kept as it is.
+    start_without_server never 1 0 1900 0x80040154
     register 1 -RegServer
     register 1 -UnregServer
-    start_without_server unregistered 1
+    start_without_server unregistered 1 0 1900 0x80040154
+    ;;
+  isolated)
+    bash "$lan" isolate "$name" 1 || fail "host 1 could not be cut off"
+    register 1 -RegServer
+    # The server starts but never hears its own alive: five 2000 ms sleeps, each followed by an
+    # open of the root, then the box.
+    start_without_server isolated 1 10000 25000
+    tries=$(grep -c 'initialize: the root directory does not open\|initialize: the middleware is still starting' "$share/isolated.log")
+    [ "$tries" = 5 ] || fail "isolated: $tries tries, not 5"
     ;;
   hosts)
+    pair Hosts 190
+    grep -h FIGURE "$share/a.log" "$share/b.log"
+    ;;
+  gone)
+    trap 'thaw; lan_cleanup' EXIT
     register 1 -RegServer
     register 2 -RegServer
-    lan_start b 2 "$client" --gtest_filter=Hosts.B "$winshare"
-    lan_start a 1 "$client" --gtest_filter=Hosts.A "$winshare"
-    passed a 190
-    passed b 30
+    lan_start a 1 "$client" --gtest_filter=Gone.A "$winshare"
+    when_cued a start-B 60
+    lan_start b 2 "$client" --gtest_filter=Gone.B "$winshare"
+    cued start-B
+    when_cued a freeze-B 90
+    pid=$(host_pid 2 quarnhost.exe) || fail "no server on B"
+    freeze "$pid"
+    cued freeze-B
+    when_cued a thaw-B 30
+    thaw
+    cued thaw-B
+    when_cued a stop-B 60
+    stop_host 2
+    cued stop-B
+    when_cued a kill-server-A 60
+    pid=$(host_pid 1 quarnhost.exe) || fail "no server on A"
+    kill -KILL "$pid"
+    cued kill-server-A
+    passed a 60
     grep -h FIGURE "$share/a.log" "$share/b.log"
+    ;;
+  entries)
+    pair Entries 120
+    ;;
+  terminals)
+    register 1 -RegServer
+    lan_start four 1 "$client" --gtest_filter=Terminals.Four "$winshare"
+    lan_start three 1 "$client" --gtest_filter=Terminals.Three "$winshare"
+    passed three 120
+    passed four 30
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
