@@ -453,43 +453,47 @@ void CQuarnLusProxy::readTerminalInfo(const std::string& node, const std::string
     }
 }
 
-void CQuarnLusProxy::findTerminalInfo(const std::string& node, const std::vector<std::string>& terminalIds,
-                                      std::vector<CTerminalInfo>& found)
+void CQuarnLusProxy::forEachTerminal(const std::string& node, const char* subdirectory, DWORD type,
+                                     const char* operation, const TerminalVisit& visit)
 {
-    std::unique_ptr<CQUARNLookupDir> directory(openReadable(applicationPath(node, TERMINAL_INFOS)));
+    std::unique_ptr<CQUARNLookupDir> directory(openReadable(applicationPath(node, subdirectory)));
     if (!directory)
         return;
     for (DWORD i = entryCount(directory.get()); i-- > 0;) {
-        DWORD type = directory->GetEntryType(i);
+        DWORD found = directory->GetEntryType(i);
         std::string name = directory->GetEntryName(i);
-        if (type != CQUARNLookupDir::QUARNTYPE_DIR) {
-            CTrace::scopedError(SCOPE, " findTerminalInfo(): " + shown(name) + " under node " + shown(node)
-                                           + " is of type " + std::to_string(type) + ", not a directory; skipped",
+        if (found != type || !isPathComponent(name)) {
+            CTrace::scopedError(SCOPE, std::string(" ") + operation + "(): " + shown(name) + " of type "
+                                           + std::to_string(found) + " under node " + shown(node) + " in "
+                                           + subdirectory + " is no terminal's entry; skipped",
                                 -1);
             continue;
         }
-        if (!isPathComponent(name)) {
-            CTrace::scopedError(SCOPE, " findTerminalInfo(): " + shown(name) + " under node " + shown(node)
-                                           + " cannot be a terminal id; skipped",
-                                -1);
-            continue;
-        }
-        auto last = std::find(terminalIds.rbegin(), terminalIds.rend(), name);
-        if (last == terminalIds.rend()) {
-            CTrace::trace(SCOPE, " findTerminalInfo(): " + shown(name) + " is not asked for");
-            continue;
-        }
-        CTrace::trace(SCOPE, " findTerminalInfo(): " + shown(name) + " is asked for");
-        CTerminalInfo info;
-        info.setInvalid();
-        readTerminalInfo(node, name, info);
-        size_t position = static_cast<size_t>(terminalIds.rend() - last) - 1;
-        if (position >= found.size()) {
-            CTrace::trace(SCOPE, " findTerminalInfo(): no place for " + shown(name));
-            continue;
-        }
-        found[position] = info;
+        visit(*directory, i, name);
     }
+}
+
+void CQuarnLusProxy::findTerminalInfo(const std::string& node, const std::vector<std::string>& terminalIds,
+                                      std::vector<CTerminalInfo>& found)
+{
+    forEachTerminal(node, TERMINAL_INFOS, CQUARNLookupDir::QUARNTYPE_DIR, "findTerminalInfo",
+                    [&](CQUARNLookupDir&, DWORD, const std::string& name) {
+                        auto last = std::find(terminalIds.rbegin(), terminalIds.rend(), name);
+                        if (last == terminalIds.rend()) {
+                            CTrace::trace(SCOPE, " findTerminalInfo(): " + shown(name) + " is not asked for");
+                            return;
+                        }
+                        CTrace::trace(SCOPE, " findTerminalInfo(): " + shown(name) + " is asked for");
+                        CTerminalInfo info;
+                        info.setInvalid();
+                        readTerminalInfo(node, name, info);
+                        size_t position = static_cast<size_t>(terminalIds.rend() - last) - 1;
+                        if (position >= found.size()) {
+                            CTrace::trace(SCOPE, " findTerminalInfo(): no place for " + shown(name));
+                            return;
+                        }
+                        found[position] = info;
+                    });
 }
 
 void CQuarnLusProxy::OnFind(const std::vector<std::string>& terminalIds, std::vector<CTerminalInfo>& found)
@@ -500,6 +504,7 @@ void CQuarnLusProxy::OnFind(const std::vector<std::string>& terminalIds, std::ve
     CTerminalInfo placeholder;
     placeholder.setInvalid();
     found.assign(terminalIds.size(), placeholder);
+    // The node first in the root is read last: its record of an id wins.
     for (size_t k = nodes.size(); k-- > 0;)
         findTerminalInfo(nodes[k], terminalIds, found);
 }
@@ -576,31 +581,17 @@ CTerminalInfo CQuarnLusProxy::find(std::string terminalId)
 void CQuarnLusProxy::enumTerminalIdByCategory(const std::string& node, const std::vector<std::string>& categories,
                                               std::vector<std::string>& terminalIds)
 {
-    std::unique_ptr<CQUARNLookupDir> directory(openReadable(applicationPath(node, CATEGORYS)));
-    if (!directory)
-        return;
-    for (DWORD i = entryCount(directory.get()); i-- > 0;) {
-        DWORD type = directory->GetEntryType(i);
-        std::string name = directory->GetEntryName(i);
-        if (type != CQUARNLookupDir::QUARNTYPE_STRING || !isPathComponent(name)) {
-            CTrace::scopedError(SCOPE, " enumTerminalIdByCategory(): " + shown(name) + " of type " + std::to_string(type)
-                                           + " under node " + shown(node) + " is no category entry; skipped",
-                                -1);
-            continue;
-        }
-        std::string value;
-        if (!directory->GetEntryValueString(i, value)) {
-            CTrace::trace(SCOPE, " enumTerminalIdByCategory(): " + shown(name) + " cannot be read: "
-                                     + traceLastError(GetLastError()));
-            continue;
-        }
-        if (!contains(categories, value)) {
-            CTrace::trace(SCOPE, " enumTerminalIdByCategory(): " + shown(name) + " is of category [" + value + "]");
-            continue;
-        }
-        CTrace::trace(SCOPE, " enumTerminalIdByCategory(): " + shown(name) + " found");
-        terminalIds.push_back(name);
-    }
+    forEachTerminal(node, CATEGORYS, CQUARNLookupDir::QUARNTYPE_STRING, "enumTerminalIdByCategory",
+                    [&](CQUARNLookupDir& directory, DWORD index, const std::string& name) {
+                        std::string value;
+                        if (!directory.GetEntryValueString(index, value)) {
+                            CTrace::trace(SCOPE, " enumTerminalIdByCategory(): " + shown(name)
+                                                     + " cannot be read: " + traceLastError(GetLastError()));
+                        } else if (contains(categories, value)) {
+                            CTrace::trace(SCOPE, " enumTerminalIdByCategory(): " + shown(name) + " found");
+                            terminalIds.push_back(name);
+                        }
+                    });
 }
 
 void CQuarnLusProxy::enumTerminalIdByIpAddress(const std::string& node, const std::vector<std::string>& addresses,
@@ -619,60 +610,43 @@ void CQuarnLusProxy::enumTerminalIdByIpAddress(const std::string& node, const st
         CTrace::trace(SCOPE, " enumTerminalIdByIpAddress(): node " + shown(node) + " is at [" + address + "]");
         return;
     }
-    std::unique_ptr<CQUARNLookupDir> directory(openReadable(applicationPath(node, TERMINAL_INFOS)));
-    if (!directory)
-        return;
-    for (DWORD i = entryCount(directory.get()); i-- > 0;) {
-        DWORD type = directory->GetEntryType(i);
-        std::string name = directory->GetEntryName(i);
-        if (type != CQUARNLookupDir::QUARNTYPE_DIR || !isPathComponent(name)) {
-            CTrace::scopedError(SCOPE, " enumTerminalIdByIpAddress(): " + shown(name) + " of type "
-                                           + std::to_string(type) + " under node " + shown(node)
-                                           + " is no terminal directory; skipped",
-                                -1);
-            continue;
-        }
-        CTrace::trace(SCOPE, " enumTerminalIdByIpAddress(): " + shown(name) + " found");
-        terminalIds.push_back(name);
-    }
+    forEachTerminal(node, TERMINAL_INFOS, CQUARNLookupDir::QUARNTYPE_DIR, "enumTerminalIdByIpAddress",
+                    [&](CQUARNLookupDir&, DWORD, const std::string& name) {
+                        CTrace::trace(SCOPE, " enumTerminalIdByIpAddress(): " + shown(name) + " found");
+                        terminalIds.push_back(name);
+                    });
 }
 
 void CQuarnLusProxy::enumTerminalIdByPortNum(const std::string& node, const std::vector<unsigned>& portNums,
                                              std::vector<std::string>& terminalIds)
 {
-    std::unique_ptr<CQUARNLookupDir> directory(openReadable(applicationPath(node, PORT_NUMS)));
-    if (!directory)
-        return;
-    for (DWORD i = entryCount(directory.get()); i-- > 0;) {
-        DWORD type = directory->GetEntryType(i);
-        std::string name = directory->GetEntryName(i);
-        if (type != CQUARNLookupDir::QUARNTYPE_INT || !isPathComponent(name)) {
-            CTrace::scopedError(SCOPE, " enumTerminalIdByPortNum(): " + shown(name) + " of type " + std::to_string(type)
-                                           + " under node " + shown(node) + " is no port entry; skipped",
-                                -1);
-            continue;
-        }
-        int value = 0;
-        if (!directory->GetEntryValueInt(i, &value)) {
-            CTrace::trace(SCOPE, " enumTerminalIdByPortNum(): " + shown(name) + " cannot be read: "
-                                     + traceLastError(GetLastError()));
-            continue;
-        }
-        if (std::find(portNums.begin(), portNums.end(), static_cast<unsigned>(value)) == portNums.end())
-            continue;
-        CTrace::trace(SCOPE, " enumTerminalIdByPortNum(): " + shown(name) + " found");
-        terminalIds.push_back(name);
-    }
+    forEachTerminal(node, PORT_NUMS, CQUARNLookupDir::QUARNTYPE_INT, "enumTerminalIdByPortNum",
+                    [&](CQUARNLookupDir& directory, DWORD index, const std::string& name) {
+                        int value = 0;
+                        if (!directory.GetEntryValueInt(index, &value)) {
+                            CTrace::trace(SCOPE, " enumTerminalIdByPortNum(): " + shown(name)
+                                                     + " cannot be read: " + traceLastError(GetLastError()));
+                        } else if (std::find(portNums.begin(), portNums.end(), static_cast<unsigned>(value))
+                                   != portNums.end()) {
+                            CTrace::trace(SCOPE, " enumTerminalIdByPortNum(): " + shown(name) + " found");
+                            terminalIds.push_back(name);
+                        }
+                    });
+}
+
+void CQuarnLusProxy::forEachNode(const std::function<void(const std::string& node)>& visit)
+{
+    std::vector<std::string> nodes;
+    enumAccessableQuarnList(nodes);
+    for (size_t k = nodes.size(); k-- > 0;)
+        visit(nodes[k]);
 }
 
 void CQuarnLusProxy::enumByCategory(const std::vector<std::string>& categories, std::vector<std::string>& terminalIds)
 {
     checkCreatorThread("enumByCategory");
     CTrace::trace(SCOPE, " enumByCategory()");
-    std::vector<std::string> nodes;
-    enumAccessableQuarnList(nodes);
-    for (size_t k = nodes.size(); k-- > 0;)
-        enumTerminalIdByCategory(nodes[k], categories, terminalIds);
+    forEachNode([&](const std::string& node) { enumTerminalIdByCategory(node, categories, terminalIds); });
 }
 
 void CQuarnLusProxy::enumByCategory(std::string category, std::vector<std::string>& terminalIds)
@@ -685,10 +659,7 @@ void CQuarnLusProxy::enumByIpAddress(const std::vector<std::string>& addresses, 
 {
     checkCreatorThread("enumByIpAddress");
     CTrace::trace(SCOPE, " enumByIpAddress()");
-    std::vector<std::string> nodes;
-    enumAccessableQuarnList(nodes);
-    for (size_t k = nodes.size(); k-- > 0;)
-        enumTerminalIdByIpAddress(nodes[k], addresses, terminalIds);
+    forEachNode([&](const std::string& node) { enumTerminalIdByIpAddress(node, addresses, terminalIds); });
 }
 
 void CQuarnLusProxy::enumByIpAddress(std::string address, std::vector<std::string>& terminalIds)
@@ -702,8 +673,5 @@ void CQuarnLusProxy::enumByPortNum(unsigned portNum, std::vector<std::string>& t
     checkCreatorThread("enumByPortNum");
     CTrace::trace(SCOPE, " enumByPortNum()");
     std::vector<unsigned> portNums(1, portNum);
-    std::vector<std::string> nodes;
-    enumAccessableQuarnList(nodes);
-    for (size_t k = nodes.size(); k-- > 0;)
-        enumTerminalIdByPortNum(nodes[k], portNums, terminalIds);
+    forEachNode([&](const std::string& node) { enumTerminalIdByPortNum(node, portNums, terminalIds); });
 }

@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ private:
 
     void OnFind(const std::vector<std::string>& terminalIds, std::vector<CTerminalInfo>& found);
     void enumAccessableQuarnList(std::vector<std::string>& nodes);
+    // Each reachable node, the last in the root first.
+    void forEachNode(const std::function<void(const std::string& node)>& visit);
     void findTerminalInfo(const std::string& node, const std::vector<std::string>& terminalIds,
                           std::vector<CTerminalInfo>& found);
     void readTerminalInfo(const std::string& node, const std::string& terminalId, CTerminalInfo& info);
@@ -75,6 +78,12 @@ private:
     void enumTerminalIdByPortNum(const std::string& node, const std::vector<unsigned>& portNums,
                                  std::vector<std::string>& terminalIds);
 
+    using TerminalVisit = std::function<void(CQUARNLookupDir& directory, DWORD index, const std::string& name)>;
+    // Each entry of the node's subdirectory of the application, last first, that has the type
+    // expected and a name that can be a terminal id; the others are skipped with an ERROR line.
+    // Nothing when the directory cannot be read.
+    void forEachTerminal(const std::string& node, const char* subdirectory, DWORD type, const char* operation,
+                         const TerminalVisit& visit);
     // A readable directory of the lookup view (closed and deleted on every path by its owner),
     // or null after a trace line.
     CQUARNLookupDir* openReadable(const std::string& path);
