@@ -347,6 +347,21 @@ TEST(LusLan, B)
 
     t.expectSameIdFromTheFirstNode();
 
+    // An id that is not registered, and a second remove, fail at the first entry with the
+    // server's code by its name.
+    t.proxy->regist("5", CTerminalInfo("", "0.0.0.0", 0, ""));
+    t.proxy->remove("5");
+    for (const char* id : {"5", "unknown"}) {
+        try {
+            t.proxy->remove(id);
+            ADD_FAILURE() << "removed " << id << " again";
+        } catch (CLusException& e) {
+            EXPECT_NE(std::string::npos, e.getMessage().find("portNums.terminalId")) << e.getMessage();
+            EXPECT_NE(std::string::npos, e.getMessage().find("ERROR_QUARN_")) << e.getMessage();
+            std::printf("FIGURE B: remove of %s: %s\n", id, e.getMessage().c_str());
+        }
+    }
+
     // A string where this terminal's port goes, written by another program: the category
     // stays, the port fails with the type's mismatch.
     await("W.written");
