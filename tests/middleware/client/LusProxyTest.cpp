@@ -681,6 +681,7 @@ TEST_F(LusProxyTest, ForeignEntriesAreSkippedWithAnErrorLine)
         fake.addNode(L"");
         fake.addNode(L"n\\x");
         fake.addNode(L"file", 2);
+        fake.addNode(longName);
         fake.addNode(NODE_B);
         addRecord(NODE_A, L"7", L"Server", 0, L"TIME=1");
         std::wstring b = app(NODE_B);
