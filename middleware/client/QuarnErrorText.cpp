@@ -27,9 +27,11 @@ const char UNDEFINED[] = "***UNDEFINED QUARNERROR *****    ";
 
 } // namespace
 
-std::string quarnErrorText(DWORD code)
+std::string quarnErrorText(DWORD code) { return quarnErrorText(code, UNDEFINED); }
+
+std::string quarnErrorText(DWORD code, const std::string& unnamed)
 {
-    std::string text = UNDEFINED;
+    std::string text = unnamed;
     for (const CodeName& entry : NAMES)
         if (entry.code == code) {
             text = entry.name;

@@ -8,3 +8,5 @@
 // The code's name padded to one column (or the undefined marker), then
 // "GetLastError()= 0x%08X" with the code.
 std::string quarnErrorText(DWORD code);
+// The same with another text in place of the undefined marker.
+std::string quarnErrorText(DWORD code, const std::string& unnamed);

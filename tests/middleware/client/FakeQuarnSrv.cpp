@@ -138,10 +138,13 @@ STDMETHODIMP FakeQuarnSrv::APDCloseEntry(ULONG, BSTR path)
     return enter("APDCloseEntry");
 }
 STDMETHODIMP FakeQuarnSrv::APDWatchWndChange(ULONG, ULONG) { return enter("APDWatchWndChange"); }
-STDMETHODIMP FakeQuarnSrv::APDChangeEntryValueInt(ULONG, BSTR path, LONG)
+STDMETHODIMP FakeQuarnSrv::APDChangeEntryValueInt(ULONG, BSTR path, LONG value)
 {
     paths.push_back(textOf(path));
-    return enter("APDChangeEntryValueInt");
+    HRESULT result = enter("APDChangeEntryValueInt");
+    if (SUCCEEDED(result))
+        ints[textOf(path)] = value;
+    return result;
 }
 STDMETHODIMP FakeQuarnSrv::APDChangeEntryValueString(ULONG, BSTR path, BSTR value)
 {
@@ -155,6 +158,8 @@ STDMETHODIMP FakeQuarnSrv::LUDOpen(BSTR path, ULONG, ULONG* handle)
 {
     *handle = 0;
     paths.push_back(textOf(path));
+    if (onLookupOpen)
+        onLookupOpen(textOf(path));
     HRESULT result = enter("LUDOpen");
     if (FAILED(result))
         return result;
@@ -350,12 +355,15 @@ STDMETHODIMP FakeQuarnSrv::FileTransferGetSenderName(ULONG, BSTR* name)
     *name = nullptr;
     return enter("FileTransferGetSenderName");
 }
-STDMETHODIMP FakeQuarnSrv::GetIP(BSTR, BSTR* address)
+STDMETHODIMP FakeQuarnSrv::GetIP(BSTR path, BSTR* address)
 {
     *address = nullptr;
     HRESULT result = enter("GetIP");
+    auto known = addresses.find(textOf(path));
+    if (SUCCEEDED(result) && known != addresses.end() && known->second.empty())
+        result = INVALID_PATH;
     if (SUCCEEDED(result))
-        *address = SysAllocString(L"198.18.0.2");
+        *address = SysAllocString(known != addresses.end() ? known->second.c_str() : L"198.18.0.2");
     return result;
 }
 STDMETHODIMP FakeQuarnSrv::ProfSelectProfile(ULONG, BSTR, ULONG, LONG* result)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,14 +45,21 @@ public:
     bool dbLocked = false;
     ULONG nextAppId = 1;
     bool versionKnown = true;
+    // GetIP by path ("\\{node}"): an empty text fails as for a node that has gone; a path not
+    // here answers 198.18.0.2.
+    std::map<std::wstring, std::wstring> addresses;
+    // Called by LUDOpen with the path before it answers.
+    std::function<void(const std::wstring& path)> onLookupOpen;
 
     // ---- what the fake saw
     std::vector<std::string> calls;
     std::vector<std::wstring> paths;  // every path or entry text given, in order
     std::map<std::wstring, std::wstring> strings;  // APDChangeEntryValueString
+    std::map<std::wstring, LONG> ints;             // APDChangeEntryValueInt
     std::vector<ULONG> executed;
     std::vector<ULONG> closedTransfers;
     int count(const std::string& method) const;
+    size_t openHandles() const { return open_.size(); }
     void addNode(const std::wstring& node, ULONG type = 5);
 
     // IUnknown, IDispatch

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The lookup-service proxy against the real quarnhost on two hosts of a test LAN: quarnhost
+# registered with -RegServer in each host's own prefix (never in the build's prefix), a
+# terminal holding a proxy on each host and a writer of foreign entries on host B.
+#   lus_test.sh SCENARIO LAN_TOOL QUARNHOST_EXE PROGRAM WORK_DIR
+# SCENARIO: hosts (layout read across, searches across hosts, foreign entries on B)
+# Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
+set -uo pipefail
+
+scenario=$1 lan=$2 server=$3 program=$4 work=$5
+name="lp$$${scenario:0:2}"
+dir="$work/$name"
+share="$dir/share"
+winshare="Z:$share"
+source "$(dirname "$lan")/lan-lib.sh"
+LAN_LOG_LINES=150
+lan_begin "lookup proxy lus_test $scenario" 220
+
+on() {
+  local host=$1
+  shift
+  bash "$lan" wine "$name" "$host" "$dir" -- "$@" >>"$share/on.log" 2>&1 </dev/null
+}
+register() {
+  on "$1" "$server" "$2"
+  local rc=$?
+  [ $rc = 0 ] || fail "host $1: quarnhost $2 ended with $rc"
+}
+passed() {
+  finish "$1" "$2" || fail "$1 failed"
+  grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
+}
+
+mkdir -p "$dir"
+bash "$lan" up "$name" 2 "$dir" || fail "the LAN could not be made"
+mkdir -p "$share"
+if [ -z "${DISPLAY:-}" ]; then
+  for k in 1 2; do on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
+fi
+
+case $scenario in
+  hosts)
+    register 1 -RegServer
+    register 2 -RegServer
+    lan_start b 2 "$program" --gtest_filter=LusLan.B "$winshare"
+    lan_start w 2 "$program" --gtest_filter=LusLan.Writer "$winshare"
+    lan_start a 1 "$program" --gtest_filter=LusLan.A "$winshare"
+    passed a 190
+    passed b 30
+    passed w 30
+    # A record's address is the computer's own, never the loopback or the unset one.
+    grep -q '\[127\.0\.0\.1\]\|\[0\.0\.0\.0\]' "$share/a.log" "$share/b.log" && fail "a record with a local-only address"
+    grep -h FIGURE "$share/a.log" "$share/b.log"
+    ;;
+  *) echo "unknown scenario $scenario"; exit 2 ;;
+esac
+echo "lookup proxy lus_test $scenario: passed"
+exit 0
