@@ -3,6 +3,8 @@
 # and share (the hosts' shared folder, where each program's output LOG.log goes), then call
 # lan_begin. Processes are ended by pid; the LAN goes at exit.
 lan_pids=()
+# processes stopped by freeze, resumed by thaw or at the end
+frozen=()
 declare -A pid_of
 lan_watchdog=""
 lan_who="lan"
@@ -16,6 +18,7 @@ kill_pid() {
 
 lan_cleanup() {
   local p
+  thaw
   for p in "${lan_pids[@]}"; do kill_pid "$p"; done
   [ -n "$lan_watchdog" ] && kill "$lan_watchdog" 2>/dev/null
   bash "$lan" down "$name" "$dir" >/dev/null 2>&1
@@ -62,3 +65,45 @@ finish() {
   kill -0 "$p" 2>/dev/null && { echo "$lan_who: $1 did not end"; return 124; }
   wait "$p"
 }
+
+# host_pid K PATTERN: the one process of host K whose command line holds PATTERN.
+host_pid() {
+  local p found=()
+  for p in $(ip netns pids "$name-h$1"); do
+    grep -qaF -- "$2" "/proc/$p/cmdline" 2>/dev/null && found+=("$p")
+  done
+  [ ${#found[@]} = 1 ] || { echo "host $1: ${#found[@]} processes of $2" >&2; return 1; }
+  echo "${found[0]}"
+}
+freeze() { kill -STOP "$1" && frozen+=("$1"); }
+# thaw: resumes whatever was frozen.
+thaw() {
+  local p
+  for p in "${frozen[@]}"; do kill -CONT "$p" 2>/dev/null; done
+  frozen=()
+}
+# stop_host K: ends every process of host K (its programs, Wine's own and its Wine server) by pid.
+stop_host() {
+  local p pids i
+  pids=$(ip netns pids "$name-h$1")
+  for p in "${lan_pids[@]}"; do grep -qxF -- "$p" <<<"$pids" && kill_pid "$p" 2>/dev/null; done
+  for p in $pids; do kill -CONT "$p" 2>/dev/null; kill -KILL "$p" 2>/dev/null; done
+  for ((i = 0; i < 100; i++)); do
+    [ -z "$(ip netns pids "$name-h$1")" ] && return 0
+    sleep 0.1
+  done
+  fail "host $1: processes left after its stop"
+}
+# Cues: a program asks for NAME by writing cue.NAME in the share and waits for done.NAME.
+# when_cued LOG NAME SECONDS: waits until the program LOG asks for NAME (it is still running).
+when_cued() {
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    [ -f "$share/cue.$2" ] && return 0
+    kill -0 "${pid_of[$1]}" 2>/dev/null || fail "$1 ended before it asked for $2"
+    sleep 0.1
+  done
+  fail "$1 did not ask for $2 within $3 s"
+}
+# cued NAME: tells the program that NAME is done.
+cued() { : >"$share/done.$1"; }

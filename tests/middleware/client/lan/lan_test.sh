@@ -63,48 +63,6 @@ start_without_server() {
   fi
   echo "FIGURE $1: box after $ms ms, exit code 0"
 }
-# host_pid K PATTERN: the one process of host K whose command line holds PATTERN.
-host_pid() {
-  local p found=()
-  for p in $(ip netns pids "$name-h$1"); do
-    grep -qaF -- "$2" "/proc/$p/cmdline" 2>/dev/null && found+=("$p")
-  done
-  [ ${#found[@]} = 1 ] || { echo "host $1: ${#found[@]} processes of $2" >&2; return 1; }
-  echo "${found[0]}"
-}
-frozen=()
-freeze() { kill -STOP "$1" && frozen+=("$1"); }
-# thaw: resumes whatever was frozen.
-thaw() {
-  local p
-  for p in "${frozen[@]}"; do kill -CONT "$p" 2>/dev/null; done
-  frozen=()
-}
-# stop_host K: ends every process of host K (its programs, Wine's own and its Wine server) by pid.
-stop_host() {
-  local p pids i
-  pids=$(ip netns pids "$name-h$1")
-  for p in "${lan_pids[@]}"; do grep -qxF -- "$p" <<<"$pids" && kill_pid "$p" 2>/dev/null; done
-  for p in $pids; do kill -CONT "$p" 2>/dev/null; kill -KILL "$p" 2>/dev/null; done
-  for ((i = 0; i < 100; i++)); do
-    [ -z "$(ip netns pids "$name-h$1")" ] && return 0
-    sleep 0.1
-  done
-  fail "host $1: processes left after its stop"
-}
-# when_cued LOG NAME SECONDS: waits until the program LOG asks for NAME (it is still running).
-when_cued() {
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    [ -f "$share/cue.$2" ] && return 0
-    kill -0 "${pid_of[$1]}" 2>/dev/null || fail "$1 ended before it asked for $2"
-    sleep 0.1
-  done
-  fail "$1 did not ask for $2 within $3 s"
-}
-# cued NAME: tells the program that NAME is done.
-cued() { : >"$share/done.$1"; }
-
 passed() {
   finish "$1" "$2" || fail "$1 failed"
   grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
@@ -151,7 +109,6 @@ case $scenario in
     grep -h FIGURE "$share/a.log" "$share/b.log"
     ;;
   gone)
-    trap 'thaw; lan_cleanup' EXIT
     register 1 -RegServer
     register 2 -RegServer
     lan_start a 1 "$client" --gtest_filter=Gone.A "$winshare"

@@ -6,6 +6,9 @@
 //   lus_proxy_lan --gtest_filter=LusLan.A SHARE       (terminal on host A, 198.18.0.1)
 //   lus_proxy_lan --gtest_filter=LusLan.B SHARE       (terminal on host B, 198.18.0.2)
 //   lus_proxy_lan --gtest_filter=LusLan.Writer SHARE  (foreign entries on host B)
+//   lus_proxy_lan --gtest_filter=LusGone.A SHARE      (terminal on host A; lus_test.sh kills,
+//   lus_proxy_lan --gtest_filter=LusGone.B SHARE       freezes and stops host B's programs on
+//   lus_proxy_lan --gtest_filter=LusGone.K SHARE       its cues; K is a second terminal on B)
 //
 // SHARE is the folder all of them see; each step is a file there.
 #include "CIOException.h"
@@ -57,6 +60,21 @@ std::string await(const std::string& name, DWORD timeoutMs = STEP_TIMEOUT_MS)
     } while (GetTickCount() - start < timeoutMs);
     ADD_FAILURE() << "step " << name << " did not come";
     return "";
+}
+
+// Asks lus_test.sh for NAME (file cue.NAME) and waits until it says done (done.NAME).
+bool cue(const std::string& name, DWORD timeoutMs = STEP_TIMEOUT_MS)
+{
+    say("cue." + name);
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(sharePath("done." + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > timeoutMs) {
+            ADD_FAILURE() << "cue " << name << " was not done";
+            return false;
+        }
+        Sleep(100);
+    }
+    return true;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> texts)
@@ -413,6 +431,117 @@ TEST(LusLan, Writer)
     foreign.reset();
     DestroyWindow(window);
     quarn.Uninitialize();
+}
+
+// ---- terminals and nodes that go (scenario "gone")
+
+std::vector<std::string> shownAll(ILookupServiceHandle& proxy, const std::vector<std::string>& ids)
+{
+    std::vector<CTerminalInfo> found;
+    proxy.find(ids, found);
+    std::vector<std::string> texts;
+    for (const CTerminalInfo& info : found)
+        texts.push_back(shown(info));
+    return texts;
+}
+
+// Finds IDS until they read as EXPECTED, for at most timeoutMs; the time it took.
+DWORD findUntil(ILookupServiceHandle& proxy, const std::vector<std::string>& ids,
+                const std::vector<std::string>& expected, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    std::vector<std::string> texts = shownAll(proxy, ids);
+    while (texts != expected && GetTickCount() - start < timeoutMs) {
+        Sleep(250);
+        texts = shownAll(proxy, ids);
+    }
+    EXPECT_EQ(expected, texts);
+    return GetTickCount() - start;
+}
+
+TEST(LusGone, B)
+{
+    Terminal t("B", IP_B, IP_A);
+    t.proxy->regist("8", CTerminalInfo("Server", "0.0.0.0", 0, "TIME=200 SESSION=B"));
+    t.proxy->regist("9", CTerminalInfo("", "0.0.0.0", 0, ""));
+    say("B.registered");
+    // Held until lus_test.sh stops host B.
+    await("A.done", 300000);
+}
+
+// A second terminal on host B, killed by lus_test.sh without withdrawing its record.
+TEST(LusGone, K)
+{
+    // Started together, two clients of one host can have Wine start two servers there.
+    ASSERT_EQ("ok", await("B.registered"));
+    CThread::registerUIThread();
+    CLocalMethod* invoker = new CLocalMethod;
+    CQUARNInterface quarn;
+    ASSERT_TRUE(quarn.Initialize());
+    ILookupServiceHandle* proxy = CQuarnLusProxy::create(&quarn, APPLICATION, invoker->GetSafeHwnd());
+    proxy->regist("30", CTerminalInfo("Server", "0.0.0.0", 0, "K"));
+    say("K.registered");
+    // Its windows must keep answering while it waits to be killed.
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 300000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    ADD_FAILURE() << "K was not killed";
+}
+
+TEST(LusGone, A)
+{
+    Terminal t("A", IP_A, IP_B);
+    t.proxy->regist("7", CTerminalInfo("Server", "0.0.0.0", 0, "TIME=100 SESSION=A"));
+    ASSERT_EQ("ok", await("B.registered"));
+    ASSERT_EQ("ok", await("K.registered"));
+    const std::string own = std::string("valid [Server] [") + IP_A + "] 0 [TIME=100 SESSION=A]";
+    const std::string eight = std::string("valid [Server] [") + IP_B + "] 0 [TIME=200 SESSION=B]";
+    const std::string nine = std::string("valid [] [") + IP_B + "] 0 []";
+    const std::string thirty = std::string("valid [Server] [") + IP_B + "] 0 [K]";
+    findUntil(*t.proxy, {"7", "8", "9", "30"}, {own, eight, nine, thirty}, 30000);
+
+    // A terminal killed without a remove: its server drops the record once it sees the
+    // terminal's window gone; the other terminal's records on that node stay.
+    ASSERT_TRUE(cue("kill-K"));
+    DWORD took = findUntil(*t.proxy, {"7", "8", "9", "30"}, {own, eight, nine, INVALID}, 20000);
+    std::printf("FIGURE A: the killed terminal's record gone after %lu ms\n", static_cast<unsigned long>(took));
+    EXPECT_LE(took, 10000u);
+
+    // B's server frozen: the search waits out B's directory and goes on, B's records invalid.
+    ASSERT_TRUE(cue("freeze-B"));
+    DWORD start = GetTickCount();
+    std::vector<std::string> texts = shownAll(*t.proxy, {"7", "8", "9"});
+    took = GetTickCount() - start;
+    std::printf("FIGURE A: find with B frozen took %lu ms\n", static_cast<unsigned long>(took));
+    EXPECT_EQ((std::vector<std::string>{own, INVALID, INVALID}), texts);
+    EXPECT_LE(took, 13000u) << "about 11 s expected";
+    ASSERT_TRUE(cue("thaw-B"));
+    took = findUntil(*t.proxy, {"7", "8", "9"}, {own, eight, nine}, 30000);
+    std::printf("FIGURE A: B's records back %lu ms after its resume\n", static_cast<unsigned long>(took));
+
+    // B's Wine stopped: B's ids leave every result.
+    ASSERT_TRUE(cue("stop-B"));
+    start = GetTickCount();
+    std::vector<std::string> listed;
+    do {
+        Sleep(250);
+        listed.clear();
+        t.proxy->enumByPortNum(0, listed);
+    } while (listed != std::vector<std::string>{"7"} && GetTickCount() - start < 60000);
+    std::printf("FIGURE A: B's ids gone after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
+    EXPECT_EQ((std::vector<std::string>{"7"}), listed);
+    listed.clear();
+    t.proxy->enumByCategory("Server", listed);
+    EXPECT_EQ((std::vector<std::string>{"7"}), listed);
+    listed.clear();
+    t.proxy->enumByIpAddress(IP_B, listed);
+    EXPECT_TRUE(listed.empty());
+    EXPECT_EQ((std::vector<std::string>{own, INVALID, INVALID}), shownAll(*t.proxy, {"7", "8", "9"}));
+    say("A.done");
 }
 
 } // namespace

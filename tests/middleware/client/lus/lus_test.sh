@@ -4,6 +4,8 @@
 # terminal holding a proxy on each host and a writer of foreign entries on host B.
 #   lus_test.sh SCENARIO LAN_TOOL QUARNHOST_EXE PROGRAM WORK_DIR
 # SCENARIO: hosts (layout read across, searches across hosts, foreign entries on B)
+#           gone  (seen from A: a terminal on B killed, B's server frozen and resumed, B's
+#                  Wine stopped)
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
 
@@ -51,6 +53,29 @@ case $scenario in
     # A record's address is the computer's own, never the loopback or the unset one.
     grep -q '\[127\.0\.0\.1\]\|\[0\.0\.0\.0\]' "$share/a.log" "$share/b.log" && fail "a record with a local-only address"
     grep -h FIGURE "$share/a.log" "$share/b.log"
+    ;;
+  gone)
+    register 1 -RegServer
+    register 2 -RegServer
+    lan_start b 2 "$program" --gtest_filter=LusGone.B "$winshare"
+    lan_start k 2 "$program" --gtest_filter=LusGone.K "$winshare"
+    lan_start a 1 "$program" --gtest_filter=LusGone.A "$winshare"
+    when_cued a kill-K 120
+    pid=$(host_pid 2 LusGone.K) || fail "no terminal K on B"
+    kill -KILL "$pid"
+    cued kill-K
+    when_cued a freeze-B 60
+    pid=$(host_pid 2 quarnhost.exe) || fail "no server on B"
+    freeze "$pid"
+    cued freeze-B
+    when_cued a thaw-B 60
+    thaw
+    cued thaw-B
+    when_cued a stop-B 60
+    stop_host 2
+    cued stop-B
+    passed a 90
+    grep -h FIGURE "$share/a.log"
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
