@@ -25,6 +25,15 @@ lan_cleanup() {
   rm -rf "$dir"
 }
 
+# lan_names NAME WORK: this run's namespaces NAME (unique to the run), its folder under WORK
+# and the hosts' shared folder (share, and winshare as the hosts see it).
+lan_names() {
+  name=$1
+  dir="$2/$name"
+  share="$dir/share"
+  winshare="Z:$share"
+}
+
 # lan_begin WHO SECONDS: exits with 77 when this machine cannot make network namespaces;
 # otherwise cleans up at the end, and ends the run after SECONDS (set below the caller's own
 # limit, so that the clean-up still runs).
@@ -107,3 +116,35 @@ when_cued() {
 }
 # cued NAME: tells the program that NAME is done.
 cued() { : >"$share/done.$1"; }
+
+# lan_up N: hosts 1..N of this run and the shared folder. Windows need a display: the one
+# given, or else each host draws nowhere.
+lan_up() {
+  local k
+  mkdir -p "$dir"
+  bash "$lan" up "$name" "$1" "$dir" || fail "the LAN could not be made"
+  mkdir -p "$share"
+  if [ -z "${DISPLAY:-}" ]; then
+    for ((k = 1; k <= $1; k++)); do lan_on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
+  fi
+}
+# lan_on HOST CMD...: a Windows program of the host's own prefix, its output to on.log; its
+# exit code.
+lan_on() {
+  local host=$1
+  shift
+  bash "$lan" wine "$name" "$host" "$dir" -- "$@" >>"$share/on.log" 2>&1 </dev/null
+}
+# lan_must HOST CMD...: the same, which must end with 0.
+lan_must() {
+  lan_on "$@"
+  local rc=$?
+  [ $rc = 0 ] || fail "host $1: ${*:2} ended with $rc"
+}
+# lan_passed LOG SECONDS: the program ended and its tests passed.
+lan_passed() {
+  finish "$1" "$2" || fail "$1 failed"
+  grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
+}
+# lan_winpath PATH: PATH as the hosts' Windows programs see it.
+lan_winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }

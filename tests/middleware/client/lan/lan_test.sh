@@ -16,11 +16,8 @@
 set -uo pipefail
 
 scenario=$1 lan=$2 server=$3 client=$4 work=$5
-name="qc$$${scenario:0:2}"
-dir="$work/$name"
-share="$dir/share"
-winshare="Z:$share"
 source "$(dirname "$lan")/lan-lib.sh"
+lan_names "qc$$${scenario:0:2}" "$work"
 LAN_LOG_LINES=150
 # Ends the run, with its clean-up, before CTest's time limit for the scenario would.
 case $scenario in
@@ -30,16 +27,7 @@ case $scenario in
 esac
 lan_begin "middleware client lan_test $scenario" $limit
 
-on() {
-  local host=$1
-  shift
-  bash "$lan" wine "$name" "$host" "$dir" -- "$@" >>"$share/on.log" 2>&1 </dev/null
-}
-register() {
-  on "$1" "$server" "$2"
-  local rc=$?
-  [ $rc = 0 ] || fail "host $1: quarnhost $2 ended with $rc"
-}
+register() { lan_must "$1" "$server" "$2"; }
 # start LOG HOST [FROM TO [CODE]]: CQuarn is constructed on HOST with no middleware to use: one
 # box, no owner, OK only, then exit code 0; the box comes FROM .. TO ms after the start (at once
 # by default); with CODE, the connection failed with that last error (as 0x%08X).
@@ -63,10 +51,6 @@ start_without_server() {
   fi
   echo "FIGURE $1: box after $ms ms, exit code 0"
 }
-passed() {
-  finish "$1" "$2" || fail "$1 failed"
-  grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
-}
 # pair SUITE SECONDS: SUITE.B on host 2, then SUITE.A on host 1, each with quarnhost registered
 # in its prefix; A must pass within SECONDS, B soon after.
 pair() {
@@ -74,18 +58,13 @@ pair() {
   register 2 -RegServer
   lan_start b 2 "$client" --gtest_filter="$1.B" "$winshare"
   lan_start a 1 "$client" --gtest_filter="$1.A" "$winshare"
-  passed a "$2"
-  passed b 30
+  lan_passed a "$2"
+  lan_passed b 30
 }
 
 hosts=1
 case $scenario in hosts | gone | entries) hosts=2 ;; esac
-mkdir -p "$dir"
-bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
-if [ -z "${DISPLAY:-}" ]; then
-  for ((k = 1; k <= hosts; k++)); do on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
-fi
+lan_up $hosts
 
 case $scenario in
   absent)
@@ -129,7 +108,7 @@ case $scenario in
     pid=$(host_pid 1 quarnhost.exe) || fail "no server on A"
     kill -KILL "$pid"
     cued kill-server-A
-    passed a 60
+    lan_passed a 60
     grep -h FIGURE "$share/a.log" "$share/b.log"
     ;;
   entries)
@@ -139,8 +118,8 @@ case $scenario in
     register 1 -RegServer
     lan_start four 1 "$client" --gtest_filter=Terminals.Four "$winshare"
     lan_start three 1 "$client" --gtest_filter=Terminals.Three "$winshare"
-    passed three 120
-    passed four 30
+    lan_passed three 120
+    lan_passed four 30
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac

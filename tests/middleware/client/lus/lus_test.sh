@@ -10,53 +10,30 @@
 set -uo pipefail
 
 scenario=$1 lan=$2 server=$3 program=$4 work=$5
-name="lp$$${scenario:0:2}"
-dir="$work/$name"
-share="$dir/share"
-winshare="Z:$share"
 source "$(dirname "$lan")/lan-lib.sh"
+lan_names "lp$$${scenario:0:2}" "$work"
 LAN_LOG_LINES=150
 lan_begin "lookup proxy lus_test $scenario" 220
 
-on() {
-  local host=$1
-  shift
-  bash "$lan" wine "$name" "$host" "$dir" -- "$@" >>"$share/on.log" 2>&1 </dev/null
-}
-register() {
-  on "$1" "$server" "$2"
-  local rc=$?
-  [ $rc = 0 ] || fail "host $1: quarnhost $2 ended with $rc"
-}
-passed() {
-  finish "$1" "$2" || fail "$1 failed"
-  grep -q '^\[  PASSED  \]' "$share/$1.log" || fail "$1 ran no test"
-}
+register() { lan_must "$1" "$server" "$2"; }
 
-mkdir -p "$dir"
-bash "$lan" up "$name" 2 "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
-if [ -z "${DISPLAY:-}" ]; then
-  for k in 1 2; do on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
-fi
+lan_up 2
+register 1 -RegServer
+register 2 -RegServer
 
 case $scenario in
   hosts)
-    register 1 -RegServer
-    register 2 -RegServer
     lan_start b 2 "$program" --gtest_filter=LusLan.B "$winshare"
     lan_start w 2 "$program" --gtest_filter=LusLan.Writer "$winshare"
     lan_start a 1 "$program" --gtest_filter=LusLan.A "$winshare"
-    passed a 190
-    passed b 30
-    passed w 30
+    lan_passed a 190
+    lan_passed b 30
+    lan_passed w 30
     # A record's address is the computer's own, never the loopback or the unset one.
     grep -q '\[127\.0\.0\.1\]\|\[0\.0\.0\.0\]' "$share/a.log" "$share/b.log" && fail "a record with a local-only address"
     grep -h FIGURE "$share/a.log" "$share/b.log"
     ;;
   gone)
-    register 1 -RegServer
-    register 2 -RegServer
     lan_start b 2 "$program" --gtest_filter=LusGone.B "$winshare"
     lan_start k 2 "$program" --gtest_filter=LusGone.K "$winshare"
     lan_start a 1 "$program" --gtest_filter=LusGone.A "$winshare"
@@ -74,7 +51,7 @@ case $scenario in
     when_cued a stop-B 60
     stop_host 2
     cued stop-B
-    passed a 90
+    lan_passed a 90
     grep -h FIGURE "$share/a.log"
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;

@@ -18,12 +18,9 @@
 set -uo pipefail
 
 scenario=$1 lan=$2 node=$3 raw=$4 work=$5
-name="mw$$${scenario:0:2}" # namespaces of this run only
-dir="$work/$name"
-share="$dir/share"         # the command files and logs, seen by every host
-winshare="Z:$share"
-settings='HKLM\Software\Keldar Corporation\Corvan Zone Middleware'
 source "$(dirname "$lan")/lan-lib.sh"
+lan_names "mw$$${scenario:0:2}" "$work"
+settings='HKLM\Software\Keldar Corporation\Corvan Zone Middleware'
 LAN_LOG_LINES=150
 # Ends the test, with its clean-up, well before CTest would kill it without one. (The blast of
 # transfer packets alone takes two minutes: its scenario has longer.)
@@ -223,13 +220,7 @@ case $scenario in
   transfer-robust) hosts=3 ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
-mkdir -p "$dir"
-bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
-# Windows need a display: the one given, or else each host draws nowhere.
-if [ -z "${DISPLAY:-}" ]; then
-  for ((k = 1; k <= hosts; k++)); do on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
-fi
+lan_up $hosts
 ipA=$(bash "$lan" addr 1)
 ipB=$(bash "$lan" addr 2)
 COPY='\Applications\1:Copy:4'

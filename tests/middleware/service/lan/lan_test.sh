@@ -14,22 +14,14 @@
 set -uo pipefail
 
 scenario=$1 lan=$2 server=$3 client=$4 work=$5 hostserver=${6:-}
-name="qg$$${scenario:0:2}"
-dir="$work/$name"
-share="$dir/share"
 source "$(dirname "$lan")/lan-lib.sh"
+lan_names "qg$$${scenario:0:2}" "$work"
 LAN_LOG_LINES=120
 lan_begin "quarnguard lan_test $scenario" 220
 
-mkdir -p "$dir"
-bash "$lan" up "$name" 1 "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
-if [ -z "${DISPLAY:-}" ]; then
-  bash "$lan" wine "$name" 1 "$dir" -- reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-    >>"$share/on.log" 2>&1 </dev/null
-fi
-module="Z:$(echo "$server" | tr / '\\')"
-hostmodule="Z:$(echo "$hostserver" | tr / '\\')"
+lan_up 1
+module=$(lan_winpath "$server")
+hostmodule=$(lan_winpath "$hostserver")
 
 case $scenario in
   registration) filter='Registration.*' ;;
@@ -53,8 +45,7 @@ if [ "$scenario" = security ]; then
     mv "$share/modes.new" "$share/modes.txt"
   fi
 fi
-finish client 200 || fail "the client failed"
-grep -q '^\[  PASSED  \]' "$share/client.log" || fail "the client ran no test"
+lan_passed client 200
 grep -E '^(FIGURE|MODE|ACCESS) ' "$share/client.log"
 # The uninstall has finished: no service of this prefix starts with a later session.
 echo "quarnguard lan_test $scenario: passed"
