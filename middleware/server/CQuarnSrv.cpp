@@ -1,4 +1,5 @@
 #include "CQuarnSrv.h"
+#include "CQuarnTypeInfo.h"
 
 #include "CQuarnClientWndList.h"
 #include "CQuarnComm.h"
@@ -219,71 +220,33 @@ STDMETHODIMP_(ULONG) CQuarnSrv::Release()
 
 // IDispatch
 
-ITypeInfo* CQuarnSrv::LoadInterfaceInfo(REFIID iid)
+const CQuarnTypeInfo& CQuarnSrv::GetInterfaceInfo()
 {
-    WCHAR path[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return nullptr;
-    ITypeLib* library = nullptr;
-    if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, &library)))
-        return nullptr;
-    ITypeInfo* found = nullptr;
-    if (FAILED(library->GetTypeInfoOfGuid(iid, &found)))
-        found = nullptr;
-    library->Release();
-    return found;
-}
-
-ITypeInfo* CQuarnSrv::GetInterfaceInfo()
-{
-    // Loaded once from this module's own type library and kept for the process.
-    static ITypeInfo* info = LoadInterfaceInfo(IID_IQuarnSrv);
+    // Loaded on first use and kept for the process.
+    static const CQuarnTypeInfo info(IID_IQuarnSrv);
     return info;
 }
 
 STDMETHODIMP CQuarnSrv::GetTypeInfoCount(UINT* pCount)
 {
-    if (!pCount)
-        return E_POINTER;
-    *pCount = 1;
-    return S_OK;
+    return GetInterfaceInfo().GetTypeInfoCount(pCount);
 }
 
 STDMETHODIMP CQuarnSrv::GetTypeInfo(UINT index, LCID, ITypeInfo** ppInfo)
 {
-    if (!ppInfo)
-        return E_POINTER;
-    *ppInfo = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    info->AddRef();
-    *ppInfo = info;
-    return S_OK;
+    return GetInterfaceInfo().GetTypeInfo(index, ppInfo);
 }
 
 STDMETHODIMP CQuarnSrv::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    return DispGetIDsOfNames(info, names, count, ids);
+    return GetInterfaceInfo().GetIDsOfNames(iid, names, count, ids);
 }
 
 STDMETHODIMP CQuarnSrv::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO* exception, UINT* argumentError)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    return DispInvoke(static_cast<IQuarnSrv*>(this), info, id, flags, params, result, exception, argumentError);
+    return GetInterfaceInfo().Invoke(static_cast<IQuarnSrv*>(this), id, iid, flags, params, result, exception,
+                                     argumentError);
 }
 
 // IQuarnSrv: the core's life

@@ -2,6 +2,7 @@
 
 #include "CQuarnQueueLock.h"
 #include "CQuarnServiceBuild.h"
+#include "CQuarnTypeInfo.h"
 
 namespace {
 
@@ -65,55 +66,33 @@ STDMETHODIMP_(ULONG) CQuarnguard::Release()
 
 // IDispatch
 
-ITypeInfo* CQuarnguard::GetInterfaceInfo()
+const CQuarnTypeInfo& CQuarnguard::GetInterfaceInfo()
 {
-    // Loaded once from this module's own type library and kept for the process.
-    static ITypeInfo* info = CQuarnSrv::LoadInterfaceInfo(IID_IQuarnguard);
+    // Loaded on first use and kept for the process.
+    static const CQuarnTypeInfo info(IID_IQuarnguard);
     return info;
 }
 
 STDMETHODIMP CQuarnguard::GetTypeInfoCount(UINT* pCount)
 {
-    if (!pCount)
-        return E_POINTER;
-    *pCount = 1;
-    return S_OK;
+    return GetInterfaceInfo().GetTypeInfoCount(pCount);
 }
 
 STDMETHODIMP CQuarnguard::GetTypeInfo(UINT index, LCID, ITypeInfo** ppInfo)
 {
-    if (!ppInfo)
-        return E_POINTER;
-    *ppInfo = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    info->AddRef();
-    *ppInfo = info;
-    return S_OK;
+    return GetInterfaceInfo().GetTypeInfo(index, ppInfo);
 }
 
 STDMETHODIMP CQuarnguard::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    return DispGetIDsOfNames(info, names, count, ids);
+    return GetInterfaceInfo().GetIDsOfNames(iid, names, count, ids);
 }
 
 STDMETHODIMP CQuarnguard::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                  EXCEPINFO* exception, UINT* argumentError)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = GetInterfaceInfo();
-    if (!info)
-        return TYPE_E_ELEMENTNOTFOUND;
-    return DispInvoke(static_cast<IQuarnguard*>(this), info, id, flags, params, result, exception, argumentError);
+    return GetInterfaceInfo().Invoke(static_cast<IQuarnguard*>(this), id, iid, flags, params, result, exception,
+                                     argumentError);
 }
 
 // The service's own methods

@@ -10,6 +10,7 @@
 #include <string>
 
 class CQuarnComm;
+class CQuarnTypeInfo;
 class CQuarnSrvCore;
 
 class CQuarnSrv : public IQuarnSrv {
@@ -33,9 +34,6 @@ public:
     static HRESULT CheckInitialized();
     // The frame's end: releases the core lock once when the calling thread holds it.
     static void ReleaseLock();
-    // The interface's type information from this module's own type library (resource 1); the
-    // caller owns the reference. Null when it cannot be loaded.
-    static ITypeInfo* LoadInterfaceInfo(REFIID iid);
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** ppObject) override;
@@ -107,7 +105,7 @@ private:
     template <typename Read> HRESULT CopyResult(Read read, BSTR* pResult);
     // A copy of the text; the empty text is a null BSTR.
     static HRESULT TextResult(const std::wstring& text, BSTR* pResult);
-    static ITypeInfo* GetInterfaceInfo();
+    static const CQuarnTypeInfo& GetInterfaceInfo();
 
     LONG m_references;
 

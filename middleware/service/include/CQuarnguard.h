@@ -95,7 +95,7 @@ private:
     // A number of the queue or the slots as the result.
     template <typename Operation> HRESULT CallForNumber(ULONG* pResult, Operation operation);
     HRESULT QueueField(ULONG index, int field, ULONG* pResult);
-    static ITypeInfo* GetInterfaceInfo();
+    static const CQuarnTypeInfo& GetInterfaceInfo();
 
     LONG m_references;
     CQuarnServiceBuild& m_build;
