@@ -14,6 +14,7 @@
 #include "ClientFixture.h"
 #include "LiveObjects.h"
 #include "LusProxyMessage.h"
+#include "MessagePump.h"
 
 #include <algorithm>
 #include <atomic>
@@ -191,16 +192,7 @@ protected:
     // Runs the UI thread's messages until done() or the time is up.
     static bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000)
     {
-        DWORD start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&message);
-        }
-        return true;
+        return ::pumpUntil(done, timeoutMs, 5);
     }
     void findOnWorker(WorkerFind& worker, ILookupServiceHandle* proxy, const std::vector<std::string>& terminalIds)
     {

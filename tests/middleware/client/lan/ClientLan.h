@@ -1,6 +1,10 @@
 #pragma once
 // What the client's LAN scenarios share: the folder where the hosts' programs meet (and where
 // lan_test.sh takes its cues), file transfer notices and the timed start of CQuarn.
+#include "MessagePump.h"
+#include "PatternFile.h"
+#include "ShareFolder.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -9,24 +13,11 @@
 
 class CQuarn;
 
-extern std::string g_share;
-
-std::string sharePath(const std::string& name);
-// Whole files only: written aside and renamed.
-void writeShare(const std::string& name, const std::string& text);
-bool readShare(const std::string& name, std::string& text, DWORD timeoutMs);
-// Asks lan_test.sh for NAME (file cue.NAME) and waits until it says done (done.NAME).
-bool cue(const std::string& name, DWORD timeoutMs);
-
 // The end of the receiving side of a pair: tells the other this side's result (MINE.done) and
 // waits for the other's end (THEIRS.done), so that neither lets go of the middleware too early.
 void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutMs);
 // The end of the sending side: the other side's result (THEIRS.done) must be "ok"; then MINE.done.
 void takeOver(const std::string& theirs, const std::string& mine, DWORD timeoutMs);
-
-std::vector<char> pattern(size_t size, unsigned seed);
-void writeBytes(const std::string& path, const std::vector<char>& bytes);
-std::vector<char> readBytes(const std::string& path);
 
 // "QUARN_MESSAGE_FILE_TRANSFER" as windows of makeWindow were told it.
 struct Notice {
@@ -39,20 +30,6 @@ HWND makeWindow();
 bool noticeCame(WPARAM handle, DWORD code);
 // The notices of one handle: begin to end in order, each step up.
 void expectProgress(WPARAM handle, DWORD first, DWORD last);
-
-template <typename Done> bool pumpUntil(Done done, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    return true;
-}
 
 // CQuarn of application "T" for the terminal, its constructor's time printed as a FIGURE.
 std::unique_ptr<CQuarn> startTimed(const char* terminal);

@@ -18,12 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-std::string g_share;
 std::vector<Notice> g_notices;
 namespace {
 
@@ -41,26 +39,6 @@ int printBox(HWND owner, const std::string& text, const std::string& caption, UI
 
 } // namespace
 
-std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
-void writeShare(const std::string& name, const std::string& text)
-{
-    std::ofstream(sharePath(name) + ".tmp", std::ios::binary) << text;
-    MoveFileExA((sharePath(name) + ".tmp").c_str(), sharePath(name).c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-bool readShare(const std::string& name, std::string& text, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    do {
-        std::ifstream in(sharePath(name), std::ios::binary);
-        if (in) {
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            return true;
-        }
-        Sleep(200);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
-}
-
 void handOver(const std::string& mine, const std::string& theirs, DWORD timeoutMs)
 {
     writeShare(mine + ".done", ::testing::Test::HasFailure() ? "failed" : "ok");
@@ -74,35 +52,6 @@ void takeOver(const std::string& theirs, const std::string& mine, DWORD timeoutM
     EXPECT_TRUE(readShare(theirs + ".done", result, timeoutMs)) << theirs << " did not end";
     EXPECT_EQ("ok", result) << theirs;
     writeShare(mine + ".done", "ok");
-}
-
-std::vector<char> pattern(size_t size, unsigned seed)
-{
-    std::vector<char> bytes(size);
-    unsigned x = seed;
-    for (char& b : bytes) {
-        x = x * 1103515245 + 12345;
-        b = static_cast<char>(x >> 16);
-    }
-    return bytes;
-}
-
-bool cue(const std::string& name, DWORD timeoutMs)
-{
-    writeShare("cue." + name, "");
-    std::string done;
-    return readShare("done." + name, done, timeoutMs);
-}
-
-void writeBytes(const std::string& path, const std::vector<char>& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<char> readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 namespace {
@@ -246,9 +195,7 @@ TEST(Hosts, B)
         DWORD h = static_cast<DWORD>(handle);
         EXPECT_EQ("file " + std::to_string(k), quarn->getFileNickname(h));
         std::string temp = quarn->getTransmitFileName(h);
-        std::ifstream in(temp, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        in.close();
+        std::vector<BYTE> bytes = readBytes(temp);
         EXPECT_TRUE(bytes == pattern(SIZES[k], static_cast<unsigned>(k + 1))) << "file " << k << " " << bytes.size();
         quarn->closeFileTransfer(h);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(temp.c_str()));
@@ -345,8 +292,6 @@ int main(int argc, char** argv)
         std::printf("CONSTRUCTED after %lu ms\n", static_cast<unsigned long>(GetTickCount() - g_start));
         return 5;
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc >= 2)
-        g_share = argv[1];
+    initGoogleTestWithShare(argc, argv);
     return RUN_ALL_TESTS();
 }

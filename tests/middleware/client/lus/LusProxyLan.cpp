@@ -19,6 +19,8 @@
 #include "CQUARNLookupDir.h"
 #include "CQuarnLusProxy.h"
 #include "CThread.h"
+#include "MessagePump.h"
+#include "ShareFolder.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +28,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,42 +41,18 @@ const char IP_A[] = "198.18.0.1";
 const char IP_B[] = "198.18.0.2";
 const DWORD STEP_TIMEOUT_MS = 90000;
 
-std::string g_share;
-
-std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
-void say(const std::string& name, const std::string& text = "ok")
-{
-    std::ofstream(sharePath(name) + ".tmp", std::ios::binary) << text;
-    MoveFileExA((sharePath(name) + ".tmp").c_str(), sharePath(name).c_str(), MOVEFILE_REPLACE_EXISTING);
-}
+// Each step is a file in the shared folder, "ok" unless told otherwise.
+void say(const std::string& name, const std::string& text = "ok") { writeShare(name, text); }
 // The text of a step once it is there; "" when it does not come in time.
 std::string await(const std::string& name, DWORD timeoutMs = STEP_TIMEOUT_MS)
 {
-    DWORD start = GetTickCount();
-    do {
-        std::ifstream in(sharePath(name), std::ios::binary);
-        if (in)
-            return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        Sleep(100);
-    } while (GetTickCount() - start < timeoutMs);
-    ADD_FAILURE() << "step " << name << " did not come";
-    return "";
+    std::string text;
+    if (!readShare(name, text, timeoutMs))
+        ADD_FAILURE() << "step " << name << " did not come";
+    return text;
 }
-
-// Asks lus_test.sh for NAME (file cue.NAME) and waits until it says done (done.NAME).
-bool cue(const std::string& name, DWORD timeoutMs = STEP_TIMEOUT_MS)
-{
-    say("cue." + name);
-    DWORD start = GetTickCount();
-    while (GetFileAttributesA(sharePath("done." + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount() - start > timeoutMs) {
-            ADD_FAILURE() << "cue " << name << " was not done";
-            return false;
-        }
-        Sleep(100);
-    }
-    return true;
-}
+// Asks lus_test.sh for NAME and waits until it says done.
+bool cue(const std::string& name) { return ::cue(name, STEP_TIMEOUT_MS, true); }
 
 std::vector<std::string> sorted(std::vector<std::string> texts)
 {
@@ -208,13 +185,7 @@ public:
             }
             finished = true;
         });
-        DWORD start = GetTickCount();
-        while (!finished && GetTickCount() - start < 60000) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&message);
-        }
+        pumpUntil([&] { return finished.load(); }, 60000, 10);
         worker.join();
         ASSERT_EQ(found.size(), fromWorker.size());
         for (size_t i = 0; i < found.size(); ++i)
@@ -482,13 +453,7 @@ TEST(LusGone, K)
     proxy->regist("30", CTerminalInfo("Server", "0.0.0.0", 0, "K"));
     say("K.registered");
     // Its windows must keep answering while it waits to be killed.
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < 300000) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
+    pumpUntil([] { return false; }, 300000, 100);
     ADD_FAILURE() << "K was not killed";
 }
 
@@ -548,8 +513,6 @@ TEST(LusGone, A)
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc >= 2)
-        g_share = argv[1];
+    initGoogleTestWithShare(argc, argv);
     return RUN_ALL_TESTS();
 }

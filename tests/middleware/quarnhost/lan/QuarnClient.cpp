@@ -5,25 +5,30 @@
 //   quarn_client child MODE SHARE       (a second client process that a test starts)
 //
 // SHARE is the folder every host sees, for the files by which clients of two hosts meet.
+#include "Bstr.h"
+#include "MessagePump.h"
+#include "PatternFile.h"
+#include "Processes.h"
 #include "QuarnCodes.h"
+#include "QuarnhostKeys.h"
+#include "RegistryKeys.h"
+#include "ShareFolder.h"
+#include "WideText.h"
 #include "quarnhost.h"
 
 #include <gtest/gtest.h>
 
 #include <objbase.h>
 #include <oleauto.h>
-#include <tlhelp32.h>
 #include <winsock2.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string g_share;
 std::string g_module;
 std::string g_self;
 
@@ -32,24 +37,6 @@ const ULONG SHARED = 0xFFFFFFFF;
 
 // Windows cross the interface as 32-bit numbers.
 ULONG numberOf(HWND window) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(window)); }
-
-struct Bstr {
-    BSTR b = nullptr;
-    Bstr() = default;
-    explicit Bstr(const std::wstring& text) : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(b); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR* out()
-    {
-        SysFreeString(b);
-        b = nullptr;
-        return &b;
-    }
-    std::wstring text() const { return b ? std::wstring(b, wcsnlen(b, SysStringLen(b))) : std::wstring(); }
-};
-
-std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // COM for the test's thread, and the server object.
 class Client {
@@ -82,20 +69,7 @@ public:
 };
 
 // The quarnhost processes in this host's prefix.
-std::vector<DWORD> serverPids()
-{
-    std::vector<DWORD> pids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return pids;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        if (_stricmp(entry.szExeFile, "quarnhost.exe") == 0)
-            pids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return pids;
-}
+std::vector<DWORD> serverPids() { return processIds("quarnhost.exe"); }
 
 // A window that records the file-transfer notices it is sent.
 struct Notice {
@@ -125,21 +99,6 @@ HWND makeWindow()
     RegisterClassA(&windowClass);
     return CreateWindowA("QuarnClientWindow", "QuarnClient", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
                          GetModuleHandleA(nullptr), nullptr);
-}
-
-// Pumps messages until done() or the time is up.
-template <typename Done> bool pumpUntil(Done done, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    return true;
 }
 
 // Opens a lookup directory and waits until it can be read; its handle, 0 when it cannot.
@@ -214,53 +173,14 @@ std::wstring ownGuid(IQuarnSrv* server)
     return guid.text();
 }
 
-// Files in the shared folder by which the clients of two hosts meet.
-std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
-void writeShare(const std::string& name, const std::string& text)
-{
-    std::ofstream(sharePath(name) + ".tmp", std::ios::binary) << text;
-    MoveFileExA((sharePath(name) + ".tmp").c_str(), sharePath(name).c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-bool readShare(const std::string& name, std::string& text, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    do {
-        std::ifstream in(sharePath(name), std::ios::binary);
-        if (in) {
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            return true;
-        }
-        Sleep(200);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
-}
-
-std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // The 8 MB file: a pattern both sides can make.
 const DWORD FILE_SIZE = 8 * 1024 * 1024;
-std::vector<BYTE> filePattern()
-{
-    std::vector<BYTE> bytes(FILE_SIZE);
-    DWORD x = 12345;
-    for (BYTE& b : bytes) {
-        x = x * 1103515245 + 12345;
-        b = static_cast<BYTE>(x >> 16);
-    }
-    return bytes;
-}
+std::vector<BYTE> filePattern() { return pattern(FILE_SIZE, 12345); }
 
 // A child process of this program; its handle.
 HANDLE startChild(const std::string& mode)
 {
-    std::string line = "\"" + g_self + "\" child " + mode + " \"" + g_share + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return nullptr;
-    CloseHandle(process.hThread);
-    return process.hProcess;
+    return startProcess("\"" + g_self + "\" child " + mode + " \"" + g_share + "\"");
 }
 
 // ---- registration
@@ -273,53 +193,24 @@ HKEY openClasses(const std::string& key)
     return opened;
 }
 
-std::string classesValue(const std::string& key, const char* name)
-{
-    char buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + key).c_str(), name, RRF_RT_REG_SZ, nullptr, buffer,
-                     &size)
-        != ERROR_SUCCESS)
-        return "(none)";
-    return buffer;
-}
-
 TEST(Registry, Registered)
 {
     const std::string cls = "CLSID\\{D04B612E-C43E-49C5-A0C5-E2999608C64B}";
-    const std::string appId = "{774E287D-8E76-45C1-81C1-A7DB9214E41D}";
+    expectQuarnhostKeys(g_module);
+    // The shared ProgIDs name the module here; its interface names its type library.
     struct Expected {
         std::string key;
-        const char* name;
         std::string data;
     } table[] = {
-        {"AppID\\" + appId, nullptr, "Quarnhost"},
-        {"AppID\\Quarnhost.EXE", "AppID", appId},
-        {"Quarnhost.QuarnSrv.1", nullptr, "QuarnSrv Class"},
-        {"Quarnhost.QuarnSrv.1\\CLSID", nullptr, "{D04B612E-C43E-49C5-A0C5-E2999608C64B}"},
-        {"Quarnhost.QuarnSrv", nullptr, "QuarnSrv Class"},
-        {"Quarnhost.QuarnSrv\\CLSID", nullptr, "{D04B612E-C43E-49C5-A0C5-E2999608C64B}"},
-        {"Quarnhost.QuarnSrv\\CurVer", nullptr, "Quarnhost.QuarnSrv.1"},
-        {cls, nullptr, "QuarnSrv Class"},
-        {cls, "AppID", appId},
-        {cls + "\\ProgID", nullptr, "Quarnhost.QuarnSrv.1"},
-        {cls + "\\VersionIndependentProgID", nullptr, "Quarnhost.QuarnSrv"},
-        {cls + "\\LocalServer32", nullptr, g_module},
-        {cls + "\\TypeLib", nullptr, "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}"},
-        {"TypeLib\\{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}\\1.0", nullptr, "Quarnhost 1.0 type library"},
-        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}", nullptr, "IQuarnSrv"},
-        // The automation marshaller.
-        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}\\ProxyStubClsid32", nullptr,
-         "{00020424-0000-0000-C000-000000000046}"},
-        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}\\TypeLib", nullptr,
-         "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}"},
+        {"Quarnhost.QuarnSrv.1", "QuarnSrv Class"},
+        {"Quarnhost.QuarnSrv.1\\CLSID", "{D04B612E-C43E-49C5-A0C5-E2999608C64B}"},
+        {"Quarnhost.QuarnSrv", "QuarnSrv Class"},
+        {"Quarnhost.QuarnSrv\\CLSID", "{D04B612E-C43E-49C5-A0C5-E2999608C64B}"},
+        {"Quarnhost.QuarnSrv\\CurVer", "Quarnhost.QuarnSrv.1"},
+        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}\\TypeLib", "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}"},
     };
     for (const Expected& e : table)
-        EXPECT_EQ(e.data, classesValue(e.key, e.name)) << e.key << " " << (e.name ? e.name : "(default)");
-    HKEY programmable = openClasses(cls + "\\Programmable");
-    EXPECT_NE(nullptr, programmable);
-    if (programmable)
-        RegCloseKey(programmable);
+        EXPECT_EQ(e.data, classesValue(e.key, nullptr)) << e.key << " (default)";
     // Nothing else under the class key.
     HKEY key = openClasses(cls);
     ASSERT_NE(nullptr, key);
@@ -331,43 +222,17 @@ TEST(Registry, Registered)
     EXPECT_EQ(2u, values);
 }
 
-// Every key below root\path whose name holds one of the needles.
-void findKeys(HKEY root, const std::string& path, const std::vector<std::string>& needles,
-              std::vector<std::string>& found, int depth)
-{
-    HKEY key;
-    if (depth > 12 || RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    char name[512];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        std::string upper = name;
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        for (const std::string& needle : needles)
-            if (upper.find(needle) != std::string::npos)
-                found.push_back(path + "\\" + name);
-        findKeys(root, path + "\\" + name, needles, found, depth + 1);
-    }
-    RegCloseKey(key);
-}
-
 TEST(Registry, Removed)
 {
     std::vector<std::string> found;
     findKeys(HKEY_LOCAL_MACHINE, "Software\\Classes",
              {"D04B612E-C43E-49C5-A0C5-E2999608C64B", "774E287D-8E76-45C1-81C1-A7DB9214E41D",
               "A47E7BA1-57CC-4CBB-BDC4-7E244F061A94", "4B1DB918-A2DF-4AA9-9DA9-63563B116B09", "QUARNHOST"},
-             found, 0);
+             found);
     for (const std::string& key : found)
         ADD_FAILURE() << "left: " << key;
-    for (const char* kept : {"AppID", "CLSID"}) {
-        HKEY key = openClasses(kept);
-        EXPECT_NE(nullptr, key) << kept;
-        if (key)
-            RegCloseKey(key);
-    }
+    for (const char* kept : {"AppID", "CLSID"})
+        EXPECT_TRUE(classesKeyExists(kept)) << kept;
 }
 
 // ---- switches
@@ -910,11 +775,7 @@ TEST(TwoHosts, A)
                                         numberOf(window), &transfer));
     Bstr temp;
     ASSERT_EQ(S_OK, s->FileTransferGetTempName(transfer, temp.out()));
-    {
-        std::vector<BYTE> bytes = filePattern();
-        std::ofstream out(narrow(temp.text()), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    writeBytes(narrow(temp.text()), filePattern());
     ASSERT_EQ(S_OK, s->FileTransferExec(transfer));
     // The end: done, or a failure status (0xE004xxxx) or a platform error.
     auto ended = [] {
@@ -959,11 +820,7 @@ TEST(TwoHosts, B)
     VariantClear(&value);
     HWND window = makeWindow();
     ASSERT_EQ(S_OK, s->APDWatchWndAdd(id, numberOf(window), Bstr(L"\\Applications\\Recv").b));
-    char computer[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = sizeof(computer);
-    GetComputerNameA(computer, &size);
-    writeShare("B.name", computer);
-    writeShare("B.ready", narrow(ownGuid(s)));
+    announceHost("B", narrow(ownGuid(s)));
 
     bool received = pumpUntil([] { return !g_notices.empty() && g_notices.back().code >= 0x20040164; }, 150000);
     EXPECT_TRUE(received);
@@ -976,9 +833,7 @@ TEST(TwoHosts, B)
         EXPECT_EQ(S_OK, s->FileTransferGetNickname(handle, nickname.out()));
         EXPECT_EQ(L"picture.png", nickname.text());
         EXPECT_EQ(S_OK, s->FileTransferGetTempName(handle, temp.out()));
-        std::ifstream in(narrow(temp.text()), std::ios::binary);
-        std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        in.close();
+        std::vector<BYTE> bytes = readBytes(narrow(temp.text()));
         same = bytes == filePattern();
         EXPECT_TRUE(same) << "received " << bytes.size() << " bytes";
         EXPECT_EQ(S_OK, s->FileTransferClose(handle));
@@ -1004,9 +859,7 @@ int main(int argc, char** argv)
         std::string mode = argv[2];
         return mode == "share" ? childShare() : mode == "dead" ? childDead() : 64;
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc >= 2)
-        g_share = argv[1];
+    initGoogleTestWithShare(argc, argv);
     if (argc >= 3)
         g_module = argv[2];
     return RUN_ALL_TESTS();

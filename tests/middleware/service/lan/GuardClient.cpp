@@ -7,6 +7,12 @@
 //   quarnguard_client hold-mutex         (another process that holds the queue's lock)
 //
 // SHARE is the folder the script sees too: the test asks it there for the Unix modes of files.
+#include "Bstr.h"
+#include "Processes.h"
+#include "QuarnhostKeys.h"
+#include "RegistryKeys.h"
+#include "ServiceControl.h"
+#include "ShareFolder.h"
 #include "quarnguard.h"
 #include "quarnhost.h"
 
@@ -16,7 +22,6 @@
 #include <objbase.h>
 #include <sddl.h>
 #include <oleauto.h>
-#include <tlhelp32.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -31,28 +36,23 @@ namespace {
 
 std::string g_module;
 std::string g_hostModule;
-std::string g_share;
 std::string g_self;
 
 const char SERVICE_NAME[] = "Quarnhost Service";
 const char APPID_KEY[] = "Software\\Classes\\AppID\\{E50DCC62-84D5-4E68-8342-E5646159332D}";
 const char CLASS_KEY[] = "Software\\Classes\\CLSID\\{901EC484-76EE-4360-92F5-CC7CE037E200}";
-// A start or a stop of the service takes about a second here.
-const DWORD STATE_WAIT_MS = 10000;
+const DWORD STATE_WAIT_MS = ServiceControl::STATE_WAIT_MS;
 
 // A command line run to its end; its exit code.
 DWORD runCommand(std::string line)
 {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    HANDLE process = startProcess(line);
+    if (!process)
         return GetLastError();
     DWORD exitCode = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (WaitForSingleObject(process, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &exitCode);
+    CloseHandle(process);
     return exitCode;
 }
 
@@ -67,62 +67,9 @@ DWORD runHostSwitch(const char* which)
     return runCommand("\"" + g_hostModule + "\" " + which);
 }
 
-bool readValue(const char* key, const char* name, std::string& data)
-{
-    char buffer[512] = {};
-    DWORD size = sizeof(buffer);
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
-        return false;
-    data = buffer;
-    return true;
-}
-
-bool keyExists(const char* key)
-{
-    HKEY opened;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
-}
-
-// The service's handle (null when it does not exist) with the manager's.
-struct Service {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, SERVICE_NAME, SERVICE_ALL_ACCESS) : nullptr;
-    ~Service()
-    {
-        if (service)
-            CloseServiceHandle(service);
-        if (manager)
-            CloseServiceHandle(manager);
-    }
-    DWORD State()
-    {
-        SERVICE_STATUS status = {};
-        return service && QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-    }
-    // The process that runs the service, 0 when none does.
-    DWORD Pid()
-    {
-        SERVICE_STATUS_PROCESS status = {};
-        DWORD needed = 0;
-        return service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                               sizeof(status), &needed)
-                   ? status.dwProcessId
-                   : 0;
-    }
-    // Waits for the state; whether it came in time.
-    bool WaitFor(DWORD state, DWORD ms = STATE_WAIT_MS)
-    {
-        DWORD start = GetTickCount();
-        while (State() != state) {
-            if (GetTickCount() - start >= ms)
-                return false;
-            Sleep(50);
-        }
-        return true;
-    }
+// The service under test.
+struct Service : ServiceControl {
+    Service() : ServiceControl(SERVICE_NAME) {}
 };
 
 const char NET_START[] = "net start \"Quarnhost Service\"";
@@ -135,16 +82,6 @@ const HRESULT NOT_UP = static_cast<HRESULT>(0xE0040102);
 const HRESULT PORT_IN_USE = static_cast<HRESULT>(0xE0040104);
 const char GUARD_CLSID[] = "{901EC484-76EE-4360-92F5-CC7CE037E200}";
 const char HOST_CLSID[] = "{D04B612E-C43E-49C5-A0C5-E2999608C64B}";
-
-struct Bstr {
-    BSTR b = nullptr;
-    Bstr() = default;
-    explicit Bstr(const std::wstring& text) : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(b); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    std::wstring text() const { return b ? std::wstring(b, wcsnlen(b, SysStringLen(b))) : std::wstring(); }
-};
 
 std::string tempPath()
 {
@@ -170,22 +107,6 @@ std::string readText(const std::string& path)
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// The processes of the program (by its file name).
-std::vector<DWORD> processIds(const char* exeName)
-{
-    std::vector<DWORD> pids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return pids;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        if (_stricmp(entry.szExeFile, exeName) == 0)
-            pids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return pids;
 }
 
 // Waits until no process of the program is left; whether that came in time.
@@ -258,14 +179,9 @@ public:
     // Starts it with the arguments; whether it holds what it was given.
     bool Start(const std::string& arguments)
     {
-        std::string line = "\"" + g_self + "\" " + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        m_process = startProcess("\"" + g_self + "\" " + arguments);
+        if (!m_process)
             return false;
-        CloseHandle(process.hThread);
-        m_process = process.hProcess;
         HANDLE both[] = {m_held, m_process};
         return WaitForMultipleObjects(2, both, FALSE, 20000) == WAIT_OBJECT_0;
     }
@@ -319,40 +235,6 @@ int holdMain(const std::string& what, const std::string& path)
     return 0;
 }
 
-// A key below HKEY_LOCAL_MACHINE\Software\Classes.
-bool classesKeyExists(const std::string& key)
-{
-    return keyExists(("Software\\Classes\\" + key).c_str());
-}
-
-std::string classesValue(const std::string& key, const char* name)
-{
-    std::string data;
-    return readValue(("Software\\Classes\\" + key).c_str(), name, data) ? data : "(none)";
-}
-
-// Every key below root\path whose name holds one of the needles (upper case).
-void findKeys(HKEY root, const std::string& path, const std::vector<std::string>& needles,
-              std::vector<std::string>& found, int depth)
-{
-    HKEY key;
-    if (depth > 12 || RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    char name[512];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        std::string upper = name;
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        for (const std::string& needle : needles)
-            if (upper.find(needle) != std::string::npos)
-                found.push_back(path + "\\" + name);
-        findKeys(root, path + "\\" + name, needles, found, depth + 1);
-    }
-    RegCloseKey(key);
-}
-
 // What is left of the service's registration: its keys by their ids and name, the shared
 // ProgIDs while they name its class, its entry in the service control manager.
 std::vector<std::string> serviceKeysLeft()
@@ -361,7 +243,7 @@ std::vector<std::string> serviceKeysLeft()
     findKeys(HKEY_LOCAL_MACHINE, "Software\\Classes",
              {"901EC484-76EE-4360-92F5-CC7CE037E200", "E50DCC62-84D5-4E68-8342-E5646159332D",
               "BE86D458-619A-4ED3-ACFD-09656D204FF8", "953558D5-8B05-4629-AB03-8904B6FAE6D4", "QUARNHOST SERVICE"},
-             left, 0);
+             left);
     for (const char* progId : {"Quarnhost.QuarnSrv", "Quarnhost.QuarnSrv.1"})
         if (_stricmp(classesValue(std::string(progId) + "\\CLSID", nullptr).c_str(), GUARD_CLSID) == 0)
             left.push_back(progId);
@@ -370,34 +252,6 @@ std::vector<std::string> serviceKeysLeft()
     if (Service().service)
         left.push_back("the service");
     return left;
-}
-
-// The module's own keys and values as its -RegServer writes them (the shared ProgIDs aside).
-void expectModuleKeys()
-{
-    const std::string cls = std::string("CLSID\\") + HOST_CLSID;
-    const std::string appId = "{774E287D-8E76-45C1-81C1-A7DB9214E41D}";
-    struct Expected {
-        std::string key;
-        const char* name;
-        std::string data;
-    } table[] = {
-        {"AppID\\" + appId, nullptr, "Quarnhost"},
-        {"AppID\\Quarnhost.EXE", "AppID", appId},
-        {cls, nullptr, "QuarnSrv Class"},
-        {cls, "AppID", appId},
-        {cls + "\\ProgID", nullptr, "Quarnhost.QuarnSrv.1"},
-        {cls + "\\VersionIndependentProgID", nullptr, "Quarnhost.QuarnSrv"},
-        {cls + "\\LocalServer32", nullptr, g_hostModule},
-        {cls + "\\TypeLib", nullptr, "{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}"},
-        {"TypeLib\\{A47E7BA1-57CC-4CBB-BDC4-7E244F061A94}\\1.0", nullptr, "Quarnhost 1.0 type library"},
-        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}", nullptr, "IQuarnSrv"},
-        {"Interface\\{4B1DB918-A2DF-4AA9-9DA9-63563B116B09}\\ProxyStubClsid32", nullptr,
-         "{00020424-0000-0000-C000-000000000046}"},
-    };
-    for (const Expected& e : table)
-        EXPECT_EQ(e.data, classesValue(e.key, e.name)) << e.key << " " << (e.name ? e.name : "(default)");
-    EXPECT_TRUE(classesKeyExists(cls + "\\Programmable"));
 }
 
 // The class the shared ProgID names; empty when it names none.
@@ -473,19 +327,14 @@ std::string unixName(const std::string& path)
 // it answers "MODE PATH" lines in SHARE\modes.txt); the modes, in octal, in the same order.
 std::vector<unsigned> unixModes(const std::vector<std::string>& paths)
 {
-    std::string request = g_share + "\\modes.req";
-    {
-        std::ofstream out(request + ".new", std::ios::binary);
-        for (const std::string& path : paths)
-            out << unixName(path) << "\n";
-    }
-    MoveFileA((request + ".new").c_str(), request.c_str());
-    std::string answer = g_share + "\\modes.txt";
-    DWORD start = GetTickCount();
-    while (!exists(answer) && GetTickCount() - start < 30000)
-        Sleep(100);
+    std::string request;
+    for (const std::string& path : paths)
+        request += unixName(path) + "\n";
+    writeShare("modes.req", request);
+    std::string answer;
+    readShare("modes.txt", answer, 30000);
     std::vector<unsigned> modes;
-    std::istringstream lines(readText(answer));
+    std::istringstream lines(answer);
     std::string line;
     while (std::getline(lines, line))
         if (!line.empty())
@@ -804,7 +653,7 @@ TEST(Coexist, UnregisteringEitherLeavesTheOther)
     for (const std::string& key : serviceKeysLeft())
         ADD_FAILURE() << "left: " << key;
     EXPECT_EQ("", progIdClass()) << "it named the service";
-    expectModuleKeys();
+    expectQuarnhostKeys(g_hostModule);
     EXPECT_EQ(S_OK, activate(CLSID_QuarnSrv));
 
     // The service first: the ProgIDs name the module, and stay when the service goes.
@@ -814,7 +663,7 @@ TEST(Coexist, UnregisteringEitherLeavesTheOther)
     for (const std::string& key : serviceKeysLeft())
         ADD_FAILURE() << "left: " << key;
     EXPECT_EQ(HOST_CLSID, progIdClass());
-    expectModuleKeys();
+    expectQuarnhostKeys(g_hostModule);
     CLSID named = {};
     EXPECT_EQ(S_OK, CLSIDFromProgID(L"Quarnhost.QuarnSrv", &named));
     EXPECT_EQ(S_OK, activate(named));

@@ -7,6 +7,11 @@
 //   quarnguard_pair --gtest_filter=Pair.ROLE SHARE
 //
 // SHARE is the folder every host sees, for the files by which the clients meet.
+#include "Bstr.h"
+#include "PatternFile.h"
+#include "ServiceControl.h"
+#include "ShareFolder.h"
+#include "WideText.h"
 #include "quarnguard.h"
 #include "quarnhost.h"
 
@@ -17,13 +22,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string g_share;
 
 const char SERVICE_NAME[] = "Quarnhost Service";
 const DWORD CODE_NODE_CHANGE = 0;
@@ -39,70 +41,10 @@ const size_t SMALL_FILE = 32 << 20;
 const size_t LARGE_FILE = 64 << 20;
 const DWORD MEET_MS = 120000;
 
-struct Bstr {
-    BSTR b = nullptr;
-    Bstr() = default;
-    explicit Bstr(const std::wstring& text) : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(b); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR* out()
-    {
-        SysFreeString(b);
-        b = nullptr;
-        return &b;
-    }
-    std::wstring text() const { return b ? std::wstring(b, wcsnlen(b, SysStringLen(b))) : std::wstring(); }
-};
-
-std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-// ---- meeting through the shared folder
-
-std::string sharePath(const std::string& name) { return g_share + "\\" + name; }
-void writeShare(const std::string& name, const std::string& text)
-{
-    std::ofstream(sharePath(name) + ".tmp", std::ios::binary) << text;
-    MoveFileExA((sharePath(name) + ".tmp").c_str(), sharePath(name).c_str(), MOVEFILE_REPLACE_EXISTING);
-}
+// A step of another host, through the shared folder.
 bool readShare(const std::string& name, std::string& text, DWORD timeoutMs = MEET_MS)
 {
-    DWORD start = GetTickCount();
-    do {
-        std::ifstream in(sharePath(name), std::ios::binary);
-        if (in) {
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            return true;
-        }
-        Sleep(100);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
-}
-
-// ---- files
-
-std::vector<BYTE> pattern(size_t size, DWORD seed)
-{
-    std::vector<BYTE> bytes(size);
-    DWORD x = seed;
-    for (BYTE& b : bytes) {
-        x = x * 1103515245 + 12345;
-        b = static_cast<BYTE>(x >> 16);
-    }
-    return bytes;
-}
-
-void writeFile(const std::wstring& name, const std::vector<BYTE>& bytes)
-{
-    std::ofstream out(narrow(name), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<BYTE> readFile(const std::wstring& name)
-{
-    std::ifstream in(narrow(name), std::ios::binary);
-    return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ::readShare(name, text, timeoutMs);
 }
 
 // ---- notices, as either server gives them
@@ -272,7 +214,7 @@ public:
             return 0;
         Bstr temp;
         EXPECT_EQ(S_OK, s->FileTransferGetTempName(transfer, temp.out()));
-        writeFile(temp.text(), pattern(size, seed));
+        writeBytes(narrow(temp.text()), pattern(size, seed));
         EXPECT_EQ(S_OK, s->FileTransferExec(transfer));
         return transfer;
     }
@@ -283,7 +225,7 @@ public:
         EXPECT_EQ(S_OK, s->FileTransferGetNickname(handle, nickname.out()));
         EXPECT_EQ(L"picture.png", nickname.text());
         ASSERT_EQ(S_OK, s->FileTransferGetTempName(handle, temp.out()));
-        std::vector<BYTE> bytes = readFile(temp.text());
+        std::vector<BYTE> bytes = readBytes(narrow(temp.text()));
         EXPECT_TRUE(bytes == pattern(size, seed)) << "received " << bytes.size() << " bytes";
         EXPECT_EQ(S_OK, s->FileTransferClose(handle));
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(temp.b));
@@ -381,29 +323,9 @@ protected:
     UINT messages[3];
 };
 
-struct Service {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, SERVICE_NAME, SERVICE_ALL_ACCESS) : nullptr;
-    ~Service()
-    {
-        if (service)
-            CloseServiceHandle(service);
-        if (manager)
-            CloseServiceHandle(manager);
-    }
-    // Stops the service and waits until it has; whether it did in time.
-    bool Stop()
-    {
-        SERVICE_STATUS status = {};
-        if (!service || !ControlService(service, SERVICE_CONTROL_STOP, &status))
-            return false;
-        for (int i = 0; i < 200; ++i) {
-            if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED)
-                return true;
-            Sleep(50);
-        }
-        return false;
-    }
+// The service of this host.
+struct Service : ServiceControl {
+    Service() : ServiceControl(SERVICE_NAME) {}
 };
 
 // ---- the roles
@@ -521,11 +443,7 @@ TEST(Pair, GuardB)
     ASSERT_EQ(S_OK, s->APDWatchWndAdd(app, window, Bstr(L"\\Applications\\Recv").b));
     std::wstring guidB = b.Guid();
     ASSERT_TRUE(b.WaitRootHas(guidA));
-    char computer[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = sizeof(computer);
-    GetComputerNameA(computer, &size);
-    writeShare("B.name", computer);
-    writeShare("B.ready", narrow(guidB));
+    announceHost("B", narrow(guidB));
 
     DWORD received = 0;
     ASSERT_TRUE(b.waitOpened(0x20040100, 0, &received));
@@ -574,11 +492,7 @@ TEST(Pair, Host)
     ASSERT_EQ(S_OK, s->GetNewAppID(&app));
     ASSERT_EQ(S_OK, s->APDWatchWndAdd(app, h.Number(), Bstr(L"\\Applications\\Recv").b));
     std::wstring guidH = h.Guid();
-    char computer[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = sizeof(computer);
-    GetComputerNameA(computer, &size);
-    writeShare("H.name", computer);
-    writeShare("H.ready", narrow(guidH));
+    announceHost("H", narrow(guidH));
     std::string text;
     ASSERT_TRUE(readShare("A.looked", text));
     std::wstring guidA = wide(text);
@@ -604,8 +518,6 @@ TEST(Pair, Host)
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc >= 2)
-        g_share = argv[1];
+    initGoogleTestWithShare(argc, argv);
     return RUN_ALL_TESTS();
 }
