@@ -404,7 +404,11 @@ case $scenario in
 
   space)
     join_all T1:2 T2:3
-    for t in H T1 T2; do post $t space; done
+    # The host's space comes first, as the host's session makes it: a copy's request to a
+    # master not there yet is lost.
+    post H space
+    wait_line H "J H onPlugInSharedSpace LC\$" 30 || fail "the host's space did not plug in"
+    for t in T1 T2; do post $t space; done
     for t in T1 T2; do wait_line $t "J $t onEndSyncSharedSpace members=0\$" 30 || fail "$t did not synchronise"; done
     # An install on a joined terminal reaches every terminal under one id.
     post T1 "install pic-1"
