@@ -4,11 +4,9 @@
 #include "CIllegalStateException.h"
 #include "CInteger.h"
 #include "CMessageGate.h"
-#include "CMethodCallMsgDecoder.h"
-#include "CMethodCallMsgEncoder.h"
+#include "CMessagePath.h"
 #include "CMonitorHold.h"
 #include "CNullPointerException.h"
-#include "CProxyElement.h"
 #include "CTrace.h"
 #include "CUDPInputStream.h"
 #include "CUDPOutputStream.h"
@@ -34,18 +32,13 @@ IBroadcastSessionHandle* CBroadcastNetwork::create(const std::string& terminalId
 }
 
 CBroadcastNetwork::CBroadcastNetwork(const std::string& terminalId, int* portOut, const std::string& sessionName)
-    : inputStream_(nullptr), outputStream_(nullptr), addressSetter_(nullptr), decoder_(nullptr), encoder_(nullptr),
-      gate_(nullptr), proxy_(nullptr), terminalId_(terminalId), sessionName_(sessionName), closed_(false)
+    : inputStream_(nullptr), outputStream_(nullptr), addressSetter_(nullptr), path_(nullptr),
+      terminalId_(terminalId), sessionName_(sessionName), closed_(false)
 {
     inputStream_ = new CUDPInputStream(portOut);
     outputStream_ = new CUDPOutputStream();
     addressSetter_ = dynamic_cast<IAddressSetter*>(outputStream_);
-    decoder_ = new CMethodCallMsgDecoder(inputStream_);
-    encoder_ = new CMethodCallMsgEncoder(outputStream_);
-    gate_ = new CMessageGate(decoder_, encoder_, this, addressSetter_, sessionName_ + "-MSG_GATE");
-    proxy_ = new CProxyElement(gate_, terminalId_);
-    CTrace::trace(SCOPE, " CBroadcastNetwork(): the proxy element is entered in the gate", 0);
-    gate_->addListener(CProxyElement::getProxyId(), proxy_);
+    path_ = new CMessagePath(inputStream_, outputStream_, this, addressSetter_, terminalId_, sessionName_, SCOPE);
 }
 
 CBroadcastNetwork::~CBroadcastNetwork()
@@ -64,15 +57,7 @@ CBroadcastNetwork::~CBroadcastNetwork()
         CTrace::scopedError(SCOPE, " ~CBroadcastNetwork(): deleted without close, it is closed here", -1);
         close();
     }
-    gate_->removeListener(CProxyElement::getProxyId());
-    delete proxy_;
-    CTrace::trace(SCOPE, " deleted CProxyElement", 0);
-    delete gate_;
-    CTrace::trace(SCOPE, " deleted CMessageGate", 0);
-    delete encoder_;
-    CTrace::trace(SCOPE, " deleted CMethodCallMsgEncoder", 0);
-    delete decoder_;
-    CTrace::trace(SCOPE, " deleted CMethodCallMsgDecoder", 0);
+    delete path_;
     delete outputStream_;
     CTrace::trace(SCOPE, " deleted CUDPOutputStream", 0);
     delete inputStream_;
@@ -134,7 +119,7 @@ void CBroadcastNetwork::plugIn(const std::string&, CElement* element)
     // Its calls would wait in a queue that nobody sends any more.
     if (closed_)
         throw CIllegalStateException(" plugIn(): the broadcast session is closed");
-    PEM.plugIn(element, terminalId_, gate_, proxy_, sessionName_);
+    PEM.plugIn(element, terminalId_, path_->gate(), path_->proxy(), sessionName_);
 }
 
 void CBroadcastNetwork::plugOut(const std::string& elementId)
@@ -155,7 +140,7 @@ void CBroadcastNetwork::close()
     CTrace::trace(SCOPE, " close(): the connection's threads are stopped", 0);
     closed_ = true;
     inputStream_->close();
-    gate_->stop();
+    path_->gate()->stop();
     CTrace::trace(SCOPE, " close(): the receiving and sending threads have stopped", 0);
 }
 

@@ -6,13 +6,11 @@
 #include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
 #include "CMessageGate.h"
-#include "CMethodCallMsgDecoder.h"
-#include "CMethodCallMsgEncoder.h"
+#include "CMessagePath.h"
 #include "CMonitorHold.h"
 #include "CPCSInputStream.h"
 #include "CPCSOutputStream.h"
 #include "CPCServer.h"
-#include "CProxyElement.h"
 #include "CSessionEvent.h"
 #include "CTrace.h"
 #include "ISessionHandleEventListener.h"
@@ -51,8 +49,8 @@ ISessionHandle* CNetwork::create(const std::string& terminalId, bool isHost, con
 }
 
 CNetwork::CNetwork(const std::string& terminalId, bool isHost, const std::string& sessionName)
-    : window_(nullptr), pcServer_(nullptr), inputStream_(nullptr), outputStream_(nullptr), decoder_(nullptr), encoder_(nullptr),
-      gate_(nullptr), proxy_(nullptr), m_rpSessionHandleEventListener(nullptr), terminalId_(terminalId),
+    : window_(nullptr), pcServer_(nullptr), inputStream_(nullptr), outputStream_(nullptr), path_(nullptr),
+      m_rpSessionHandleEventListener(nullptr), terminalId_(terminalId),
       sessionName_(sessionName), isSessionOpen_(false), closing_(false), threadsStopped_(false)
 {
     CTrace::trace(SCOPE, " CNetwork(): the dummy window for window messages is made", 0);
@@ -66,12 +64,7 @@ CNetwork::CNetwork(const std::string& terminalId, bool isHost, const std::string
     pcServer_ = new CPCServer(terminalId_, isHost, this);
     inputStream_ = new CPCSInputStream(pcServer_);
     outputStream_ = new CPCSOutputStream(pcServer_);
-    decoder_ = new CMethodCallMsgDecoder(inputStream_);
-    encoder_ = new CMethodCallMsgEncoder(outputStream_);
-    gate_ = new CMessageGate(decoder_, encoder_, nullptr, nullptr, sessionName_ + "-MSG_GATE");
-    proxy_ = new CProxyElement(gate_, terminalId_);
-    CTrace::trace(SCOPE, " CNetwork(): the proxy element is entered in the gate", 0);
-    gate_->addListener(CProxyElement::getProxyId(), proxy_);
+    path_ = new CMessagePath(inputStream_, outputStream_, nullptr, nullptr, terminalId_, sessionName_, SCOPE);
 }
 
 CNetwork::~CNetwork()
@@ -82,15 +75,7 @@ CNetwork::~CNetwork()
                             -1);
         stopThreads();
     }
-    gate_->removeListener(CProxyElement::getProxyId());
-    delete proxy_;
-    CTrace::trace(SCOPE, " deleted CProxyElement", 0);
-    delete gate_;
-    CTrace::trace(SCOPE, " deleted CMessageGate", 0);
-    delete encoder_;
-    CTrace::trace(SCOPE, " deleted CMethodCallMsgEncoder", 0);
-    delete decoder_;
-    CTrace::trace(SCOPE, " deleted CMethodCallMsgDecoder", 0);
+    delete path_;
     delete outputStream_;
     CTrace::trace(SCOPE, " deleted CPCSOutputStream", 0);
     delete inputStream_;
@@ -198,7 +183,7 @@ void CNetwork::close()
     }
     CMonitorHold hold(sessionLock_, SITE_CLOSE, SCOPE);
     // What the plug-outs sent (a space's farewell) leaves before the session ends.
-    if (!gate_->waitUntilSent(CLOSE_SEND_LIMIT_MS))
+    if (!path_->gate()->waitUntilSent(CLOSE_SEND_LIMIT_MS))
         CTrace::trace(SCOPE, " close(): not everything queued has left, the rest is dropped", 0);
     CTrace::trace(SCOPE, " close(): the connection's threads are stopped", 0);
     stopThreads();
@@ -217,7 +202,7 @@ void CNetwork::close()
 void CNetwork::stopThreads()
 {
     pcServer_->releaseThread();
-    gate_->stop();
+    path_->gate()->stop();
     threadsStopped_ = true;
     CTrace::trace(SCOPE, " the receiving and sending threads have stopped", 0);
 }
@@ -229,7 +214,7 @@ void CNetwork::plugIn(const std::string&, CElement* element)
     CMonitorHold hold(sessionLock_, SITE_PLUG_IN, SCOPE);
     if (!isSessionOpen_ || closing_)
         throw CIllegalStateException(" plugIn(): no session is being joined or hosted");
-    PEM.plugIn(element, terminalId_, gate_, proxy_, sessionName_);
+    PEM.plugIn(element, terminalId_, path_->gate(), path_->proxy(), sessionName_);
 }
 
 void CNetwork::plugOut(const std::string& elementId)

@@ -2,7 +2,7 @@
 // The session handle of the UDP session that every terminal runs beside its DirectPlay
 // session: its elements' notices leave as single datagrams straight to the terminals whose
 // addresses the session logic registered ("@ALL_TERMINAL": to every one of them). It owns
-// the UDP streams, the method-call codec, the message gate and the proxy element, and answers
+// the UDP streams and the message path (codec, message gate and proxy element), and answers
 // the gate's address questions.
 //
 // Made and deleted on a thread that runs a message loop (the input stream's window is that
@@ -18,10 +18,7 @@
 #include <utility>
 #include <vector>
 
-class CMessageGate;
-class CMethodCallMsgDecoder;
-class CMethodCallMsgEncoder;
-class CProxyElement;
+class CMessagePath;
 class CUDPInputStream;
 class CUDPOutputStream;
 class IAddressSetter;
@@ -62,10 +59,7 @@ private:
     CUDPInputStream* inputStream_;
     CUDPOutputStream* outputStream_;
     IAddressSetter* addressSetter_;
-    CMethodCallMsgDecoder* decoder_;
-    CMethodCallMsgEncoder* encoder_;
-    CMessageGate* gate_;
-    CProxyElement* proxy_;
+    CMessagePath* path_;
     std::string terminalId_;
     std::string sessionName_;
     std::map<std::string, std::string> TIM; // addressLock_: terminal id -> IP address text

@@ -2,7 +2,7 @@
 // The session handle of a DirectPlay session: the session logic hosts ("LC") or joins ("RM") a
 // session through it, plugs its elements in and out, closes it, and hears of session events on
 // its own thread. It builds and owns the session's transport stack: the PC server with its
-// stream adapters, the method-call codec, the message gate and the proxy element.
+// stream adapters and the message path (codec, message gate and proxy element).
 //
 // It is a hidden window of the thread that makes it; that thread must run a message loop (the
 // events arrive through it) and is the one that opens, closes and deletes the handle.
@@ -25,13 +25,10 @@
 #include <utility>
 #include <vector>
 
-class CMessageGate;
-class CMethodCallMsgDecoder;
-class CMethodCallMsgEncoder;
+class CMessagePath;
 class CPCServer;
 class CPCSInputStream;
 class CPCSOutputStream;
-class CProxyElement;
 class ISessionHandleEventListener;
 
 class CNetwork : public CWnd, public virtual ISessionHandle, public virtual IObserver {
@@ -97,10 +94,7 @@ private:
     CPCServer* pcServer_;
     CPCSInputStream* inputStream_;
     CPCSOutputStream* outputStream_;
-    CMethodCallMsgDecoder* decoder_;
-    CMethodCallMsgEncoder* encoder_;
-    CMessageGate* gate_;
-    CProxyElement* proxy_;
+    CMessagePath* path_;
     ISessionHandleEventListener* m_rpSessionHandleEventListener; // listenerLock_
     std::string terminalId_;
     std::string sessionName_;
