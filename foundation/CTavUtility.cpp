@@ -165,7 +165,9 @@ bool systemTempFile(const std::string& folder, std::string* path)
     return true;
 }
 
-std::string loadString(UINT id, const char* fallback)
+} // namespace
+
+std::string CTavUtility::loadString(UINT id, const char* fallback)
 {
     char buffer[512];
     int length = LoadStringA(AfxGetResourceHandle(), id, buffer, sizeof(buffer));
@@ -173,8 +175,6 @@ std::string loadString(UINT id, const char* fallback)
         return fallback;
     return std::string(buffer, length);
 }
-
-} // namespace
 
 CTavUtility::CTavUtility()
 {

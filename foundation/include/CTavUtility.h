@@ -53,6 +53,8 @@ public:
     // Deletes everything inside folder; links are removed, never followed.
     static void deleteTree(const std::string& folder);
     static std::string newGuidString();
+    // String resource id of the resource module; fallback when the module lacks it.
+    static std::string loadString(UINT id, const char* fallback);
     // Opens the file with its associated application; owner (else the calling thread's main
     // window) parents what the shell shows.
     static void openFile(const std::string& path, CWnd* owner);

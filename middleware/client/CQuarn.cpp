@@ -6,9 +6,9 @@
 #include "CQUARNAPDir.h"
 #include "CQUARNInterface.h"
 #include "CQUARNLookupDir.h"
+#include "CTavUtility.h"
 #include "CTrace.h"
 #include "CUnknownHostException.h"
-#include "CWinApp.h"
 #include "QuarnErrorText.h"
 
 #include <cstdlib>
@@ -29,14 +29,6 @@ const char COMPUTER_INFORMATION[] = "Computer Information";
 const char COMPUTER_NAME[] = "Computer Name";
 const UINT CANNOT_USE_STRING = 62000;
 const UINT TITLE_STRING = 57344;
-
-std::string resourceString(UINT id, const char* fallback)
-{
-    char text[512] = {};
-    if (LoadStringA(AfxGetResourceHandle(), id, text, sizeof(text)) > 0)
-        return text;
-    return fallback;
-}
 
 void closeAndDelete(CQUARNLookupDir* directory)
 {
@@ -93,8 +85,8 @@ void CQuarn::initialize()
 
 void CQuarn::fatalExit()
 {
-    CMessageBox::show(nullptr, resourceString(CANNOT_USE_STRING, "Cannot use QUARN. Tavelin will terminate."),
-                      resourceString(TITLE_STRING, "Tavelin"), MB_OK);
+    CMessageBox::show(nullptr, CTavUtility::loadString(CANNOT_USE_STRING, "Cannot use QUARN. Tavelin will terminate."),
+                      CTavUtility::loadString(TITLE_STRING, "Tavelin"), MB_OK);
     exit(0);
 }
 
