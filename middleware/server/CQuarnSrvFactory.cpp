@@ -35,12 +35,17 @@ STDMETHODIMP CQuarnSrvFactory::CreateInstance(IUnknown* outer, REFIID iid, void*
     *ppObject = nullptr;
     if (outer)
         return CLASS_E_NOAGGREGATION;
-    CQuarnSrv* server = new (std::nothrow) CQuarnSrv;
+    IUnknown* server = NewObject();
     if (!server)
         return HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
     HRESULT result = server->QueryInterface(iid, ppObject);
     server->Release();
     return result;
+}
+
+IUnknown* CQuarnSrvFactory::NewObject()
+{
+    return static_cast<IQuarnSrv*>(new (std::nothrow) CQuarnSrv);
 }
 
 STDMETHODIMP CQuarnSrvFactory::LockServer(BOOL lock)
