@@ -112,6 +112,9 @@ std::vector<std::string> TempDir::logLines() const
 
 namespace {
 const char CHILD_FLAG[] = "--tavelin-test-child";
+// Starts of a child process, and the pause between them.
+const int START_ATTEMPTS = 3;
+const DWORD START_RETRY_MS = 200;
 }
 
 bool isChild()
@@ -144,11 +147,22 @@ HANDLE startProcess(const std::string& program, const std::string& commandLine, 
     PROCESS_INFORMATION process = {};
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
-    BOOL started = CreateProcessA(program.c_str(), mutableLine.data(), NULL, NULL, TRUE, 0, NULL, folder.c_str(),
-                                  &startup, &process);
+    // Under a loaded machine Wine now and then refuses a start with ERROR_INTERNAL_ERROR; a
+    // moment later the same start goes through.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < START_ATTEMPTS && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(START_RETRY_MS);
+        started = CreateProcessA(program.c_str(), mutableLine.data(), NULL, NULL, TRUE, 0, NULL, folder.c_str(),
+                                 &startup, &process);
+        error = started ? 0 : GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+    }
     CloseHandle(output);
     if (!started) {
-        ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+        ADD_FAILURE() << "cannot start " << program << ": " << error;
         return NULL;
     }
     CloseHandle(process.hThread);
