@@ -30,12 +30,23 @@ endfunction()
 set(TAVELIN_HEAVY_PROCESSORS 2)
 set(TAVELIN_FLOOD_PROCESSORS 4)
 
-# The same for test cases of a test program, which exist only once CTest has listed them.
-function(tavelin_heavy_test_cases processors)
-  set(file ${CMAKE_CURRENT_BINARY_DIR}/heavy_test_cases.cmake)
+# Properties for test cases of a test program, which exist only once CTest has listed them.
+function(tavelin_test_cases_property tag property value)
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${tag}_test_cases.cmake)
   file(WRITE ${file} "")
   foreach(name ${ARGN})
-    file(APPEND ${file} "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS ${processors})\n")
+    file(APPEND ${file} "set_tests_properties(\"${name}\" PROPERTIES ${property} ${value})\n")
   endforeach()
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()
+
+# The heavy ones above, counted as that many parallel slots.
+function(tavelin_heavy_test_cases processors)
+  tavelin_test_cases_property(heavy PROCESSORS ${processors} ${ARGN})
+endfunction()
+
+# Test cases that take one named object of the machine (all tests share one Wine prefix, hence
+# one namespace of names): CTest runs them one after the other.
+function(tavelin_locked_test_cases lock)
+  tavelin_test_cases_property(locked RESOURCE_LOCK ${lock} ${ARGN})
 endfunction()
