@@ -54,7 +54,21 @@ fail() {
   for f in "$share"/*.log; do
     [ -f "$f" ] && { echo "--- $(basename "$f")"; tail -n "${LAN_LOG_LINES:-+1}" "$f"; }
   done
+  lan_processes
   exit 1
+}
+
+# lan_processes: what still runs on each host, and where it waits; after a failure it tells a
+# program that hangs from one that never started.
+lan_processes() {
+  local ns p stat
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$name-h[0-9]+\$" | sort -V); do
+    echo "--- processes of ${ns#"$name-"}"
+    for p in $(ip netns pids "$ns" 2>/dev/null); do
+      stat=$(awk '{print $3}' "/proc/$p/stat" 2>/dev/null) || continue
+      echo "$p $stat $(cat "/proc/$p/wchan" 2>/dev/null) $(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | cut -c1-160 | sed 's/ *$//')"
+    done
+  done
 }
 
 # lan_start LOG HOST PROGRAM ARGS...: PROGRAM on that host, its output to LOG.log; its pid is

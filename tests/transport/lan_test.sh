@@ -50,6 +50,7 @@ fail() {
     echo "--- $f (last 20 lines)"
     tail -n 20 "$f"
   done
+  lan_processes
   exit 1
 }
 
