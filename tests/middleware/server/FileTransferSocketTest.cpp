@@ -100,6 +100,28 @@ protected:
         ASSERT_EQ(12, send(peer_, reinterpret_cast<const char*>(bytes.data()), 12, 0));
     }
 
+    // A transfer of 4 MiB whose contents are under way: the first 50,000 bytes read.
+    void startLargeContents()
+    {
+        openWith(patternBytes(4 << 20));
+        execute();
+        readPacket();
+        answer(33, 0);
+        EXPECT_EQ(50000u, read(50000).size());
+    }
+
+    // A transfer of 10 bytes that the receiver has stored: the sender's stream has ended.
+    void storeSmall()
+    {
+        openWith(patternBytes(10));
+        execute();
+        readPacket();
+        answer(33, 0);
+        readPacket();
+        answer(34, 0);
+        EXPECT_TRUE(read(1, 5000).empty());
+    }
+
     // Waits for the transfer to end from the receiver's close.
     void closeAndWait()
     {
@@ -241,11 +263,7 @@ TEST_F(QuarnFileTransferSocketTest, ARefusedConnectionIsToldOnceAsRefused)
 
 TEST_F(QuarnFileTransferSocketTest, AConnectionLostDuringTheContentsIsToldAndTheFileGoes)
 {
-    openWith(patternBytes(4 << 20));
-    execute();
-    readPacket();
-    answer(33, 0);
-    EXPECT_EQ(50000u, read(50000).size());
+    startLargeContents();
     // The receiver goes without reading the rest.
     LINGER hard = {1, 0};
     setsockopt(peer_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));
@@ -317,13 +335,7 @@ TEST_F(QuarnFileTransferSocketTest, ATransferEndedUnexecutedOrRunningIsToldClose
     EXPECT_EQ(1u, folder_.quarnFiles().size());
     DeleteFileW(temp_.c_str());
 
-    openWith(patternBytes(10));
-    execute();
-    readPacket();
-    answer(33, 0);
-    readPacket();
-    answer(34, 0);
-    EXPECT_TRUE(read(1, 5000).empty());
+    storeSmall();
     transfer_->DestroySocket();
     window_.pumpQuiet(20);
     EXPECT_EQ(std::vector<DWORD>({0x20040000, 0x20040064}), codes_);
@@ -350,11 +362,7 @@ TEST_F(QuarnFileTransferSocketTest, AnAbortDuringTheContentsEndsTheTransferWithI
         std::unique_ptr<AbortingBuild> build(c.aborting ? new AbortingBuild : nullptr);
         codes_.clear();
         ended_ = false;
-        openWith(patternBytes(4 << 20));
-        execute();
-        readPacket();
-        answer(33, 0);
-        EXPECT_EQ(50000u, read(50000).size());
+        startLargeContents();
         answer(35, c.folded);
         // The sender stops sending: what was under way, then the end of its stream.
         Bytes rest = read(8 << 20, 10000);
@@ -385,11 +393,7 @@ TEST_F(QuarnFileTransferSocketTest, AClosedTransferIsToldClosedOnceAndItsFileGoe
 
     // Closed while its contents flow: the receiver sees the stream end short.
     codes_.clear();
-    openWith(patternBytes(4 << 20));
-    execute();
-    readPacket();
-    answer(33, 0);
-    EXPECT_EQ(50000u, read(50000).size());
+    startLargeContents();
     transfer_->Close();
     transfer_.reset();
     EXPECT_LT(read(8 << 20, 10000).size(), static_cast<size_t>(4 << 20));
@@ -402,13 +406,7 @@ TEST_F(QuarnFileTransferSocketTest, AClosedTransferIsToldClosedOnceAndItsFileGoe
 
     // Stored before the close: told nothing more.
     codes_.clear();
-    openWith(patternBytes(10));
-    execute();
-    readPacket();
-    answer(33, 0);
-    readPacket();
-    answer(34, 0);
-    EXPECT_TRUE(read(1, 5000).empty());
+    storeSmall();
     transfer_->Close();
     transfer_.reset();
     window_.pumpQuiet(50);
