@@ -37,3 +37,6 @@ std::unique_ptr<CQuarn> startTimed(const char* terminal);
 // it went (0x20040064); the transfer's handle, still open, or 0.
 DWORD sendPattern(CQuarn& quarn, const std::string& receiverId, const std::string& nickname, size_t size,
                   unsigned seed);
+// Until the receiver's node is listed here (the two nodes have met), at most timeoutMs: whether
+// the receiver is sendable.
+bool waitSendable(CQuarn& quarn, const std::string& receiverId, DWORD timeoutMs);

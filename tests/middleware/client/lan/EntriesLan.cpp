@@ -143,10 +143,7 @@ TEST(Entries, A)
     std::string idB, applicationB;
     ASSERT_TRUE(readShare("B.id", idB, 90000));
     ASSERT_TRUE(readShare("B.app", applicationB, 10000));
-    DWORD start = GetTickCount();
-    while (!quarn->isSendable(idB) && GetTickCount() - start < 30000)
-        Sleep(500);
-    ASSERT_TRUE(quarn->isSendable(idB));
+    ASSERT_TRUE(waitSendable(*quarn, idB, 30000));
     std::string base = "\\" + CQuarn::getIdTail(1, idB, " ") + "\\Applications\\Entries";
 
     std::unique_ptr<CQUARNLookupDir> directory(quarn->getQUARNLookUpDir(base));

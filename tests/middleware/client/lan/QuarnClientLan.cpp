@@ -155,6 +155,14 @@ DWORD sendPattern(CQuarn& quarn, const std::string& receiverId, const std::strin
     return handle;
 }
 
+bool waitSendable(CQuarn& quarn, const std::string& receiverId, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!quarn.isSendable(receiverId) && GetTickCount() - start < timeoutMs)
+        Sleep(500);
+    return quarn.isSendable(receiverId);
+}
+
 namespace {
 
 TEST(Hosts, B)
@@ -221,9 +229,7 @@ TEST(Hosts, A)
     std::string nodeB = CQuarn::getIdTail(1, idB, " ");
     EXPECT_EQ("4", CQuarn::getIdField(0, idB, " "));
     // B is listed once the two nodes have met.
-    DWORD start = GetTickCount();
-    while (!quarn->isSendable(idB) && GetTickCount() - start < 30000)
-        Sleep(500);
+    waitSendable(*quarn, idB, 30000);
     struct {
         std::string receiverId;
         bool sendable;
