@@ -499,14 +499,11 @@ void CQuarnLusProxy::findTerminalInfo(const std::string& node, const std::vector
 void CQuarnLusProxy::OnFind(const std::vector<std::string>& terminalIds, std::vector<CTerminalInfo>& found)
 {
     CTrace::trace(SCOPE, " OnFind()");
-    std::vector<std::string> nodes;
-    enumAccessableQuarnList(nodes);
     CTerminalInfo placeholder;
     placeholder.setInvalid();
     found.assign(terminalIds.size(), placeholder);
     // The node first in the root is read last: its record of an id wins.
-    for (size_t k = nodes.size(); k-- > 0;)
-        findTerminalInfo(nodes[k], terminalIds, found);
+    forEachNode([&](const std::string& node) { findTerminalInfo(node, terminalIds, found); });
 }
 
 void CQuarnLusProxy::find(const std::vector<std::string>& terminalIds, std::vector<CTerminalInfo>& found)
