@@ -87,7 +87,7 @@ void CQuarn::fatalExit()
 {
     CMessageBox::show(nullptr, CTavUtility::loadString(CANNOT_USE_STRING, "Cannot use QUARN. Tavelin will terminate."),
                       CTavUtility::loadString(TITLE_STRING, "Tavelin"), MB_OK);
-    exit(0);
+    exit(1);   // the start ended without running
 }
 
 void CQuarn::release()

@@ -15,6 +15,18 @@ public:
     LPSTR m_lpCmdLine = nullptr;   // the command line after the program name
     int m_nCmdShow = SW_SHOWNORMAL;
     LPCSTR m_pszAppName;
+    // The company key under which the class library would keep the application's profile
+    // (null until SetRegistryKey). The program reads and writes its keys itself.
+    LPCSTR m_pszRegistryKey = nullptr;
+
+    // Keeps the registry root; the text must outlive the application (a literal).
+    void SetRegistryKey(LPCSTR key) { m_pszRegistryKey = key; }
+    // Controls are drawn by the system's own common controls, which are three-dimensional
+    // already: nothing to switch on. TRUE, as where the switch succeeded.
+    BOOL Enable3dControls() { return TRUE; }
+    // The default help command. Nothing routes ID_HELP to the application in this layer, so it
+    // is never reached; it stays empty.
+    virtual void OnHelp() {}
 
 private:
     friend int AppWinMain(HINSTANCE instance, LPSTR cmdLine, int showCmd);

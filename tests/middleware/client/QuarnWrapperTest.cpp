@@ -63,7 +63,7 @@ protected:
     }
 };
 
-TEST_F(WrapperTest, NoServerShowsTheBoxAtOnceAndEndsWithZero)
+TEST_F(WrapperTest, NoServerShowsTheBoxAtOnceAndEndsWithOne)
 {
     if (isChild()) {
         CMessageBox::setHandler(printBox);
@@ -71,7 +71,7 @@ TEST_F(WrapperTest, NoServerShowsTheBoxAtOnceAndEndsWithZero)
         CQuarn quarn("T", "3");
         exit(99);
     }
-    std::string out = childBox(0);
+    std::string out = childBox(1);
     EXPECT_NE(std::string::npos, out.find(box(0))) << out;
 }
 
@@ -91,7 +91,7 @@ TEST_F(WrapperTest, ARootThatNeverListsANodeGivesUpAfterFiveTries)
             exit(99);
         }
         SetEnvironmentVariableA("FAILING_COUNT", c.failingCount ? "1" : nullptr);
-        std::string out = childBox(0);
+        std::string out = childBox(1);
         EXPECT_NE(std::string::npos, out.find(box(5))) << c.name << ": " << out;
     }
     SetEnvironmentVariableA("FAILING_COUNT", nullptr);

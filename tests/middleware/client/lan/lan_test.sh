@@ -3,7 +3,7 @@
 # with -RegServer in each host's own prefix (never in the build's prefix), the client program
 # quarn_client_lan on the hosts.
 #   lan_test.sh SCENARIO LAN_TOOL QUARNHOST_EXE CLIENT_EXE WORK_DIR
-# SCENARIO: absent (never registered, then unregistered: the box at once and exit code 0)
+# SCENARIO: absent (never registered, then unregistered: the box at once and exit code 1)
 #           isolated (a host cut off from every network, lo included: the box after five tries)
 #           hosts  (two hosts: start-up, ids, sendability, entries read across, three files)
 #           gone   (two hosts: B joins A's open root, B's server frozen and resumed, B's Wine
@@ -29,14 +29,14 @@ lan_begin "middleware client lan_test $scenario" $limit
 
 register() { lan_must "$1" "$server" "$2"; }
 # start LOG HOST [FROM TO [CODE]]: CQuarn is constructed on HOST with no middleware to use: one
-# box, no owner, OK only, then exit code 0; the box comes FROM .. TO ms after the start (at once
+# box, no owner, OK only, then exit code 1; the box comes FROM .. TO ms after the start (at once
 # by default); with CODE, the connection failed with that last error (as 0x%08X).
 start_without_server() {
   local from=${3:-0} to=${4:-1900} code=${5:-}
   lan_start "$1" "$2" "$client" start
   finish "$1" 60
   local rc=$?
-  [ $rc = 0 ] || fail "$1: exit code $rc, not 0"
+  [ $rc = 1 ] || fail "$1: exit code $rc, not 1"
   local boxes
   boxes=$(grep -c '^BOX ' "$share/$1.log")
   [ "$boxes" = 1 ] || fail "$1: $boxes boxes"
@@ -49,7 +49,7 @@ start_without_server() {
   if [ -n "$code" ]; then
     grep -q "the middleware cannot be used: .*GetLastError()= $code" "$share/$1.log" || fail "$1: not failed with $code"
   fi
-  echo "FIGURE $1: box after $ms ms, exit code 0"
+  echo "FIGURE $1: box after $ms ms, exit code 1"
 }
 # pair SUITE SECONDS: SUITE.B on host 2, then SUITE.A on host 1, each with quarnhost registered
 # in its prefix; A must pass within SECONDS, B soon after.

@@ -1,0 +1,76 @@
+#pragma once
+// The program's hidden main window and the GUI's one entry point for the session logic: it
+// runs the end of the program (lost-session box, the close from a worker thread, the logic's
+// terminate), refuses standby while the program runs and shows message boxes for any thread.
+// Closing it ends the user-interface thread's message loop.
+#include "CJObject.h"
+#include "IGuiHandle.h"
+
+#include <CWnd.h>
+
+#include <string>
+
+class CPreferenceManager;
+class CQuarn;
+
+class CMainWnd : public CWnd, public virtual IGuiHandle {
+public:
+    // The main window's own commands, in wParam.
+    static constexpr UINT WM_MAIN_WND_COMMAND = WM_APP + 100;
+    static constexpr WPARAM COMMAND_TERMINATE = 1;
+    static constexpr WPARAM COMMAND_MESSAGE = 2;
+    // lParam of the terminate command.
+    static constexpr LPARAM TERMINATE_SESSION_LOST = 0;
+    static constexpr LPARAM TERMINATE_BY_USER = 1;
+
+    // The GUI, made once on the user-interface thread; it puts itself into the main-window
+    // slot. Null when the object cannot be made.
+    static IGuiHandle* createGuiHandle(CWnd** mainWndSlot, CPreferenceManager* preferences, CQuarn* middleware);
+
+    CMainWnd(CWnd** mainWndSlot, CPreferenceManager* preferences, CQuarn* middleware);
+    ~CMainWnd() override;
+
+    void terminate() override;
+    void setLogicHandle(ILogicHandle* logic) override;
+    HWND getWindowHandle() override;
+    IFileTransmitter* getFileTransmitter() override;
+    IStageView* getStageView() override;
+    CPhoneCtrl* getPhoneCtrl() override;
+    void showSplash(bool show) override;
+    void showMainDlg(bool show) override;
+    void setBusy(bool busy) override;
+
+    // Posts the terminate command, at most once per process (any thread).
+    void requestTerminate(LPARAM lParam);
+    // A message box with the text on the user-interface thread, while the main window exists
+    // (any thread).
+    static void showMessage(const std::string& text);
+    void showMessageNonStatic(const std::string& text);
+    void ShowMessage(const std::string& text);
+    void showNoServerMessage(LPARAM lParam);
+    void showRejectSuspendMessage();
+
+    // Worker-thread bodies; the argument is the main window.
+    static void CB_Terminate(void* mainWnd);
+    static void CB_ShowRejectSuspendMessage(void* mainWnd);
+
+protected:
+    static const MessageEntry messageMap[];
+    const MessageEntry* GetMessageMap() const override { return messageMap; }
+
+    int OnCreate(CREATESTRUCTA* cs);
+    void OnClose();
+    LRESULT OnMainWndCommand(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPowerBroadcast(WPARAM wParam, LPARAM lParam);
+
+private:
+    // The owner of this window's boxes.
+    HWND boxOwner();
+
+    HICON icon_;
+    CPreferenceManager* preferences_;
+    CQuarn* middleware_;
+    ILogicHandle* logic_;
+    std::string pendingMessage_;
+    CJObject monitor_;   // guards the pending message
+};

@@ -1,0 +1,3 @@
+#include "AfxOle.h"
+
+void AfxEnableControlContainer() {}

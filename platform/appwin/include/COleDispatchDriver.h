@@ -1,0 +1,40 @@
+#pragma once
+// Calls an automation object through its IDispatch by dispatch id, with plain arguments: the
+// outside objects the program tells of its start and end.
+#include <windows.h>
+#include <oaidl.h>
+
+#include <initializer_list>
+#include <string>
+
+class COleDispatchDriver {
+public:
+    // One argument of a call: a 32-bit integer or a text (passed as a BSTR).
+    struct Arg {
+        enum Kind { Int32, Text } kind;
+        long number;
+        std::string text;
+        Arg(long value) : kind(Int32), number(value) {}
+        Arg(int value) : kind(Int32), number(value) {}
+        Arg(const char* value) : kind(Text), number(0), text(value) {}
+        Arg(std::string value) : kind(Text), number(0), text(std::move(value)) {}
+    };
+
+    COleDispatchDriver() = default;
+    // Releases the object, if any.
+    ~COleDispatchDriver();
+    COleDispatchDriver(const COleDispatchDriver&) = delete;
+    COleDispatchDriver& operator=(const COleDispatchDriver&) = delete;
+
+    // Creates an object of the class and keeps its IDispatch; FALSE (and no object) when the
+    // class cannot be created or has no IDispatch. An object held before is released first.
+    BOOL CreateDispatch(REFCLSID clsid);
+    void ReleaseDispatch();
+
+    // Calls method id with the arguments in the caller's order; the result, when the caller
+    // asks for it, as a 32-bit integer (0 when the object gives none or one that does not
+    // convert). The HRESULT of the call; E_POINTER without an object.
+    HRESULT InvokeMethod(DISPID id, std::initializer_list<Arg> args, long* result = nullptr);
+
+    LPDISPATCH m_lpDispatch = nullptr;
+};
