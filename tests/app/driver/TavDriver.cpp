@@ -13,7 +13,8 @@
 //   box ID SECONDS                   wait for a message box of it   -> BOX ID ... | NOBOX ID
 //   press ID TEXT                    click the button of the last box (real mouse input)
 //   windows ID                       its top-level windows          -> WINDOW ID ... per window
-//   find ID STYLEMASK                the first of them with all these style bits: the target
+//   find ID STYLEMASK [COUNT]        the first in z-order (the newest) of its windows with all
+//                                    these style bits, once at least COUNT (1) have them: the target
 //   send MSG WPARAM LPARAM           SendMessage to the target      -> SENT <result> <ms> ms
 //   post MSG WPARAM LPARAM           PostMessage to the target      -> POSTED <0|1>
 //   module ID FILE                   where ID loaded FILE from      -> MODULE ID <path> | NOMODULE ID
@@ -410,11 +411,20 @@ bool run(const std::string& line)
     } else if (command == "windows" || command == "find") {
         std::string id;
         in >> id;
-        std::string maskText;
-        in >> maskText;
+        std::string maskText, countText;
+        in >> maskText >> countText;
         DWORD mask = number(maskText);
+        size_t count = countText.empty() ? 1 : number(countText);
         g_target = nullptr;
-        for (HWND window : topWindows(g_programs[id].pid)) {
+        std::vector<HWND> windows = topWindows(g_programs[id].pid);
+        if (command == "find") {
+            size_t matching = 0;
+            for (HWND window : windows)
+                matching += (static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)) & mask) == mask;
+            if (matching < count)
+                windows.clear();
+        }
+        for (HWND window : windows) {
             DWORD style = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE));
             RECT rect;
             GetWindowRect(window, &rect);
