@@ -66,7 +66,13 @@ TEST_F(QuarnWatchWindowTest, TheWindowAndItsTimerAreThere)
 {
     CQuarnWatchWindow watch(core_, database_);
     ASSERT_NE(watch.GetWindow(), nullptr);
-    EXPECT_EQ(FindWindowA(CQuarnWatchWindow::WINDOW_CLASS, CQuarnWatchWindow::WINDOW_NAME), watch.GetWindow());
+    // Its own class and name, read from the window (a search by them could meet another test's
+    // watch window: the tests share one prefix).
+    char text[64] = {};
+    ASSERT_GT(GetClassNameA(watch.GetWindow(), text, sizeof text), 0);
+    EXPECT_STREQ(text, CQuarnWatchWindow::WINDOW_CLASS);
+    ASSERT_GT(GetWindowTextA(watch.GetWindow(), text, sizeof text), 0);
+    EXPECT_STREQ(text, CQuarnWatchWindow::WINDOW_NAME);
     EXPECT_FALSE(IsWindowVisible(watch.GetWindow()));
     // Its timer is running: killing it succeeds once.
     EXPECT_TRUE(KillTimer(watch.GetWindow(), CQuarnWatchWindow::WATCH_TIMER));
