@@ -72,9 +72,15 @@ std::string CRichEditCtrl::GetSelText() const {
     GetSel(start, end);
     if (end <= start)
         return std::string();
-    // Room for a double-byte character per character, and the terminator.
+    // Room for two bytes a character (a double-byte character, or a line end as CR LF) and the
+    // terminator; the control is told the room, so it never writes past it.
     std::string text(static_cast<size_t>(end - start) * 2 + 1, '\0');
-    long got = static_cast<long>(::SendMessageA(m_hWnd, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(&text[0])));
+    GETTEXTEX request{};
+    request.cb = static_cast<DWORD>(text.size());
+    request.flags = GT_SELECTION;
+    request.codepage = CP_ACP;
+    long got = static_cast<long>(::SendMessageA(m_hWnd, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request),
+                                                reinterpret_cast<LPARAM>(&text[0])));
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
 }

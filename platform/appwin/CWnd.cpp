@@ -1,6 +1,7 @@
 #include "CWnd.h"
 
 #include "CDC.h"
+#include "CFont.h"
 #include "CWinThread.h"
 
 #include <cstdio>
@@ -655,6 +656,10 @@ int CWnd::GetWindowTextLength() const {
 
 void CWnd::SetFont(HFONT font, BOOL redraw) {
     ::SendMessageA(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+}
+
+void CWnd::SetFont(CFont* font, BOOL redraw) {
+    SetFont(font ? static_cast<HFONT>(*font) : nullptr, redraw);
 }
 
 HFONT CWnd::GetFont() const {

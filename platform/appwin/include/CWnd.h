@@ -47,6 +47,7 @@
 #include <type_traits>
 
 class CDC;
+class CFont;
 
 class CWnd {
 public:
@@ -150,6 +151,8 @@ public:
     std::string GetWindowText() const;
     int GetWindowTextLength() const;
     void SetFont(HFONT font, BOOL redraw = TRUE);
+    // The font object must outlive its use by the window.
+    void SetFont(CFont* font, BOOL redraw = TRUE);
     HFONT GetFont() const;
     BOOL EnableWindow(BOOL enable = TRUE);
     BOOL IsWindowEnabled() const;
