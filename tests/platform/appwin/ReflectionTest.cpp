@@ -199,3 +199,65 @@ TEST(Reflection, CommandsAndNotificationsGoThroughTheVirtualHandlersFirst) {
         EXPECT_EQ(c.expected, wnd.calls);
     }
 }
+
+namespace {
+// Answers colours with its brush unless told to give none; records vertical scrolls.
+class CReflectingStatic : public CWnd {
+public:
+    CBrush brush{RGB(9, 9, 9)};
+    bool giveNone = false;
+    std::vector<std::string> calls;
+
+protected:
+    static const MessageEntry messageMap[];
+    const MessageEntry* GetMessageMap() const override { return messageMap; }
+    HBRUSH CtlColor(CDC*, UINT kind) {
+        calls.push_back("colour " + std::to_string(kind));
+        return giveNone ? nullptr : static_cast<HBRUSH>(brush);
+    }
+    void VScroll(UINT code, UINT position) {
+        calls.push_back("vscroll " + std::to_string(code) + " " + std::to_string(position));
+    }
+};
+const CWnd::MessageEntry CReflectingStatic::messageMap[] = {
+    onCtlColorReflect<&CReflectingStatic::CtlColor>(),
+    onVScrollReflect<&CReflectingStatic::VScroll>(),
+    endOfMap(CWnd::messageMap),
+};
+}  // namespace
+
+TEST(Reflection, GoesToTheControlTheMessageNames) {
+    CPlainTopWnd parent({0, 0, 100, 100}, WS_POPUP);
+    CReflectingStatic control;
+    ASSERT_TRUE(control.CreateEx(0, "STATIC", "", WS_CHILD, CRect(0, 0, 10, 10), &parent, 7));
+    HDC dc = GetDC(control.m_hWnd);
+    const LRESULT ours = reinterpret_cast<LRESULT>(static_cast<HBRUSH>(control.brush));
+    const LPARAM controlParam = reinterpret_cast<LPARAM>(control.m_hWnd);
+    const WPARAM dcParam = reinterpret_cast<WPARAM>(dc);
+
+    EXPECT_EQ(ours, parent.SendMessage(WM_CTLCOLORSTATIC, dcParam, controlParam));
+    EXPECT_EQ(ours, parent.SendMessage(WM_CTLCOLORBTN, dcParam, controlParam));
+    EXPECT_EQ((std::vector<std::string>{"colour 6", "colour 3"}), control.calls);
+
+    // No brush from the control: the parent's default colours.
+    control.giveNone = true;
+    LRESULT fallback = parent.SendMessage(WM_CTLCOLORSTATIC, dcParam, controlParam);
+    EXPECT_NE(0, fallback);
+    EXPECT_NE(ours, fallback);
+    control.giveNone = false;
+
+    // The parent's own colour, and its own scroll bars, name no control.
+    control.calls.clear();
+    EXPECT_NE(ours, parent.SendMessage(WM_CTLCOLORDLG, dcParam, reinterpret_cast<LPARAM>(parent.m_hWnd)));
+    parent.SendMessage(WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 40), 0);
+    EXPECT_TRUE(control.calls.empty());
+
+    parent.SendMessage(WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 40), controlParam);
+    EXPECT_EQ((std::vector<std::string>{"vscroll 5 40"}), control.calls);
+
+    // Sent to the control itself, nothing is reflected.
+    control.calls.clear();
+    control.SendMessage(WM_CTLCOLORSTATIC, dcParam, controlParam);
+    EXPECT_TRUE(control.calls.empty());
+    ReleaseDC(control.m_hWnd, dc);
+}
