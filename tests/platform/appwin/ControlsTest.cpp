@@ -25,7 +25,7 @@ std::string classOf(HWND hwnd) {
 }  // namespace
 
 TEST(CEdit, SelectAndReplaceTheSelection) {
-    CPlainTopWnd parent({0, 0, 300, 100});
+    CPlainTopWnd parent({0, 0, 300, 100}, WS_POPUP);
     CEdit edit;
     ASSERT_TRUE(edit.Create(kChild | ES_AUTOHSCROLL, CRect(0, 0, 200, 20), &parent, 1001));
     EXPECT_EQ(1001, edit.GetDlgCtrlID());
@@ -46,7 +46,7 @@ TEST(CEdit, SelectAndReplaceTheSelection) {
 
 TEST(CRichEditCtrl, LinesColoursSelectionAndReadOnly) {
     UiThreadScope ui;
-    CPlainTopWnd parent({0, 0, 400, 200});
+    CPlainTopWnd parent({0, 0, 400, 200}, WS_POPUP);
     CRichEditCtrl rich;
     ASSERT_TRUE(rich.Create(kChild | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
                             CRect(0, 0, 380, 180), &parent, 1017));
@@ -111,7 +111,7 @@ TEST(CRichEditCtrl, LinesColoursSelectionAndReadOnly) {
 }
 
 TEST(CSliderCtrl, RangePositionAndThumb) {
-    CPlainTopWnd parent({0, 0, 300, 100});
+    CPlainTopWnd parent({0, 0, 300, 100}, WS_POPUP);
     CSliderCtrl slider;
     ASSERT_TRUE(slider.Create(kChild | TBS_HORZ, CRect(0, 0, 150, 30), &parent, 2000));
     EXPECT_STRCASEEQ(TRACKBAR_CLASSA, classOf(slider.m_hWnd).c_str());
@@ -132,7 +132,7 @@ TEST(CSliderCtrl, RangePositionAndThumb) {
 }
 
 TEST(CProgressCtrl, RangeAndPosition) {
-    CPlainTopWnd parent({0, 0, 300, 100});
+    CPlainTopWnd parent({0, 0, 300, 100}, WS_POPUP);
     CProgressCtrl progress;
     ASSERT_TRUE(progress.Create(kChild | WS_BORDER, CRect(7, 71, 195, 81), &parent, 1015));
     progress.SetRange(0, 100);
@@ -145,7 +145,7 @@ TEST(CProgressCtrl, RangeAndPosition) {
 }
 
 TEST(CAnimateCtrl, OpenedClipOfTheProgramSizesTheControl) {
-    CPlainTopWnd parent({0, 0, 400, 100});
+    CPlainTopWnd parent({0, 0, 400, 100}, WS_POPUP);
     CAnimateCtrl animation;
     ASSERT_TRUE(animation.Create(kChild | ACS_TRANSPARENT | ACS_AUTOPLAY, CRect(15, 10, 300, 50),
                                  &parent, 1));
@@ -161,7 +161,7 @@ TEST(CAnimateCtrl, OpenedClipOfTheProgramSizesTheControl) {
 }
 
 TEST(CToolTipCtrl, CreatedWithTheStylesAndOwnedByItsParent) {
-    CPlainTopWnd parent({0, 0, 100, 100});
+    CPlainTopWnd parent({0, 0, 100, 100}, WS_POPUP);
     CToolTipCtrl tip;
     ASSERT_TRUE(tip.Create(&parent, TTS_ALWAYSTIP | TTS_NOPREFIX));
     EXPECT_EQ(TOOLTIPS_CLASSA, classOf(tip.m_hWnd));

@@ -59,7 +59,7 @@ protected:
 TEST(CDialog, ModelessDialogIsBoundBeforeItsInitialisationHiddenAndOwnedByTheMainWindow) {
     UiThreadScope ui;
     ASSERT_NE(nullptr, ui.resources());
-    CPlainTopWnd main({40, 40, 240, 140});
+    CPlainTopWnd main({40, 40, 240, 140}, WS_POPUP);
     ui.m_pMainWnd = &main;
     CInitRecordingDlg dialog(130);
     ASSERT_TRUE(dialog.Create(130));
@@ -215,7 +215,7 @@ void pressKey(WORD key) {
 TEST(CDialog, ModalDialogTakesTypedTextAndEndsWithOk) {
     UiThreadScope ui;
     ASSERT_NE(nullptr, ui.resources());
-    CPlainTopWnd main({0, 0, 200, 100});
+    CPlainTopWnd main({0, 0, 200, 100}, WS_POPUP);
     ui.m_pMainWnd = &main;
     CNicknameLikeDlg dialog;
     dialog.nickname = "ab";
@@ -327,7 +327,7 @@ const CWnd::MessageEntry CQuickDlg::messageMap[] = {
 TEST(CDialog, EscapeCancelsAModalDialogOwnedByTheMainWindow) {
     UiThreadScope ui;
     ASSERT_NE(nullptr, ui.resources());
-    CPlainTopWnd main({0, 0, 200, 100});
+    CPlainTopWnd main({0, 0, 200, 100}, WS_POPUP);
     ui.m_pMainWnd = &main;
     CQuickDlg dialog(216, false);
     EXPECT_EQ(IDCANCEL, dialog.DoModal());
@@ -341,7 +341,7 @@ TEST(CDialog, EscapeCancelsAModalDialogOwnedByTheMainWindow) {
 TEST(CDialog, HandlerExceptionComesOutOfDoModal) {
     UiThreadScope ui;
     ASSERT_NE(nullptr, ui.resources());
-    CPlainTopWnd main({0, 0, 200, 100});
+    CPlainTopWnd main({0, 0, 200, 100}, WS_POPUP);
     CQuickDlg dialog(242, true);
     ui.m_pMainWnd = &main;
     EXPECT_THROW(dialog.DoModal(), std::runtime_error);

@@ -125,8 +125,8 @@ TEST(CWnd, ModifyStyleExAddsAndRemoves) {
 }
 
 TEST(CWnd, SetWindowPosTakesTheSpecialPlaces) {
-    CPlainTopWnd below({0, 0, 20, 20});
-    CPlainTopWnd above({0, 0, 20, 20});
+    CPlainTopWnd below({0, 0, 20, 20}, WS_POPUP);
+    CPlainTopWnd above({0, 0, 20, 20}, WS_POPUP);
     EXPECT_TRUE(below.SetWindowPos(&CWnd::wndTop, 3, 4, 30, 40, SWP_NOACTIVATE));
     EXPECT_EQ(below.m_hWnd, GetWindow(above.m_hWnd, GW_HWNDPREV));
     CRect rect;

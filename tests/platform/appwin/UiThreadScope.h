@@ -21,7 +21,9 @@ private:
     HMODULE resources_;
 };
 
-// A visible top-level window of the default class at the rectangle.
+// A top-level window of the default class at the rectangle, visible unless told otherwise. (Under
+// Wine on a display without a window manager, hiding or destroying a shown top-level window
+// takes about 2 s: tests show windows only where they must.)
 class CPlainTopWnd : public CWnd {
 public:
     explicit CPlainTopWnd(const RECT& rect, DWORD style = WS_POPUP | WS_VISIBLE);
