@@ -87,16 +87,7 @@ int CWinThread::Run() {
 }
 
 BOOL CWinThread::PreTranslateMessage(MSG* msg) {
-    for (HWND hwnd = msg->hwnd; hwnd;) {
-        if (CWnd* wnd = CWnd::FromHandlePermanent(hwnd)) {
-            if (wnd->PreTranslateMessage(msg))
-                return TRUE;
-        }
-        if (!(GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD))
-            break;   // the top-level window was the last
-        hwnd = GetParent(hwnd);
-    }
-    return FALSE;
+    return CWnd::WalkPreTranslateTree(msg);
 }
 
 void CWinThread::Delete() {
