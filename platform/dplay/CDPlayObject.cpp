@@ -760,12 +760,19 @@ bool CDPlayObject::takeData(Peer& peer, const DPlayFrame& frame,
   // Past the budget the sender is dropped, not the message cut: its players go, others stay.
   if (m_reassemblyBytes + growth > m_reassemblyBudget) return false;
   size_t before = part.reserved();
-  if (frame.type == CDPlayWire::kDataBegin) {
-    peer.partFrom = begin.from;
-    peer.partTo = begin.to;
-    part.begin(begin.total, begin.chunk, begin.chunkSize);
-  } else {
-    part.append(frame.body, frame.size);
+  try {
+    if (frame.type == CDPlayWire::kDataBegin) {
+      peer.partFrom = begin.from;
+      peer.partTo = begin.to;
+      part.begin(begin.total, begin.chunk, begin.chunkSize);
+    } else {
+      part.append(frame.body, frame.size);
+    }
+  } catch (...) {
+    // No memory for it: the message goes (and the connection with it), the budget stays right.
+    m_reassemblyBytes -= before;
+    part.clear();
+    throw;
   }
   m_reassemblyBytes += part.reserved() - before;
   if (part.complete()) {

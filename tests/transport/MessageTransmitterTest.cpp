@@ -403,4 +403,10 @@ TEST_F(TransmitterTest, AFullBacklogDropsWhatComesWithAnErrorLine)
         host->tx().send(block.data(), static_cast<DWORD>(block.size()));
     EXPECT_EQ(CDirectPlay::BACKLOG_LIMIT_PAYLOADS, host->dp().getBacklogPayloads(5));
     EXPECT_EQ(3, trace.count("the backlog of busy player 5 is full"));
+    // It takes again: what the backlog kept arrives, and the backlog thread rests (before the
+    // clock it reads goes).
+    size_t before = fake().sent().size();
+    fake().setBusy(5, false);
+    ASSERT_TRUE(waitUntil([&] { return host->dp().getBacklogPayloads(5) == 0; }));
+    EXPECT_EQ(CDirectPlay::BACKLOG_LIMIT_PAYLOADS, takenBy(5, before).size());
 }
