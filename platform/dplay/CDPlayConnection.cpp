@@ -116,7 +116,15 @@ void CDPlayConnection::sendQueued() {
     if (m_sender != Sender::kNone || m_stop || m_dead || (m_queue.empty() && !m_pending)) return;
     m_sender = Sender::kCaller;
   }
-  pump(false);
+  try {
+    pump(false);
+  } catch (...) {
+    // The message was queued, the connection cannot carry it (memory): it ends, and the turn
+    // is given back, so that stop() does not wait for a caller that is gone.
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_sender == Sender::kCaller) giveBackTurn();
+    dieLocked();
+  }
 }
 
 size_t CDPlayConnection::queuedBytes() {
