@@ -539,3 +539,44 @@ TEST_F(DPlayRawPeer, MemoryRunningOutOnAReaderThreadOrInACallFailsThatConnection
   EXPECT_TRUE(m.data == other);
   EXPECT_EQ(0u, objectOf(dp)->reassemblyBytes());
 }
+
+// A send that waits for a member's full queue does not hold the object: the host's readers go on
+// taking what other members send meanwhile.
+TEST_F(DPlayRawPeer, ASendWaitingForAFullPeerHoldsUpNoReader) {
+  ASSERT_NO_FATAL_FAILURE(joinClient());
+  CDPlayRawPeer sink;  // joins, then never reads
+  DPID sinkId = joinRaw(sink);
+  std::vector<BYTE> big(CDPlayWire::kMaxMessage, 0x5A);
+  auto sendBig = [&] {
+    return dp->SendEx(self, sinkId, CDPlayTestKit::kSendFlags, big.data(), static_cast<DWORD>(big.size()), 0, 0,
+                      nullptr, nullptr);
+  };
+  for (size_t queued = 0; queued + big.size() <= CDPlayConnection::kMaxQueued; queued += big.size())
+    ASSERT_EQ(DPERR_PENDING, sendBig());
+  ASSERT_EQ(DPERR_BUSY, sendBig());
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> busy{0};
+  std::thread sender([&] {
+    while (!stop)
+      if (sendBig() == DPERR_BUSY) ++busy;
+  });
+  const DWORD kMessages = 200;
+  ULONGLONG started = GetTickCount64();
+  for (DWORD i = 0; i < kMessages; ++i) {
+    std::vector<BYTE> bytes = CDPlayTestKit::payload(clientId, i, 100);
+    ASSERT_EQ(DP_OK, client->Send(clientId, DPID_SERVERPLAYER, DPSEND_GUARANTEED, bytes.data(), static_cast<DWORD>(bytes.size())));
+  }
+  DWORD received = 0;
+  DPlayReceived m;
+  while (received < kMessages && nextData(dp, event, m) && m.from == clientId) ++received;
+  ULONGLONG took = GetTickCount64() - started;
+  stop = true;
+  sender.join();
+  std::printf("[ figures  ] %lu messages from the client in %llu ms while %d sends waited for the full peer\n",
+              static_cast<unsigned long>(received), static_cast<unsigned long long>(took), busy.load());
+  EXPECT_EQ(kMessages, received);
+  EXPECT_GT(busy.load(), 0);
+  // Each busy send waits kRoomWaitMs: had it held the object, each frame would wait that long.
+  EXPECT_LT(took, kMessages * CDPlayObject::kRoomWaitMs / 5);
+}
