@@ -318,11 +318,13 @@ case $scenario in
     join_all A:2 B:3
     post B "send A 2"
     wait_count A "^[0-9]+ RECV B A [0-9]+ 16 OK\$" 2 30 || fail "the session does not carry calls"
-    # A stops taking anything while B's queries of 64 KiB reach it too, through the host.
+    # A stops taking anything while B's queries reach it too, through the host: 1000 of 288 KiB,
+    # more than DirectPlay queues for one member (256 MiB), so that the host's sends to A turn
+    # busy unless the keep-alive drops A first.
     kill -STOP "${pid_of[A]}"
     frozen+=("${pid_of[A]}")
     t0=$(now_ms)
-    post B "query @ALL_TERMINAL_EXCEPT_ME 1000 65536"
+    post B "query @ALL_TERMINAL_EXCEPT_ME 1000 294912"
     wait_line H "EVENT 1 A\$" 30 || fail "the host kept the frozen A"
     left=$(($(now_ms) - t0))
     echo "the host let A go $left ms after it froze"
