@@ -16,6 +16,7 @@
 #include "DPlayCreateInstance.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -156,6 +157,7 @@ CDirectPlay::CDirectPlay(const std::string& terminalId, bool isHost, int busyRet
 CDirectPlay::~CDirectPlay()
 {
     CTrace::trace(SCOPE, " ~CDirectPlay(): [" + terminalId_ + "]", 0);
+    stopBacklogs();
     releaseDP();
     if (ALIVE_EVENT_ != NULL)
         CloseHandle(ALIVE_EVENT_);
@@ -567,6 +569,7 @@ void CDirectPlay::close()
     if (sessionClosed_)
         throw CIllegalStateException(" close(): no session is open");
     setSessionClosed(true);
+    stopBacklogs();
     drainSendQueue();
     HRESULT hr = rpDirectPlayInterface_->CancelMessage(0, 0);
     if (FAILED(hr))
@@ -779,6 +782,10 @@ void CDirectPlay::processSystemMessage(const unsigned char* message, DWORD size)
                                                                          " transmitter",
                                  -1);
         pMessageTransmitter_->addTerminal(terminalId, new CPlayerId(create.dpId));
+        if (isHost_ && create.dpId != myPlayerId_) {
+            std::lock_guard<std::mutex> hold(backlogLock_);
+            members_.insert(create.dpId);
+        }
         return;
     }
     case DPSYS_DESTROYPLAYERORGROUP: {
@@ -788,6 +795,12 @@ void CDirectPlay::processSystemMessage(const unsigned char* message, DWORD size)
             return;
         }
         std::memcpy(&destroy, message, sizeof destroy);
+        {
+            // Whatever waited for the player goes with it.
+            std::lock_guard<std::mutex> hold(backlogLock_);
+            members_.erase(destroy.dpId);
+            backlogs_.erase(destroy.dpId);
+        }
         // A copy: the receive buffer is about to carry the control data.
         std::string terminalId = shortNameOf(destroy.dpnName, message, size);
         CTrace::scopedAssertTrue(pMessageTransmitter_ != nullptr, SCOPE, " processSystemMessage(): no message"
@@ -942,6 +955,190 @@ void CDirectPlay::sendToMyself(const unsigned char* data, DWORD size, DPID)
 
 void CDirectPlay::sendToOther(const unsigned char* data, DWORD size, DPID to)
 {
+    if (!isHost_) {
+        // A member's one peer is the host: waiting for it holds up nobody else.
+        sendWithRetry(data, size, to);
+        return;
+    }
+    // The host never waits for a busy member: what it does not take waits in its backlog.
+    if (to == DPID_ALLPLAYERS) {
+        bool anyBacklog;
+        {
+            std::lock_guard<std::mutex> hold(backlogLock_);
+            anyBacklog = !backlogs_.empty();
+        }
+        if (!anyBacklog) {
+            DWORD messageId = 0;
+            HRESULT hr = rpDirectPlayInterface_->SendEx(myPlayerId_, to, SEND_FLAGS, const_cast<unsigned char*>(data),
+                                                        size, 0, 0, nullptr, &messageId);
+            if (hr != DPERR_BUSY) {
+                handleSendResult(hr, size, to);
+                return;
+            }
+        }
+        // One member at a time, so that a busy one holds only its own.
+        std::vector<DPID> members;
+        {
+            std::lock_guard<std::mutex> hold(backlogLock_);
+            members.assign(members_.begin(), members_.end());
+        }
+        for (DPID member : members)
+            sendToMember(data, size, member);
+        return;
+    }
+    sendToMember(data, size, to);
+}
+
+void CDirectPlay::sendToMember(const unsigned char* data, DWORD size, DPID to)
+{
+    {
+        std::lock_guard<std::mutex> hold(backlogLock_);
+        auto waiting = backlogs_.find(to);
+        if (waiting != backlogs_.end()) {
+            queueForMember(waiting->second, data, size, to); // behind what waits, in order
+            return;
+        }
+    }
+    DWORD messageId = 0;
+    HRESULT hr = rpDirectPlayInterface_->SendEx(myPlayerId_, to, SEND_FLAGS, const_cast<unsigned char*>(data), size, 0,
+                                                0, nullptr, &messageId);
+    if (hr != DPERR_BUSY) {
+        handleSendResult(hr, size, to);
+        return;
+    }
+    CTrace::trace(SCOPE, " sendToOther(): player " + number(to) + " is busy, its payloads wait in its backlog", 0);
+    std::lock_guard<std::mutex> hold(backlogLock_);
+    if (backlogStop_)
+        return;
+    Backlog& backlog = backlogs_[to];
+    backlog.since = now_();
+    queueForMember(backlog, data, size, to);
+    if (!backlogThread_.joinable())
+        backlogThread_ = std::thread([this] { sendBacklogs(); });
+    backlogWake_.notify_one();
+}
+
+void CDirectPlay::queueForMember(Backlog& backlog, const unsigned char* data, DWORD size, DPID to)
+{
+    if (backlog.leaving)
+        return; // its player is on the way out
+    if (backlog.payloads.size() >= BACKLOG_LIMIT_PAYLOADS || backlog.bytes + size > BACKLOG_LIMIT_BYTES) {
+        CTrace::scopedError(SCOPE, " sendToOther(): the backlog of busy player " + number(to) + " is full ("
+                                       + std::to_string(backlog.payloads.size()) + " payloads, "
+                                       + std::to_string(backlog.bytes) + " bytes), a payload of " + number(size)
+                                       + " bytes is dropped",
+                            -1);
+        return;
+    }
+    backlog.payloads.push_back(std::make_shared<const std::vector<unsigned char>>(data, data + size));
+    backlog.bytes += size;
+}
+
+// The host's backlog thread: hands each busy member's payloads to DirectPlay, oldest first,
+// as the member takes them; outside sendLock, since only this thread sends to a member with
+// a backlog. A member that takes nothing for the busy limit leaves the session: its player
+// is destroyed, and DirectPlay's destroy message tells the session (and the others) it left.
+void CDirectPlay::sendBacklogs()
+{
+    const ULONGLONG limit = static_cast<ULONGLONG>(busyRetrySeconds_ * 1000.0);
+    std::unique_lock<std::mutex> hold(backlogLock_);
+    while (!backlogStop_) {
+        std::vector<DPID> leaving;
+        std::vector<std::pair<HRESULT, std::pair<DWORD, DPID>>> results;
+        std::vector<DPID> busy;
+        for (const auto& entry : backlogs_)
+            if (!entry.second.leaving)
+                busy.push_back(entry.first);
+        for (DPID member : busy) {
+            for (;;) {
+                auto it = backlogs_.find(member);
+                if (backlogStop_ || it == backlogs_.end() || it->second.leaving)
+                    break;
+                if (it->second.payloads.empty()) {
+                    backlogs_.erase(it); // caught up: sends to it go straight to DirectPlay again
+                    break;
+                }
+                Payload head = it->second.payloads.front();
+                hold.unlock();
+                DWORD messageId = 0;
+                HRESULT hr = rpDirectPlayInterface_->SendEx(myPlayerId_, member, SEND_FLAGS,
+                                                            const_cast<unsigned char*>(head->data()),
+                                                            static_cast<DWORD>(head->size()), 0, 0, nullptr,
+                                                            &messageId);
+                hold.lock();
+                it = backlogs_.find(member);
+                if (it == backlogs_.end() || it->second.payloads.empty() || it->second.payloads.front() != head)
+                    break; // the member left meanwhile
+                Backlog& backlog = it->second;
+                ULONGLONG now = now_();
+                if (hr == DPERR_BUSY) {
+                    if (now - backlog.since > limit) {
+                        backlog.leaving = true;
+                        CTrace::scopedError(SCOPE, " sendBacklogs(): player " + number(member) + " took nothing for "
+                                                       + std::to_string(limit / 1000) + " s, it leaves the session and "
+                                                       + std::to_string(backlog.payloads.size())
+                                                       + " payloads waiting for it are dropped",
+                                            -1);
+                        backlog.payloads.clear();
+                        backlog.bytes = 0;
+                        leaving.push_back(member);
+                    }
+                    break;
+                }
+                backlog.payloads.pop_front();
+                backlog.bytes -= head->size();
+                backlog.since = now;
+                if (hr != DP_OK && hr != DPERR_PENDING)
+                    results.push_back({hr, {static_cast<DWORD>(head->size()), member}});
+            }
+        }
+        if (!leaving.empty() || !results.empty()) {
+            hold.unlock();
+            for (DPID member : leaving) {
+                HRESULT hr = rpDirectPlayInterface_->DestroyPlayer(member);
+                CTrace::trace(SCOPE, " sendBacklogs(): DestroyPlayer(" + number(member) + ") " + resultText(hr), 0);
+            }
+            for (const auto& result : results)
+                handleSendResult(result.first, result.second.first, result.second.second);
+            flushEvents();
+            hold.lock();
+        }
+        bool waiting = false;
+        for (const auto& entry : backlogs_)
+            waiting = waiting || !entry.second.leaving;
+        if (waiting)
+            backlogWake_.wait_for(hold, std::chrono::milliseconds(BACKLOG_RETRY_MS));
+        else if (!backlogStop_)
+            backlogWake_.wait(hold);
+    }
+}
+
+void CDirectPlay::stopBacklogs()
+{
+    {
+        std::lock_guard<std::mutex> hold(backlogLock_);
+        backlogStop_ = true;
+        size_t dropped = 0;
+        for (const auto& entry : backlogs_)
+            dropped += entry.second.payloads.size();
+        if (dropped > 0)
+            CTrace::trace(SCOPE, " close(): " + std::to_string(dropped) + " payloads for busy members are dropped", 0);
+        backlogs_.clear();
+        backlogWake_.notify_all();
+    }
+    if (backlogThread_.joinable())
+        backlogThread_.join();
+}
+
+size_t CDirectPlay::getBacklogPayloads(DPID member)
+{
+    std::lock_guard<std::mutex> hold(backlogLock_);
+    auto it = backlogs_.find(member);
+    return it == backlogs_.end() ? 0 : it->second.payloads.size();
+}
+
+void CDirectPlay::sendWithRetry(const unsigned char* data, DWORD size, DPID to)
+{
     DWORD messageId = 0;
     LPVOID bytes = const_cast<unsigned char*>(data);
     HRESULT hr = rpDirectPlayInterface_->SendEx(myPlayerId_, to, SEND_FLAGS, bytes, size, 0, 0, nullptr, &messageId);
@@ -967,6 +1164,11 @@ void CDirectPlay::sendToOther(const unsigned char* data, DWORD size, DPID to)
             }
         }
     }
+    handleSendResult(hr, size, to);
+}
+
+void CDirectPlay::handleSendResult(HRESULT hr, DWORD size, DPID to)
+{
     switch (hr) {
     case DP_OK:
         return;

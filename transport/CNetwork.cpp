@@ -270,8 +270,13 @@ void CNetwork::update(CObservable*, std::string argument)
 
 LRESULT CNetwork::OnNetworkEvent(WPARAM wParam, LPARAM lParam)
 {
-    if (wParam != NETWORK_EVENT_COMMAND)
-        CTrace::scopedFatalError(SCOPE, " OnNetworkEvent(): the command " + std::to_string(wParam) + " is unknown", -1);
+    // Any program on the desktop can post to this window: what is not ours is told and dropped.
+    if (wParam != NETWORK_EVENT_COMMAND) {
+        CTrace::scopedError(SCOPE, " OnNetworkEvent(): the command " + std::to_string(wParam) + " is unknown, it is"
+                                   " dropped",
+                            -1);
+        return 0;
+    }
     std::string* posted = reinterpret_cast<std::string*>(lParam);
     {
         std::lock_guard<std::mutex> hold(postedLock_);

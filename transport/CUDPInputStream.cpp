@@ -75,6 +75,7 @@ CUDPInputStream::CUDPInputStream(int* portOut)
     CTrace::scopedAssertTrue(buffer_ != nullptr, SCOPE, " CUDPInputStream(): the receive buffer cannot be allocated",
                              -1);
 
+    window_.setSocket(socket_);
     if (WSAAsyncSelect(socket_, window_.GetSafeHwnd(), CUDPInputStreamWnd::getReceivableMessage(), FD_READ | FD_CLOSE)
         == SOCKET_ERROR)
         CTrace::scopedFatalError(SCOPE, " CUDPInputStream(): the socket cannot be put in asynchronous mode: "

@@ -20,7 +20,7 @@ const CWnd::MessageEntry CUDPInputStreamWnd::messageMap[] = {
     endOfMap(CWnd::messageMap),
 };
 
-CUDPInputStreamWnd::CUDPInputStreamWnd()
+CUDPInputStreamWnd::CUDPInputStreamWnd() : socket_(INVALID_SOCKET)
 {
     LPCSTR windowClass = RegisterWndClass(CS_GLOBALCLASS);
     if (windowClass == nullptr
@@ -50,8 +50,27 @@ void CUDPInputStreamWnd::OnDestroy()
     CTrace::trace(SCOPE, " OnDestroy()", 0);
 }
 
-LRESULT CUDPInputStreamWnd::OnSocketEventMsg(WPARAM, LPARAM lParam)
+void CUDPInputStreamWnd::setSocket(SOCKET socket)
 {
+    socket_ = socket;
+}
+
+LRESULT CUDPInputStreamWnd::OnSocketEventMsg(WPARAM wParam, LPARAM lParam)
+{
+    // The message is registered, so any program can post it: only our socket's events count.
+    if (static_cast<SOCKET>(wParam) != socket_) {
+        CTrace::scopedError(SCOPE, " OnSocketEventMsg(): an event of socket " + std::to_string(wParam)
+                                       + ", not this stream's, is dropped",
+                            -1);
+        return 0;
+    }
+    long event = WSAGETSELECTEVENT(lParam);
+    if (event != FD_READ && event != FD_CLOSE) {
+        CTrace::scopedError(SCOPE, " OnSocketEventMsg(): the event " + std::to_string(event) + " is unknown, it is"
+                                   " dropped",
+                            -1);
+        return 0;
+    }
     CTrace::trace(SCOPE, " OnSocketEventMsg(): event " + std::to_string(WSAGETSELECTEVENT(lParam)) + ", error "
                              + std::to_string(WSAGETSELECTERROR(lParam)),
                   0);

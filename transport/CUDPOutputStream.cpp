@@ -16,7 +16,8 @@ int g_sendableSize = -1; // g_sendableLock
 
 } // namespace
 
-CUDPOutputStream::CUDPOutputStream() : portNum_(0), socket_(INVALID_SOCKET)
+CUDPOutputStream::CUDPOutputStream()
+    : portNum_(0), socket_(INVALID_SOCKET), resolved_(false), resolvable_(false), address_()
 {
     socket_ = socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_ == INVALID_SOCKET)
@@ -53,8 +54,28 @@ int CUDPOutputStream::getSendableSize()
     return g_sendableSize;
 }
 
+bool CUDPOutputStream::resolve(const std::string& text, in_addr* address)
+{
+    // Dotted text is read as it stands: a name lookup per datagram would wait for the name
+    // service at the pace of the sender.
+    unsigned long dotted = inet_addr(text.c_str());
+    if (dotted != INADDR_NONE || text == "255.255.255.255") {
+        address->s_addr = dotted;
+        return true;
+    }
+    hostent* host = gethostbyname(text.c_str());
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 || host->h_addr_list[0] == nullptr) {
+        CTrace::trace(SCOPE, " resolve(): gethostbyname does not know [" + text + "]", 0);
+        return false;
+    }
+    std::memcpy(address, host->h_addr_list[0], 4);
+    return true;
+}
+
 void CUDPOutputStream::setAddress(const std::string& ipAddress, int portNum)
 {
+    if (ipAddress != ipAddress_)
+        resolved_ = false;
     ipAddress_ = ipAddress;
     portNum_ = portNum;
     CTrace::trace(SCOPE, " setAddress(): " + ipAddress_ + ":" + std::to_string(portNum_), 0);
@@ -76,15 +97,11 @@ void CUDPOutputStream::write(const unsigned char* data, int size)
         return;
     }
     CTrace::trace(SCOPE, " write(): to " + ipAddress_ + ":" + std::to_string(portNum_), 0);
-    // Resolved at every write, so that a terminal's new address takes effect at once.
-    hostent* host = gethostbyname(ipAddress_.c_str());
-    if (host == nullptr) {
-        CTrace::trace(SCOPE, " write(): gethostbyname does not know [" + ipAddress_ + "], trying it as an address", 0);
-        unsigned long address = inet_addr(ipAddress_.c_str());
-        if (address != INADDR_NONE)
-            host = gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
+    if (!resolved_) {
+        resolved_ = true;
+        resolvable_ = resolve(ipAddress_, &address_);
     }
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 || host->h_addr_list[0] == nullptr) {
+    if (!resolvable_) {
         CTrace::trace(SCOPE, " write(): [" + ipAddress_ + "] cannot be resolved, nothing is sent", 0);
         return;
     }
@@ -92,7 +109,7 @@ void CUDPOutputStream::write(const unsigned char* data, int size)
     std::memset(&to, 0, sizeof to);
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<u_short>(portNum_ & 0xFFFF));
-    std::memcpy(&to.sin_addr, host->h_addr_list[0], 4);
+    to.sin_addr = address_;
     int sent = sendto(socket_, reinterpret_cast<const char*>(data), size, 0, reinterpret_cast<const sockaddr*>(&to),
                       sizeof to);
     if (sent == SOCKET_ERROR)

@@ -1,20 +1,33 @@
 #include "CDPlayBufferPool.h"
 
+#include <new>
+
+std::atomic<CDPlayBufferPool::FailureFn> CDPlayBufferPool::s_failure{nullptr};
+
+CDPlayBufferPool::FailureFn CDPlayBufferPool::setFailure(FailureFn fails) { return s_failure.exchange(fails); }
+
 CDPlayBufferPool& CDPlayBufferPool::instance() {
   // Never destroyed: a body may be let go of while the process ends.
   static CDPlayBufferPool* pool = new CDPlayBufferPool;
   return *pool;
 }
 
+size_t CDPlayBufferPool::capacityFor(size_t size) {
+  if (size < kMinSize) return size;
+  // Sizes in powers of two, so that storage fits the next message of about the same size.
+  size_t capacity = kMinSize;
+  while (capacity < size) capacity *= 2;
+  return capacity;
+}
+
 std::shared_ptr<std::vector<BYTE>> CDPlayBufferPool::take(size_t size) {
+  if (s_failure != nullptr && s_failure(size)) throw std::bad_alloc();
   if (size < kMinSize) {
     auto buffer = std::make_shared<std::vector<BYTE>>();
     buffer->reserve(size);
     return buffer;
   }
-  // Sizes in powers of two, so that storage fits the next message of about the same size.
-  size_t capacity = kMinSize;
-  while (capacity < size) capacity *= 2;
+  size_t capacity = capacityFor(size);
   CDPlayBufferPool& pool = instance();
   return std::shared_ptr<std::vector<BYTE>>(pool.get(capacity), [&pool](std::vector<BYTE>* b) { pool.give(b); });
 }

@@ -5,6 +5,7 @@
 // back here, and the next large message takes it instead of fresh memory.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -21,6 +22,12 @@ class CDPlayBufferPool {
   // An empty vector with room for at least size bytes; its storage returns here when the last
   // holder lets go.
   static std::shared_ptr<std::vector<BYTE>> take(size_t size);
+  // Tests: take() throws std::bad_alloc whenever fails(size) says so (nullptr: never), as it
+  // would where memory runs out. Returns the function used before.
+  using FailureFn = bool (*)(size_t size);
+  static FailureFn setFailure(FailureFn fails);
+  // The capacity take(size) gives.
+  static size_t capacityFor(size_t size);
   // A copy of the bytes, on such storage.
   static std::shared_ptr<const std::vector<BYTE>> copy(const BYTE* data, size_t size);
 
@@ -34,6 +41,8 @@ class CDPlayBufferPool {
   std::vector<BYTE>* get(size_t capacity);
   void give(std::vector<BYTE>* buffer);
   void trim(ULONGLONG now);  // with m_lock
+
+  static std::atomic<FailureFn> s_failure;
 
   std::mutex m_lock;
   std::vector<Kept> m_kept;

@@ -116,7 +116,15 @@ void CDPlayConnection::sendQueued() {
     if (m_sender != Sender::kNone || m_stop || m_dead || (m_queue.empty() && !m_pending)) return;
     m_sender = Sender::kCaller;
   }
-  pump(false);
+  try {
+    pump(false);
+  } catch (...) {
+    // The message was queued, the connection cannot carry it (memory): it ends, and the turn
+    // is given back, so that stop() does not wait for a caller that is gone.
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_sender == Sender::kCaller) giveBackTurn();
+    dieLocked();
+  }
 }
 
 size_t CDPlayConnection::queuedBytes() {
@@ -131,6 +139,11 @@ void CDPlayConnection::queuedMessages(DPID from, DPID to, DWORD& count, DWORD& b
     ++count;
     bytes += static_cast<DWORD>(item.message->data->size() - item.sent);
   }
+}
+
+bool CDPlayConnection::hasRoom(size_t size) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_dead || m_stop || m_queuedBytes + size <= kMaxQueued;
 }
 
 bool CDPlayConnection::waitForRoom(size_t size, DWORD timeoutMs) {
@@ -249,6 +262,28 @@ bool CDPlayConnection::waitReadable(DWORD timeoutMs) {
 }
 
 void CDPlayConnection::readLoop() {
+  // Whatever goes wrong on this thread (memory for a message, the owner's work on a frame)
+  // ends this connection only.
+  try {
+    readFrames();
+  } catch (...) {
+  }
+  bool quiet;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    quiet = m_stop || m_finishing;
+    m_readerDone = true;
+    notifyChanged();
+  }
+  die();
+  if (quiet) return;
+  try {
+    m_owner->onClosed(this);
+  } catch (...) {
+  }
+}
+
+void CDPlayConnection::readFrames() {
   ULONGLONG started = now();
   ULONGLONG lastReceived = started;
   bool full = true;  // frames may wait in the reader (at first those that readNow() left)
@@ -299,15 +334,6 @@ void CDPlayConnection::readLoop() {
     if (finishing) continue;  // finish() bounds this wait
     if (keepAliveOn ? t - lastReceived > kKeepAliveTimeout : t - started > kHandshakeTimeout) break;
   }
-  bool quiet;
-  {
-    std::lock_guard<std::mutex> hold(m_lock);
-    quiet = m_stop || m_finishing;
-    m_readerDone = true;
-    notifyChanged();
-  }
-  die();
-  if (!quiet) m_owner->onClosed(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -379,6 +405,19 @@ void CDPlayConnection::pump(bool writer) {
 }
 
 void CDPlayConnection::writeLoop() {
+  try {
+    writeFrames();
+  } catch (...) {
+    // The connection ends; the reader sees it and tells the owner.
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      if (m_sender == Sender::kWriter) giveBackTurn();
+    }
+    die();
+  }
+}
+
+void CDPlayConnection::writeFrames() {
   const std::vector<BYTE> keepAliveFrame = CDPlayWire::keepAlive();
   for (;;) {
     {

@@ -84,6 +84,8 @@ class CDPlayConnection : public std::enable_shared_from_this<CDPlayConnection> {
   // Messages not yet handed to the socket whole, from and to those players (0: any), and
   // their bytes still to go.
   void queuedMessages(DPID from, DPID to, DWORD& count, DWORD& bytes);
+  // Whether a message of size bytes fits below kMaxQueued now.
+  bool hasRoom(size_t size);
   // Waits up to timeoutMs for the queue to fall below kMaxQueued - size; false when still full.
   bool waitForRoom(size_t size, DWORD timeoutMs);
   // Removes messages not yet begun: all (id 0) or the one with that id. Returns how many.
@@ -113,8 +115,10 @@ class CDPlayConnection : public std::enable_shared_from_this<CDPlayConnection> {
   enum class Sender { kNone, kCaller, kWriter };  // who holds the send turn
   enum class Dispatch { kNeedMore, kFull, kBroken };
 
-  void readLoop();
-  void writeLoop();
+  void readLoop();    // the reader thread: readFrames, then the end of the connection
+  void readFrames();
+  void writeLoop();   // the writer thread
+  void writeFrames();
   Dispatch dispatchBuffered();
   bool waitReadable(DWORD timeoutMs);  // false on a socket error
   // With the send turn: sends until the queue is empty, the socket is full (not the writer) or

@@ -26,6 +26,11 @@ void CDPlayListener::run() {
     if (ready < 0) Sleep(50);  // a failing select must not spin
     if (ready <= 0) continue;
     SOCKET s = accept(m_socket, nullptr, nullptr);
-    if (s != INVALID_SOCKET) m_onAccept(s);
+    if (s == INVALID_SOCKET) continue;
+    // A connection that cannot be set up (memory) is refused by the owner; the listener goes on.
+    try {
+      m_onAccept(s);
+    } catch (...) {
+    }
   }
 }

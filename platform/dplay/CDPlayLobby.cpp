@@ -1,5 +1,7 @@
 #include "CDPlayLobby.h"
 
+#include <new>
+
 #include "CDPlayAddress.h"
 
 HRESULT CDPlayLobby::QueryInterface(REFIID riid, void** ppv) {
@@ -24,8 +26,12 @@ ULONG CDPlayLobby::Release() {
 }
 
 HRESULT CDPlayLobby::CreateCompoundAddress(LPCDPCOMPOUNDADDRESSELEMENT elements, DWORD count, LPVOID address,
-                                           LPDWORD size) {
+                                           LPDWORD size) try {
   return CDPlayAddress::build(elements, count, address, size);
+} catch (const std::bad_alloc&) {
+  return DPERR_OUTOFMEMORY;
+} catch (...) {
+  return DPERR_GENERIC;
 }
 
 HRESULT CDPlayLobby::Connect(DWORD, LPDIRECTPLAY2*, IUnknown*) { return DPERR_UNSUPPORTED; }

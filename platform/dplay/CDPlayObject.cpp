@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -33,6 +34,17 @@ DPSESSIONDESC2 toDesc(const DPlaySessionInfo& info) {
   desc.dwUser3 = info.user[2];
   desc.dwUser4 = info.user[3];
   return desc;
+}
+
+// What a method answers when it met an exception: the call fails, the object goes on.
+HRESULT failedCall() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return DPERR_OUTOFMEMORY;
+  } catch (...) {
+    return DPERR_GENERIC;
+  }
 }
 
 }  // namespace
@@ -75,7 +87,7 @@ ULONG CDPlayObject::Release() {
 // Connection
 
 HRESULT CDPlayObject::EnumConnections(LPCGUID, LPDPENUMCONNECTIONSCALLBACK callback, LPVOID context,
-                                      DWORD flags) {
+                                      DWORD flags) try {
   if (callback == nullptr) return DPERR_INVALIDPARAMS;
   if ((flags & ~(DPCONNECTION_DIRECTPLAY | DPCONNECTION_DIRECTPLAYLOBBY)) != 0) return DPERR_INVALIDFLAGS;
   if (flags != 0 && (flags & DPCONNECTION_DIRECTPLAY) == 0) return DP_OK;  // no lobby providers
@@ -87,9 +99,11 @@ HRESULT CDPlayObject::EnumConnections(LPCGUID, LPDPENUMCONNECTIONSCALLBACK callb
   callback(&DPSPGUID_TCPIP, address.data(), static_cast<DWORD>(address.size()), &name,
            DPCONNECTION_DIRECTPLAY, context);
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::InitializeConnection(LPVOID connection, DWORD flags) {
+HRESULT CDPlayObject::InitializeConnection(LPVOID connection, DWORD flags) try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   if (flags != 0) return DPERR_INVALIDFLAGS;
   DPlayAddressInfo address;
@@ -102,6 +116,8 @@ HRESULT CDPlayObject::InitializeConnection(LPVOID connection, DWORD flags) {
   m_address = address;
   m_state = State::kReady;
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 WORD CDPlayObject::port() const {
@@ -144,7 +160,7 @@ bool CDPlayObject::querySessions(const GUID& application, DWORD flags, DWORD tim
 }
 
 HRESULT CDPlayObject::EnumSessions(LPDPSESSIONDESC2 desc, DWORD timeout,
-                                   LPDPENUMSESSIONSCALLBACK2 callback, LPVOID context, DWORD flags) {
+                                   LPDPENUMSESSIONSCALLBACK2 callback, LPVOID context, DWORD flags) try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   if (desc == nullptr || desc->dwSize != sizeof(DPSESSIONDESC2) || callback == nullptr)
     return DPERR_INVALIDPARAMS;
@@ -171,9 +187,11 @@ HRESULT CDPlayObject::EnumSessions(LPDPSESSIONDESC2 desc, DWORD timeout,
     if (timeout == 0) timeout = kEnumTimeout;
     Sleep(timeout);
   }
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::Open(LPDPSESSIONDESC2 desc, DWORD flags) {
+HRESULT CDPlayObject::Open(LPDPSESSIONDESC2 desc, DWORD flags) try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   if (desc == nullptr || desc->dwSize != sizeof(DPSESSIONDESC2)) return DPERR_INVALIDPARAMS;
   DWORD mode = flags & (DPOPEN_JOIN | DPOPEN_CREATE);
@@ -186,6 +204,8 @@ HRESULT CDPlayObject::Open(LPDPSESSIONDESC2 desc, DWORD flags) {
     if (m_state != State::kReady) return DPERR_ALREADYINITIALIZED;
   }
   return mode == DPOPEN_CREATE ? openHost(*desc) : openJoin(*desc);
+} catch (...) {
+  return failedCall();
 }
 
 HRESULT CDPlayObject::openHost(const DPSESSIONDESC2& desc) {
@@ -246,7 +266,7 @@ HRESULT CDPlayObject::openJoin(const DPSESSIONDESC2& desc) {
   return DP_OK;
 }
 
-HRESULT CDPlayObject::Close() {
+HRESULT CDPlayObject::Close() try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   std::vector<std::unique_ptr<Peer>> peers;
   {
@@ -259,6 +279,7 @@ HRESULT CDPlayObject::Close() {
     m_state = State::kReady;
     m_local.clear();
     m_remote.clear();
+    for (auto& peer : m_peers) dropReassembly(*peer);
     peers = std::move(m_peers);
     m_peers.clear();
   }
@@ -274,9 +295,11 @@ HRESULT CDPlayObject::Close() {
   reapDeadPeers();
   m_inbox.clear();
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::GetSessionDesc(LPVOID data, LPDWORD size) {
+HRESULT CDPlayObject::GetSessionDesc(LPVOID data, LPDWORD size) try {
   if (size == nullptr) return DPERR_INVALIDPARAMS;
   std::lock_guard<std::mutex> hold(m_lock);
   if (m_state != State::kHosting && m_state != State::kJoined && m_state != State::kLost)
@@ -295,6 +318,8 @@ HRESULT CDPlayObject::GetSessionDesc(LPVOID data, LPDWORD size) {
   std::memcpy(out, &desc, sizeof desc);
   *size = needed;
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 DPlaySessionInfo CDPlayObject::sessionInfo() const {
@@ -303,7 +328,7 @@ DPlaySessionInfo CDPlayObject::sessionInfo() const {
   return info;
 }
 
-HRESULT CDPlayObject::GetCaps(LPDPCAPS caps, DWORD flags) {
+HRESULT CDPlayObject::GetCaps(LPDPCAPS caps, DWORD flags) try {
   if (caps == nullptr || caps->dwSize != sizeof(DPCAPS)) return DPERR_INVALIDPARAMS;
   if ((flags & ~DPGETCAPS_GUARANTEED) != 0) return DPERR_INVALIDFLAGS;
   std::lock_guard<std::mutex> hold(m_lock);
@@ -319,6 +344,8 @@ HRESULT CDPlayObject::GetCaps(LPDPCAPS caps, DWORD flags) {
   caps->dwHeaderLength = CDPlayWire::kHeaderSize + CDPlayWire::kDataBeginFixed;
   caps->dwTimeout = CDPlayConnection::kKeepAliveTimeout;
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -369,7 +396,7 @@ void CDPlayObject::tellLocal(const DPlaySystemMessage& message, DPID except) {
 }
 
 HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOID data, DWORD dataSize,
-                                   DWORD flags) {
+                                   DWORD flags) try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   if (id == nullptr || !validName(name)) return DPERR_INVALIDPARAMS;
   if (data != nullptr || dataSize != 0) return DPERR_UNSUPPORTED;
@@ -430,9 +457,11 @@ HRESULT CDPlayObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
   if (FAILED(result)) return result;
   *id = created;
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::DestroyPlayer(DPID id) {
+HRESULT CDPlayObject::DestroyPlayer(DPID id) try {
   std::lock_guard<std::recursive_mutex> api(m_api);
   Hold hold(*this);
   auto local = m_local.find(id);
@@ -450,10 +479,12 @@ HRESULT CDPlayObject::DestroyPlayer(DPID id) {
   remote->second.link->post(CDPlayWire::destroyPlayer(id));
   removeRemote(remote);
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 HRESULT CDPlayObject::EnumPlayers(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context,
-                                  DWORD flags) {
+                                  DWORD flags) try {
   if (callback == nullptr) return DPERR_INVALIDPARAMS;
   if (instance != nullptr || (flags & DPENUMPLAYERS_SESSION) != 0) return DPERR_UNSUPPORTED;
   struct Seen {
@@ -483,16 +514,20 @@ HRESULT CDPlayObject::EnumPlayers(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 call
     if (!callback(s.player.id, DPPLAYERTYPE_PLAYER, &name, playerFlags, context)) break;
   }
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Messages
 
-HRESULT CDPlayObject::Receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) {
+HRESULT CDPlayObject::Receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) try {
   return m_inbox.receive(from, to, flags, data, size);
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::GetMessageCount(DPID id, LPDWORD count) {
+HRESULT CDPlayObject::GetMessageCount(DPID id, LPDWORD count) try {
   if (count == nullptr) return DPERR_INVALIDPARAMS;
   {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -500,6 +535,8 @@ HRESULT CDPlayObject::GetMessageCount(DPID id, LPDWORD count) {
   }
   *count = m_inbox.count(id);
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 HRESULT CDPlayObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size) {
@@ -507,7 +544,7 @@ HRESULT CDPlayObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD s
 }
 
 HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size, DWORD priority, DWORD,
-                             LPVOID, LPDWORD messageId) {
+                             LPVOID, LPDWORD messageId) try {
   const DWORD known = DPSEND_GUARANTEED | DPSEND_HIGHPRIORITY | DPSEND_OPENSTREAM | DPSEND_CLOSESTREAM |
                       DPSEND_SIGNED | DPSEND_ENCRYPTED | DPSEND_LOBBYSYSTEMMESSAGE | DPSEND_ASYNC |
                       DPSEND_NOSENDCOMPLETEMSG;
@@ -522,34 +559,31 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   if (size > CDPlayWire::kMaxMessage) return DPERR_SENDTOOBIG;
   if (messageId != nullptr) *messageId = 0;
 
-  Hold hold(*this);
-  if (m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
-  if (m_state == State::kLost) return DPERR_CONNECTIONLOST;
-
   std::vector<const Player*> localTargets;
   std::vector<CDPlayConnection*> links;
-  if (to == DPID_ALLPLAYERS) {
-    for (const auto& entry : m_local)
-      if (entry.first != from) localTargets.push_back(&entry.second);
-    if (m_state == State::kHosting) {
-      for (const auto& entry : m_remote)
-        if (std::find(links.begin(), links.end(), entry.second.link) == links.end()) links.push_back(entry.second.link);
-    } else {
-      links.push_back(m_peers.front()->connection.get());  // the host's players
+  {
+    // A peer that does not take its data for long is lost anyway; until then, ask for patience,
+    // outside the lock: readers and other senders go on meanwhile.
+    std::vector<std::shared_ptr<CDPlayConnection>> full;
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      HRESULT hr = findTargets(from, to, localTargets, links);
+      if (FAILED(hr)) return hr;
+      for (CDPlayConnection* link : links)
+        if (!link->hasRoom(size)) full.push_back(link->shared_from_this());
     }
-  } else if (m_local.count(to) != 0) {
-    localTargets.push_back(&m_local[to]);
-  } else if (m_remote.count(to) != 0) {
-    links.push_back(m_remote[to].link);
-  } else {
-    return DPERR_INVALIDPLAYER;
+    for (const auto& link : full)
+      if (!link->waitForRoom(size, kRoomWaitMs)) return DPERR_BUSY;
   }
 
-  // A peer that does not take its data for long is lost anyway; until then, ask for patience.
-  for (CDPlayConnection* link : links)
-    if (!link->waitForRoom(size, 50)) return DPERR_BUSY;
-
+  // Copied before the lock: a large message takes a while, and memory may be short.
   std::shared_ptr<const std::vector<BYTE>> bytes = CDPlayBufferPool::copy(static_cast<const BYTE*>(data), size);
+  Hold hold(*this);
+  HRESULT hr = findTargets(from, to, localTargets, links);
+  if (FAILED(hr)) return hr;
+  for (CDPlayConnection* link : links)
+    if (!link->hasRoom(size)) return DPERR_BUSY;
+
   for (const Player* target : localTargets) {
     DPlayInboxEntry entry;
     entry.from = from;
@@ -572,17 +606,46 @@ HRESULT CDPlayObject::SendEx(DPID from, DPID to, DWORD flags, LPVOID data, DWORD
   hold.release();
   for (const auto& link : sendHere) link->sendQueued();
   return async ? DPERR_PENDING : DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::CancelMessage(DWORD messageId, DWORD flags) {
+HRESULT CDPlayObject::findTargets(DPID from, DPID to, std::vector<const Player*>& localTargets,
+                                  std::vector<CDPlayConnection*>& links) {
+  localTargets.clear();
+  links.clear();
+  if (m_local.count(from) == 0) return DPERR_INVALIDPLAYER;
+  if (m_state == State::kLost) return DPERR_CONNECTIONLOST;
+  if (to == DPID_ALLPLAYERS) {
+    for (const auto& entry : m_local)
+      if (entry.first != from) localTargets.push_back(&entry.second);
+    if (m_state == State::kHosting) {
+      for (const auto& entry : m_remote)
+        if (std::find(links.begin(), links.end(), entry.second.link) == links.end()) links.push_back(entry.second.link);
+    } else {
+      links.push_back(m_peers.front()->connection.get());  // the host's players
+    }
+  } else if (m_local.count(to) != 0) {
+    localTargets.push_back(&m_local[to]);
+  } else if (m_remote.count(to) != 0) {
+    links.push_back(m_remote[to].link);
+  } else {
+    return DPERR_INVALIDPLAYER;
+  }
+  return DP_OK;
+}
+
+HRESULT CDPlayObject::CancelMessage(DWORD messageId, DWORD flags) try {
   if (flags != 0) return DPERR_INVALIDFLAGS;
   std::lock_guard<std::mutex> hold(m_lock);
   int cancelled = 0;
   for (auto& peer : m_peers) cancelled += peer->connection->cancel(messageId);
   return messageId != 0 && cancelled == 0 ? DPERR_UNKNOWNMESSAGE : DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
-HRESULT CDPlayObject::GetMessageQueue(DPID from, DPID to, DWORD flags, LPDWORD count, LPDWORD bytes) {
+HRESULT CDPlayObject::GetMessageQueue(DPID from, DPID to, DWORD flags, LPDWORD count, LPDWORD bytes) try {
   if (count == nullptr && bytes == nullptr) return DPERR_INVALIDPARAMS;
   if (flags == DPMESSAGEQUEUE_RECEIVE) return DPERR_UNSUPPORTED;
   if (flags != DPMESSAGEQUEUE_SEND) return DPERR_INVALIDFLAGS;
@@ -596,6 +659,8 @@ HRESULT CDPlayObject::GetMessageQueue(DPID from, DPID to, DWORD flags, LPDWORD c
   if (count != nullptr) *count = messages;
   if (bytes != nullptr) *bytes = total;
   return DP_OK;
+} catch (...) {
+  return failedCall();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -618,14 +683,27 @@ void CDPlayObject::reapDeadPeers() {
 
 void CDPlayObject::onAccept(SOCKET s) {
   reapDeadPeers();
-  std::lock_guard<std::mutex> hold(m_lock);
+  std::unique_lock<std::mutex> hold(m_lock);
   if (m_state != State::kHosting || m_peers.size() >= kMaxPeers) {
     closesocket(s);
     return;
   }
-  auto peer = std::make_unique<Peer>();
-  peer->connection = std::make_shared<CDPlayConnection>(s, static_cast<IOwner*>(this));
-  peer->connection->start();
+  std::unique_ptr<Peer> peer;
+  try {
+    m_peers.reserve(m_peers.size() + 1);
+    peer = std::make_unique<Peer>();
+    peer->connection = std::make_shared<CDPlayConnection>(s, static_cast<IOwner*>(this));
+  } catch (...) {
+    closesocket(s);  // no connection took it
+    return;
+  }
+  try {
+    peer->connection->start();
+  } catch (...) {
+    // The connection owns the socket now; a reader it did start may want m_lock to end.
+    hold.unlock();
+    return;
+  }
   m_peers.push_back(std::move(peer));
 }
 
@@ -634,6 +712,7 @@ void CDPlayObject::onClosed(CDPlayConnection* connection) {
   auto it = std::find_if(m_peers.begin(), m_peers.end(),
                          [&](const std::unique_ptr<Peer>& p) { return p->connection.get() == connection; });
   if (it == m_peers.end()) return;
+  dropReassembly(**it);
   m_deadPeers.push_back(std::move(*it));
   m_peers.erase(it);
   if (m_state == State::kHosting) {
@@ -668,25 +747,54 @@ bool CDPlayObject::onFrame(CDPlayConnection* connection, const DPlayFrame& frame
 
 bool CDPlayObject::takeData(Peer& peer, const DPlayFrame& frame,
                             std::shared_ptr<const std::vector<BYTE>>& message) {
+  CDPlayReassembly& part = peer.part;
+  size_t growth = 0;
+  DPlayDataBegin begin;
   if (frame.type == CDPlayWire::kDataBegin) {
-    DPlayDataBegin begin;
-    if (peer.receiving || !CDPlayWire::decodeDataBegin(frame, begin)) return false;
-    peer.partFrom = begin.from;
-    peer.partTo = begin.to;
-    peer.partTotal = begin.total;
-    // Room for all of it at once: the message is not moved again as it grows.
-    peer.part = CDPlayBufferPool::take(begin.total);
-    peer.part->assign(begin.chunk, begin.chunk + begin.chunkSize);
-    peer.receiving = true;
+    if (part.active() || !CDPlayWire::decodeDataBegin(frame, begin)) return false;
+    growth = CDPlayReassembly::reserveToBegin(begin.total);
   } else {
-    if (!peer.receiving || frame.size > peer.partTotal - peer.part->size()) return false;
-    peer.part->insert(peer.part->end(), frame.body, frame.body + frame.size);
+    if (!part.active() || frame.size > part.missing()) return false;
+    growth = part.growthFor(frame.size);
   }
-  if (peer.part->size() == peer.partTotal) {
-    message = std::move(peer.part);
-    peer.receiving = false;
+  // Past the budget the sender is dropped, not the message cut: its players go, others stay.
+  if (m_reassemblyBytes + growth > m_reassemblyBudget) return false;
+  size_t before = part.reserved();
+  try {
+    if (frame.type == CDPlayWire::kDataBegin) {
+      peer.partFrom = begin.from;
+      peer.partTo = begin.to;
+      part.begin(begin.total, begin.chunk, begin.chunkSize);
+    } else {
+      part.append(frame.body, frame.size);
+    }
+  } catch (...) {
+    // No memory for it: the message goes (and the connection with it), the budget stays right.
+    m_reassemblyBytes -= before;
+    part.clear();
+    throw;
+  }
+  m_reassemblyBytes += part.reserved() - before;
+  if (part.complete()) {
+    m_reassemblyBytes -= part.reserved();
+    message = part.take();
   }
   return true;
+}
+
+void CDPlayObject::dropReassembly(Peer& peer) {
+  m_reassemblyBytes -= peer.part.reserved();
+  peer.part.clear();
+}
+
+size_t CDPlayObject::reassemblyBytes() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_reassemblyBytes;
+}
+
+void CDPlayObject::setReassemblyBudget(size_t bytes) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_reassemblyBudget = bytes;
 }
 
 void CDPlayObject::deliver(DPID from, DPID to, const std::shared_ptr<const std::vector<BYTE>>& data) {

@@ -8,6 +8,7 @@
 #include "CDPlayConnection.h"
 #include "CDPlayInbox.h"
 #include "CDPlayListener.h"
+#include "CDPlayReassembly.h"
 #include "CDPlayWire.h"
 
 #include <atomic>
@@ -23,11 +24,19 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   static constexpr DWORD kJoinTimeout = 5000;    // ms for each step of a join
   static constexpr DWORD kReplyTimeout = 10000;  // ms for the host to create a client's player
   static constexpr DWORD kFinishTimeout = 3000;  // ms to hand over what is queued at Close
+  static constexpr DWORD kRoomWaitMs = 50;       // a send waits this long for a full peer's queue
   static constexpr size_t kMaxPeers = 256;
   static constexpr size_t kMaxPlayersPerPeer = 16;
+  // Bytes held for messages under reassembly, all connections together: four senders of the
+  // largest message at once (pictures of a few MiB are the usual large ones, so dozens of
+  // those). A connection whose next fragment would pass it is dropped.
+  static constexpr size_t kMaxReassemblyBytes = 4u * CDPlayWire::kMaxMessage;
 
   CDPlayObject();
   CDPlayObject(const CDPlayObject&) = delete;
+  // Tests: what is held under reassembly now, and a smaller budget than kMaxReassemblyBytes.
+  size_t reassemblyBytes();
+  void setReassemblyBudget(size_t bytes);
   CDPlayObject& operator=(const CDPlayObject&) = delete;
 
   // IUnknown
@@ -118,11 +127,11 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   struct Peer {
     std::shared_ptr<CDPlayConnection> connection;  // shared with a sender outside m_lock
     Stage stage = Stage::kHello;
-    bool receiving = false;  // a message is being received
     DPID partFrom = 0;
     DPID partTo = 0;
-    DWORD partTotal = 0;
-    std::shared_ptr<std::vector<BYTE>> part;  // room for the announced size, at most kMaxMessage
+    // The message being received: at most CDPlayWire::kMaxMessage, one at a time, so that is
+    // the most one connection holds under reassembly.
+    CDPlayReassembly part;
   };
 
   struct PendingCreate {
@@ -164,6 +173,10 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   // Collects one message from its fragments; false for a broken sequence. message is set
   // when the last fragment arrived.
   bool takeData(Peer& peer, const DPlayFrame& frame, std::shared_ptr<const std::vector<BYTE>>& message);
+  // Who a message from a local player reaches: local players and the connections to the rest.
+  HRESULT findTargets(DPID from, DPID to, std::vector<const Player*>& localTargets,
+                      std::vector<CDPlayConnection*>& links);
+  void dropReassembly(Peer& peer);  // what the peer's message held goes back to the budget
   void deliver(DPID from, DPID to, const std::shared_ptr<const std::vector<BYTE>>& data);
   void queueFor(const Player& to, DPlayInboxEntry entry);  // into the inbox; its event set by Hold
   void tellLocal(const DPlaySystemMessage& message, DPID except);  // to every local player
@@ -197,6 +210,8 @@ class CDPlayObject final : public IDirectPlay4, private CDPlayConnection::IOwner
   std::vector<std::unique_ptr<Peer>> m_deadPeers;  // ended by themselves, threads to be joined
   DPID m_nextPlayerId = 2;
   DWORD m_nextMessageId = 0;
+  size_t m_reassemblyBytes = 0;  // reserved by the peers' reassemblies
+  size_t m_reassemblyBudget = kMaxReassemblyBytes;
   PendingCreate m_create;
   std::condition_variable m_createAnswered;
 

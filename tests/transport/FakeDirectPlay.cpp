@@ -273,6 +273,8 @@ public:
         fake().sent_.push_back(std::move(sent));
         if (messageId != nullptr)
             *messageId = static_cast<DWORD>(fake().sent_.size());
+        if (fake().busyPlayers_.count(to) != 0 || (to == DPID_ALLPLAYERS && !fake().busyPlayers_.empty()))
+            return DPERR_BUSY;
         if (!fake().sendResults_.empty()) {
             HRESULT result = fake().sendResults_.front();
             fake().sendResults_.pop_front();
@@ -586,6 +588,7 @@ void FakeDirectPlay::reset()
     calls_.clear();
     answers_.clear();
     onSend = nullptr;
+    busyPlayers_.clear();
     if (playerEvent_ != NULL)
         CloseHandle(playerEvent_);
     playerEvent_ = NULL;
@@ -692,6 +695,15 @@ std::vector<std::string> FakeDirectPlay::callsStartingWith(const std::string& pr
         if (call.compare(0, prefix.size(), prefix) == 0)
             found.push_back(call);
     return found;
+}
+
+void FakeDirectPlay::setBusy(DPID player, bool busy)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (busy)
+        busyPlayers_.insert(player);
+    else
+        busyPlayers_.erase(player);
 }
 
 std::vector<FakeDirectPlay::Sent> FakeDirectPlay::sent()

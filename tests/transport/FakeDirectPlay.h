@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ public:
     // SendEx answers these in turn, then sendDefault.
     void answerSends(const std::vector<HRESULT>& results);
     void setSendDefault(HRESULT result);
+    // SendEx to that player, and to DPID_ALLPLAYERS while any is busy, answers DPERR_BUSY
+    // (before the answers above), as DirectPlay does while its queue for the player is full.
+    void setBusy(DPID player, bool busy);
     // GetMessageQueue answers these send-queue counts in turn, then 0.
     void answerQueueCounts(const std::vector<DWORD>& counts);
 
@@ -102,6 +106,7 @@ public:
     std::deque<HRESULT> sendResults_;
     HRESULT sendDefault_ = DPERR_PENDING;
     std::deque<DWORD> queueCounts_;
+    std::set<DPID> busyPlayers_;
 
 private:
     FakeDirectPlay() { reset(); }

@@ -284,3 +284,129 @@ TEST(TransmitterDump, WritesOneLinePerEntry)
     EXPECT_EQ(1, trace.count("[ DUMPTEST ]TPT dump TermId=[T2] playerId=[5]")) << trace.text();
     EXPECT_EQ(1, trace.count("[ DUMPTEST ]TPT dump TermId=[a b] playerId=[6]")) << trace.text();
 }
+
+// ---------------------------------------------------------------------------------------------
+// A member that is busy (DirectPlay's queue for it full) holds nobody else.
+
+namespace {
+
+// Payloads SendEx handed over (not refused busy) to the player, from index on.
+std::vector<Bytes> takenBy(DPID player, size_t from = 0)
+{
+    std::vector<Bytes> taken;
+    std::vector<FakeDirectPlay::Sent> sent = FakeDirectPlay::script().sent();
+    for (size_t i = from; i < sent.size(); ++i)
+        if (sent[i].to == player)
+            taken.push_back(sent[i].data);
+    return taken;
+}
+
+bool destroyed(DPID player)
+{
+    Lines calls = FakeDirectPlay::script().callsStartingWith("DestroyPlayer " + std::to_string(player));
+    return !calls.empty();
+}
+
+} // namespace
+
+TEST_F(TransmitterTest, ABusyMemberWaitsInItsBacklogAndLeavesAfterTheBusyLimitWhileTheOthersGoOn)
+{
+    std::unique_ptr<Terminal> host = hostWithMembers();
+    ManualClock clock(host->dp());
+    fake().setBusy(5, true); // T2 stopped reading
+    TraceCapture trace;
+    const int kBlocks = 100;
+    ULONGLONG started = GetTickCount64();
+    for (int i = 0; i < kBlocks; ++i) {
+        // T3 talks to everyone, and to the host alone.
+        Bytes toAll = encodeCall("@ALL_TERMINAL", "T3", "all" + std::to_string(i));
+        Bytes toHost = encodeCall("@HOST_TERMINAL", "T3", "host" + std::to_string(i));
+        fake().deliver(6, toAll);
+        fake().deliver(6, toHost);
+        ASSERT_EQ(toAll, host->receive());
+        ASSERT_EQ(toHost, host->receive());
+    }
+    ULONGLONG took = GetTickCount64() - started;
+    std::printf("[ figures  ] %d blocks from T3 with T2 busy: %llu ms on the host's receiving thread\n", 2 * kBlocks,
+                static_cast<unsigned long long>(took));
+    EXPECT_LT(took, 500u);
+    // T3 got every block meant for it, in order; T2's wait in its backlog.
+    std::vector<Bytes> toT3 = takenBy(6);
+    ASSERT_EQ(static_cast<size_t>(kBlocks), toT3.size());
+    EXPECT_EQ(encodeCall("@ALL_TERMINAL", "T3", "all0"), toT3.front());
+    EXPECT_EQ(encodeCall("@ALL_TERMINAL", "T3", "all" + std::to_string(kBlocks - 1)), toT3.back());
+    EXPECT_EQ(static_cast<size_t>(kBlocks), host->dp().getBacklogPayloads(5));
+
+    // The host's own sends do not wait either.
+    Bytes own = encodeCall("T3", "H", "own");
+    host->tx().send(own.data(), static_cast<DWORD>(own.size()));
+    EXPECT_EQ(own, takenBy(6).back());
+
+    // Past the busy limit T2 leaves: its player is destroyed and its backlog dropped.
+    EXPECT_FALSE(destroyed(5));
+    clock.advance(20 * 1000 + 1);
+    ASSERT_TRUE(waitUntil([] { return destroyed(5); }));
+    EXPECT_EQ(0u, host->dp().getBacklogPayloads(5));
+    EXPECT_EQ(1, trace.count("player 5 took nothing for 20 s, it leaves the session")) << trace.text();
+    // DirectPlay tells the host that the player is gone: T2's session-out event, and T3 hears it.
+    size_t before = fake().sent().size();
+    fake().deliverPlayer(DPSYS_DESTROYPLAYERORGROUP, 5, "T2");
+    Bytes marker = encodeCall("@HOST_TERMINAL", "T3", "after");
+    fake().deliver(6, marker);
+    EXPECT_EQ(marker, host->receive());
+    EXPECT_EQ(Lines{"1 T2"}, log_.events.entries()) << "no other event: T3 never saw an error";
+    std::vector<Bytes> left = takenBy(6, before);
+    ASSERT_EQ(1u, left.size());
+    std::string terminal;
+    std::string why;
+    EXPECT_TRUE(CDirectPlay::readTerminalLeft(left[0].data(), static_cast<DWORD>(left[0].size()), &terminal, &why));
+    EXPECT_EQ("T2", terminal);
+    EXPECT_EQ(0, trace.count("ERROR: [ CDirectPlay ] sendToOther()"));
+}
+
+TEST_F(TransmitterTest, ABusyMemberThatTakesAgainGetsItsBacklogInOrderAndStays)
+{
+    std::unique_ptr<Terminal> host = hostWithMembers();
+    ManualClock clock(host->dp());
+    fake().setBusy(5, true);
+    std::vector<Bytes> blocks;
+    for (int i = 0; i < 10; ++i) {
+        blocks.push_back(encodeCall(i % 2 == 0 ? "T2" : "@ALL_TERMINAL_EXCEPT_ME", "H", "b" + std::to_string(i)));
+        host->tx().send(blocks.back().data(), static_cast<DWORD>(blocks.back().size()));
+    }
+    EXPECT_EQ(10u, host->dp().getBacklogPayloads(5));
+    // Busy for most of the limit, then it reads again: everything arrives, oldest first.
+    clock.advance(19 * 1000);
+    size_t before = fake().sent().size();
+    fake().setBusy(5, false);
+    ASSERT_TRUE(waitUntil([&] { return host->dp().getBacklogPayloads(5) == 0 && takenBy(5, before).size() == 10; }));
+    EXPECT_EQ(blocks, takenBy(5, before));
+    // Caught up: the next one goes straight to DirectPlay again, and to all players at once.
+    Bytes next = encodeCall("@ALL_TERMINAL_EXCEPT_ME", "H", "next");
+    before = fake().sent().size();
+    host->tx().send(next.data(), static_cast<DWORD>(next.size()));
+    EXPECT_EQ(Lines{"0"}, sentTo(before));
+    clock.advance(10 * 1000);
+    Sleep(100);
+    EXPECT_FALSE(destroyed(5));
+    EXPECT_EQ(Lines{}, log_.events.entries());
+}
+
+TEST_F(TransmitterTest, AFullBacklogDropsWhatComesWithAnErrorLine)
+{
+    std::unique_ptr<Terminal> host = hostWithMembers();
+    ManualClock clock(host->dp());
+    fake().setBusy(5, true);
+    TraceCapture trace;
+    Bytes block = encodeCall("T2", "H", "b");
+    for (size_t i = 0; i < CDirectPlay::BACKLOG_LIMIT_PAYLOADS + 3; ++i)
+        host->tx().send(block.data(), static_cast<DWORD>(block.size()));
+    EXPECT_EQ(CDirectPlay::BACKLOG_LIMIT_PAYLOADS, host->dp().getBacklogPayloads(5));
+    EXPECT_EQ(3, trace.count("the backlog of busy player 5 is full"));
+    // It takes again: what the backlog kept arrives, and the backlog thread rests (before the
+    // clock it reads goes).
+    size_t before = fake().sent().size();
+    fake().setBusy(5, false);
+    ASSERT_TRUE(waitUntil([&] { return host->dp().getBacklogPayloads(5) == 0; }));
+    EXPECT_EQ(CDirectPlay::BACKLOG_LIMIT_PAYLOADS, takenBy(5, before).size());
+}

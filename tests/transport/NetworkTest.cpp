@@ -389,3 +389,20 @@ TEST_F(NetworkTest, AFloodOfEventsStopsAtTheLimitOfPostedEvents)
     EXPECT_EQ(5, trace.count("events wait for the window already"));
     EXPECT_EQ("", closeAndDelete(network));
 }
+
+TEST_F(NetworkTest, MessagesOtherProgramsPostToTheWindowAreAnErrorLineEachAndEventsStillArrive)
+{
+    TraceCapture trace;
+    EventRecorder listener;
+    CNetwork* network = make("H", true);
+    host(*network, &listener);
+    HWND window = network->GetSafeHwnd();
+    // An unknown command, and the event command with a text this handle never posted.
+    ASSERT_TRUE(PostMessageA(window, CNetwork::WM_NETWORK_EVENT, 2, 0));
+    ASSERT_TRUE(PostMessageA(window, CNetwork::WM_NETWORK_EVENT, CNetwork::NETWORK_EVENT_COMMAND, 0x1234));
+    loop.run([] {});
+    EXPECT_EQ(1, trace.count("ERROR: [ CNetwork ] OnNetworkEvent(): the command 2 is unknown")) << trace.text();
+    EXPECT_EQ(1, trace.count("ERROR: [ CNetwork ] OnNetworkEvent(): the event text is not one this handle posted"));
+    EXPECT_TRUE(hears(*network, listener));
+    EXPECT_EQ("", closeAndDelete(network));
+}

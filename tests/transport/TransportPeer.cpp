@@ -10,9 +10,12 @@
 //
 // Commands, one a line in DIR/NAME.cmd (each answered "DONE <line number>" in the log):
 //   send DEST N [SIZE]   N calls to the element "SINK" of DEST, each with SIZE bytes (16)
+//   query DEST N [SIZE]  N queries to the host's SINK, addressed to DEST, one after the other:
+//                        each waits (up to 5 s) for the host's answer to the sender
 //   close                releaseThread, the gate's stop, close; then the program ends
 // Log lines: "RECV <sender> <receiver> <sequence> <size> OK|BAD", "ORDER <sender> ...",
-// "EVENT <event text>", "JOIN FAILED <exception> <ms>", "CLOSED <ms>".
+// "EVENT <event text>", "JOIN FAILED <exception> <ms>", "CLOSED <ms>",
+// "QUERIES <answered> OF <n> P50 <ms> P99 <ms> MAX <ms>".
 #include "CDPlayTestKit.h"
 #include "CGuid.h"
 #include "CIOException.h"
@@ -29,6 +32,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -54,11 +58,34 @@ unsigned char patternByte(const std::string& sender, unsigned sequence, size_t i
 
 class Sink : public IMessageListener {
 public:
+    // The host answers queries through its gate, as an element answers a call.
+    void answerWith(IMessageListener* gate, const std::string& self, bool answers)
+    {
+        gate_ = gate;
+        self_ = self;
+        answers_ = answers;
+    }
+    std::atomic<unsigned> lastAnswer{~0u}; // the sequence number of the last answer that came
+
     void notifyMessage(IMessage* message) override
     {
         CMethodCallMessage* call = dynamic_cast<CMethodCallMessage*>(message);
         const std::string& sender = message->getSndTermId();
         unsigned sequence = 0;
+        if (call != nullptr && std::sscanf(call->getMethodName().c_str(), "query %u", &sequence) == 1) {
+            if (answers_) {
+                unsigned char none = 0;
+                gate_->notifyMessage(CMethodCallMessage::createRemoteCall(
+                    sender, "SINK", self_, "SOURCE", "answer " + std::to_string(sequence), 1, &none));
+            }
+            IMessage::release(message);
+            return;
+        }
+        if (call != nullptr && std::sscanf(call->getMethodName().c_str(), "answer %u", &sequence) == 1) {
+            lastAnswer = sequence;
+            IMessage::release(message);
+            return;
+        }
         bool named = call != nullptr && std::sscanf(call->getMethodName().c_str(), "seq %u", &sequence) == 1;
         bool good = named && call->isCallWithBufferParam();
         size_t size = 0;
@@ -81,6 +108,9 @@ public:
 
 private:
     std::map<std::string, unsigned> last_; // the receive thread's own
+    IMessageListener* gate_ = nullptr;
+    std::string self_;
+    bool answers_ = false;
 };
 
 class EventLogger : public IObserver {
@@ -92,6 +122,7 @@ struct Terminal : SessionStack {
     Terminal(const std::string& name, bool isHost) : SessionStack(name, isHost, &events)
     {
         gate->addListener("SINK", &sink);
+        sink.answerWith(gate, name, isHost);
     }
 
     EventLogger events;
@@ -124,6 +155,28 @@ int runCommands(Terminal& terminal, const std::string& dir, const std::string& n
                         dest, "SINK", name, "SOURCE", "seq " + std::to_string(sequence),
                         static_cast<unsigned>(argument.size()), argument.data()));
                 }
+            } else if (fields >= 3 && std::strcmp(verb, "query") == 0) {
+                std::vector<ULONGLONG> times;
+                for (unsigned i = 0; i < count; ++i, ++sequence) {
+                    std::vector<unsigned char> argument(size, 0x5A);
+                    ULONGLONG start = GetTickCount64();
+                    terminal.gate->notifyMessage(CMethodCallMessage::createRemoteCall(
+                        dest, "SINK", name, "SOURCE", "query " + std::to_string(sequence),
+                        static_cast<unsigned>(argument.size()), argument.data()));
+                    while (terminal.sink.lastAnswer != sequence && GetTickCount64() - start < 5000)
+                        Sleep(1);
+                    if (terminal.sink.lastAnswer == sequence)
+                        times.push_back(GetTickCount64() - start);
+                }
+                std::vector<ULONGLONG> sorted = times;
+                std::sort(sorted.begin(), sorted.end());
+                auto at = [&](double share) {
+                    return sorted.empty() ? 0ull
+                                          : static_cast<unsigned long long>(
+                                                sorted[std::min(sorted.size() - 1, static_cast<size_t>(share * sorted.size()))]);
+                };
+                PeerIo::log("QUERIES %zu OF %u P50 %llu P99 %llu MAX %llu", times.size(), count, at(0.5), at(0.99),
+                            sorted.empty() ? 0ull : static_cast<unsigned long long>(sorted.back()));
             } else if (fields >= 1 && std::strcmp(verb, "close") == 0) {
                 ULONGLONG start = GetTickCount64();
                 terminal.end(opened);

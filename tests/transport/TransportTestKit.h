@@ -30,6 +30,7 @@ class ManualClock {
 public:
     explicit ManualClock(CDirectPlay& directPlay);
     ULONGLONG now() const { return now_; }
+    void advance(ULONGLONG ms) { now_ += ms; }
     std::vector<DWORD> sleeps();
 
 private:

@@ -43,7 +43,11 @@ public:
     }
     HWND window() { return loop.findWindow("CUDPInputStreamWnd"); }
     // A socket notification as Windows Sockets posts it.
-    void notify(int event) { PostMessageA(window(), CUDPInputStreamWnd::getReceivableMessage(), 0, WSAMAKESELECTREPLY(event, 0)); }
+    void notify(int event) { notifyAs(stream->getSocket(), event); }
+    void notifyAs(SOCKET socket, int event)
+    {
+        PostMessageA(window(), CUDPInputStreamWnd::getReceivableMessage(), socket, WSAMAKESELECTREPLY(event, 0));
+    }
 
     LoopThread loop;
     CUDPInputStream* stream = nullptr;
@@ -200,6 +204,33 @@ TEST_F(UDPStreamTest, OnlyAReadableNotificationWakesTheReaderAndNoneReachesAClos
     EXPECT_EQ(1, trace.count(" update(): called")) << "the closed stream is no observer any more";
 }
 
+TEST_F(UDPStreamTest, NotificationsOfAnotherSocketOrOfAnUnknownEventAreAnErrorLineEachAndWakeNobody)
+{
+    // The message is registered by name: any program on the desktop can post it.
+    StreamOnLoop input;
+    ASSERT_NE(nullptr, input.window());
+    TraceCapture trace;
+    Reader waiting(*input.stream);
+    ASSERT_TRUE(waitUntil([&] { return trace.count("read(): the socket has no data, waiting") >= 1; }));
+    input.notifyAs(input.stream->getSocket() + 4, FD_READ);
+    input.notifyAs(0, FD_READ);
+    input.notify(FD_OOB);
+    input.notify(0);
+    input.loop.run([] {});
+    EXPECT_EQ(2, trace.count("not this stream's, is dropped")) << trace.text();
+    EXPECT_EQ(2, trace.count("is unknown, it is dropped"));
+    EXPECT_EQ(4, trace.count("ERROR: [ CUDPInputStreamWnd ] OnSocketEventMsg()"));
+    EXPECT_EQ(0, trace.count(" update(): called"));
+
+    // The stream goes on: a datagram still arrives.
+    CUDPOutputStream output;
+    output.setAddress("127.0.0.1", input.port);
+    Bytes bytes = pattern(12);
+    output.write(bytes.data(), static_cast<int>(bytes.size()));
+    ASSERT_TRUE(waiting.returnedWithin(5000));
+    EXPECT_EQ(bytes, waiting.get());
+}
+
 TEST_F(UDPStreamTest, ADatagramTooLongForTheBufferIsSkippedAndTheNextOneIsRead)
 {
     CUDPInputStream::setReceiveBufferSize(100);
@@ -234,7 +265,7 @@ TEST_F(UDPStreamTest, AnEmptyDatagramIsSkippedNotTakenForTheEndOfInput)
     EXPECT_EQ(1, trace.count("a datagram of no bytes is skipped"));
 }
 
-TEST_F(UDPStreamTest, TheDestinationIsResolvedAtEveryWrite)
+TEST_F(UDPStreamTest, TheDestinationIsResolvedOnceForEachAddressSet)
 {
     RawUdp first, second;
     CUDPOutputStream output;
@@ -247,9 +278,13 @@ TEST_F(UDPStreamTest, TheDestinationIsResolvedAtEveryWrite)
     EXPECT_EQ(bytes, got);
 
     // Resolved here without asking any name server: a label longer than 63 characters.
+    // Dotted text is no name: nothing is asked of the resolver.
+    EXPECT_EQ(0, trace.count("gethostbyname")) << trace.text();
     output.setAddress(std::string(70, 'x') + ".invalid", second.port());
     output.write(bytes.data(), static_cast<int>(bytes.size()));
-    EXPECT_EQ(1, trace.count("cannot be resolved, nothing is sent"));
+    output.write(bytes.data(), static_cast<int>(bytes.size()));
+    EXPECT_EQ(2, trace.count("cannot be resolved, nothing is sent"));
+    EXPECT_EQ(1, trace.count("gethostbyname does not know")) << "one lookup for the name, not one per datagram";
 
     // The low 16 bits of the port number are the port.
     output.setAddress("127.0.0.1", 0x50000 + second.port());

@@ -8,6 +8,7 @@
 #             member among them; 8 MiB blocks; the host closes on its members)
 #   kill     (a member and then the host killed while blocks are on their way)
 #   freeze   (the host stops answering: the members find out by the keep-alive)
+#   stall    (a member frozen while another queries the host: the others go on, it leaves)
 #   vanished (joining a session that has ended, or whose host was killed)
 #   robust   (a raw client floods the host with broken payloads while members talk)
 # With session_peer (CNetwork, CBroadcastNetwork, a director stand-in and test elements):
@@ -222,7 +223,7 @@ join_all() {
 mkdir -p "$dir"
 case $scenario in
   routing | robust | space) hosts=4 ;;
-  kill | freeze | element | viewable | edges | broadcast | flood) hosts=3 ;;
+  kill | freeze | stall | element | viewable | edges | broadcast | flood) hosts=3 ;;
   vanished) hosts=2 ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
@@ -311,6 +312,35 @@ case $scenario in
     post A close
     finish_code A 30 || fail "A's close after the host was killed"
     expect_events A "1 B" "1 A"
+    ;;
+
+  stall)
+    join_all A:2 B:3
+    post B "send A 2"
+    wait_count A "^[0-9]+ RECV B A [0-9]+ 16 OK\$" 2 30 || fail "the session does not carry calls"
+    # A stops taking anything while B's queries reach it too, through the host: 1000 of 288 KiB,
+    # more than DirectPlay queues for one member (256 MiB), so that the host's sends to A turn
+    # busy unless the keep-alive drops A first.
+    kill -STOP "${pid_of[A]}"
+    frozen+=("${pid_of[A]}")
+    t0=$(now_ms)
+    post B "query @ALL_TERMINAL_EXCEPT_ME 1000 294912"
+    wait_line H "EVENT 1 A\$" 30 || fail "the host kept the frozen A"
+    left=$(($(now_ms) - t0))
+    echo "the host let A go $left ms after it froze"
+    [ "$left" -le 21000 ] || fail "A left $left ms after it froze, past the busy limit of 20 s"
+    wait_done B 120 || fail "B's queries did not end"
+    set -- $(grep -oE "QUERIES .*" "$share/B.log" | tail -n 1)
+    echo "B: $* (ms)"
+    [ "${2:-0}" -eq 1000 ] || fail "B got ${2:-0} answers of 1000"
+    [ "${8:-999}" -lt 100 ] || fail "the 99th percentile of B's queries took ${8:-?} ms"
+    wait_line B "EVENT 1 A\$" 15 || fail "B was not told that A left"
+    for t in H B; do [ "$(count $t 'EVENT 1 B$')" -eq 0 ] || fail "$t lost B"; done
+    [ "$(count H 'EVENT 2')" -eq 0 ] || fail "the host met a fatal trouble"
+    post B close
+    finish_code B 30 || fail "B's close"
+    post H close
+    finish_code H 30 || fail "H's close"
     ;;
 
   freeze)

@@ -20,8 +20,14 @@
 #include <dplay.h>
 #include <dplobby.h>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -43,6 +49,14 @@ public:
     static constexpr DWORD SEND_FLAGS = DPSEND_GUARANTEED | DPSEND_ASYNC | DPSEND_NOSENDCOMPLETEMSG;
     // Between two tries of a send that DirectPlay answers busy: time for its queue to drain.
     static constexpr DWORD BUSY_RETRY_PAUSE_MS = 5;
+    // On the host, what waits for one busy member, so that nobody else waits for it: payloads
+    // DirectPlay refused busy (its own queue for the member is full already, a few hundred MiB)
+    // and those behind them. Past the limit more are dropped with an error line; a member that
+    // takes nothing for busyRetrySeconds leaves the session.
+    static constexpr size_t BACKLOG_LIMIT_PAYLOADS = 4096;
+    static constexpr size_t BACKLOG_LIMIT_BYTES = 64u * 1024 * 1024;
+    // How often the host tries a busy member's backlog again.
+    static constexpr DWORD BACKLOG_RETRY_MS = 10;
     // How long close lets what DirectPlay still has queued leave before cancelling it.
     static constexpr DWORD CLOSE_DRAIN_LIMIT_MS = 3000;
     static constexpr DWORD CLOSE_DRAIN_POLL_MS = 10;
@@ -121,12 +135,22 @@ public:
     // it is too short, of another type, or its terminal id is empty or has no NUL inside.
     static bool readTerminalLeft(const unsigned char* data, DWORD size, std::string* terminalId, std::string* why);
 
+    // The host's backlog for a member: payloads waiting, and whether it is leaving (tests).
+    size_t getBacklogPayloads(DPID member);
+
 private:
     enum Look { NOTHING, PAYLOAD, CONSUMED };
 
     struct Event {
         int id;
         std::string terminalId;
+    };
+    using Payload = std::shared_ptr<const std::vector<unsigned char>>;
+    struct Backlog {
+        std::deque<Payload> payloads;
+        size_t bytes = 0;
+        ULONGLONG since = 0;  // the last payload the member took, or the first it refused
+        bool leaving = false; // past the busy limit: its player is destroyed, nothing more waits
     };
 
     void lockReceive(int site);
@@ -153,6 +177,12 @@ private:
     Look receiveFromMyself(unsigned char** data, DWORD* size);
     Look receiveFromDP(unsigned char** data, DWORD* size);
     void sendToOther(const unsigned char* data, DWORD size, DPID to);
+    void sendWithRetry(const unsigned char* data, DWORD size, DPID to);
+    void sendToMember(const unsigned char* data, DWORD size, DPID to);
+    void handleSendResult(HRESULT hr, DWORD size, DPID to);
+    void queueForMember(Backlog& backlog, const unsigned char* data, DWORD size, DPID to); // backlogLock_
+    void sendBacklogs();
+    void stopBacklogs();
     void sendToMyself(const unsigned char* data, DWORD size, DPID to);
     void processSystemMessage(const unsigned char* message, DWORD size);
     void processCtrlData(const unsigned char* data, DWORD size, DPID from);
@@ -185,6 +215,12 @@ private:
     bool holdsCom_;
     ClockFunction now_;
     SleepFunction sleep_;
+    std::mutex backlogLock_;
+    std::condition_variable backlogWake_;
+    std::map<DPID, Backlog> backlogs_; // backlogLock_
+    std::set<DPID> members_;           // backlogLock_: the host's remote players
+    bool backlogStop_ = false;         // backlogLock_
+    std::thread backlogThread_;        // started with the first backlog
     std::mutex eventsLock_;
     std::vector<Event> events_; // eventsLock_: found, not told yet
 };

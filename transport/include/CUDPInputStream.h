@@ -35,6 +35,8 @@ public:
     // Blocks until a datagram is there (block points at its bytes, valid until the next read;
     // the result is their number) or until close (0).
     int read(const unsigned char** block) override;
+    // The socket whose notifications the window takes (what Windows Sockets puts in wParam).
+    SOCKET getSocket() const { return socket_; }
     // The window's notification, on its thread: wakes the reader.
     void update(CObservable* source, std::string argument) override;
     // Ends reading for good and wakes the reader; may be called from any thread.

@@ -22,8 +22,8 @@ public:
     CUDPOutputStream(const CUDPOutputStream&) = delete;
     CUDPOutputStream& operator=(const CUDPOutputStream&) = delete;
 
-    // ipAddress: a dotted address or a host name, resolved at each write; the low 16 bits of
-    // portNum are the port.
+    // ipAddress: a dotted address or a host name, resolved once, at the first write to it (a
+    // name with gethostbyname, dotted text as it stands); the low 16 bits of portNum are the port.
     void setAddress(const std::string& ipAddress, int portNum) override;
     void write(const unsigned char* data, int size) override;
 
@@ -32,8 +32,14 @@ public:
     // fails in sendto (WSAEMSGSIZE) and is traced.
     static int getSendableSize();
 
+    // Dotted text, or else a name the resolver knows, as an address; false when neither.
+    static bool resolve(const std::string& text, in_addr* address);
+
 private:
     std::string ipAddress_;
     int portNum_;
     SOCKET socket_;
+    bool resolved_;   // ipAddress_ was resolved (address_ and resolvable_ hold the outcome)
+    bool resolvable_;
+    in_addr address_;
 };

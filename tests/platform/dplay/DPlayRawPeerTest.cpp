@@ -1,14 +1,21 @@
 // A DirectPlay object facing peers that send broken, hostile or no frames at all.
 #include <gtest/gtest.h>
 
+#include "CDPlayBufferPool.h"
 #include "CDPlayConnection.h"
 #include "CDPlayInbox.h"
+#include "CDPlayObject.h"
+#include "CDPlayReassembly.h"
 #include "CDPlayRawPeer.h"
 #include "CDPlayTestKit.h"
 #include "CDPlayWire.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -47,6 +54,8 @@ class DPlayRawPeer : public ::testing::Test {
     ASSERT_EQ(DP_OK, CDPlayTestKit::addPlayer(dp, "HOST", event, true, self));
   }
   void TearDown() override {
+    if (client != nullptr) client->Release();
+    if (clientEvent != nullptr) CloseHandle(clientEvent);
     if (dp != nullptr) dp->Release();
     CloseHandle(event);
   }
@@ -74,6 +83,19 @@ class DPlayRawPeer : public ::testing::Test {
     return id;
   }
 
+  // A DirectPlay client that joined and made a player called TERM-A.
+  void joinClient() {
+    clientEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(DP_OK, CDPlayTestKit::create("127.0.0.1", port, &client));
+    ASSERT_EQ(DP_OK, CDPlayTestKit::join(client, instance));
+    ASSERT_EQ(DP_OK, CDPlayTestKit::addPlayer(client, "TERM-A", clientEvent, false, clientId));
+    DPlayReceived m;
+    ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_CREATEPLAYERORGROUP, kWait, m));
+  }
+
+  IDirectPlay4A* client = nullptr;
+  HANDLE clientEvent = nullptr;
+  DPID clientId = 0;
   IDirectPlay4A* dp = nullptr;
   HANDLE event = nullptr;
   DPID self = 0;
@@ -84,14 +106,8 @@ class DPlayRawPeer : public ::testing::Test {
 }  // namespace
 
 TEST_F(DPlayRawPeer, GarbageAndTruncatedFramesEndTheConnectionAndTheHostKeepsServing) {
-  IDirectPlay4A* client = nullptr;
-  HANDLE clientEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DPID clientId = 0;
-  ASSERT_EQ(DP_OK, CDPlayTestKit::create("127.0.0.1", port, &client));
-  ASSERT_EQ(DP_OK, CDPlayTestKit::join(client, instance));
-  ASSERT_EQ(DP_OK, CDPlayTestKit::addPlayer(client, "TERM-A", clientEvent, false, clientId));
+  ASSERT_NO_FATAL_FAILURE(joinClient());
   DPlayReceived m;
-  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_CREATEPLAYERORGROUP, kWait, m));
 
   std::vector<BYTE> hello = CDPlayWire::hello(1);
   std::vector<BYTE> joinFrame = CDPlayWire::join(instance, CDPlayTestKit::kApplication);
@@ -137,8 +153,6 @@ TEST_F(DPlayRawPeer, GarbageAndTruncatedFramesEndTheConnectionAndTheHostKeepsSer
   ASSERT_TRUE(CDPlayTestKit::nextSystem(client, clientEvent, DPSYS_CREATEPLAYERORGROUP, kWait, m));
   ASSERT_TRUE(CDPlayTestKit::next(client, clientEvent, kWait, m));
   EXPECT_EQ(down, m.data);
-  client->Release();
-  CloseHandle(clientEvent);
 }
 
 TEST_F(DPlayRawPeer, JoinedPeerThatTurnsToGarbageLosesItsPlayer) {
@@ -351,4 +365,218 @@ TEST(DPlayRawHost, SilentHostGivesTheClientSessionLost) {
   dp->Release();
   CloseHandle(event);
   CloseHandle(quiet);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What peers may make the host hold for messages under reassembly.
+
+namespace {
+
+constexpr size_t kStep = CDPlayReassembly::kStep;
+
+CDPlayObject* objectOf(IDirectPlay4A* dp) { return static_cast<CDPlayObject*>(reinterpret_cast<IDirectPlay4*>(dp)); }
+
+// Committed memory of this process that is its own (what a host's growth costs the machine),
+// summed over its address space: Wine reports no private usage in the process counters.
+size_t privateBytes() {
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const BYTE* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;
+       at = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    if (info.RegionSize == 0) break;
+  }
+  return total;
+}
+
+bool waitFor(const std::function<bool()>& done, DWORD timeoutMs = kWait) {
+  for (ULONGLONG deadline = GetTickCount64() + timeoutMs; GetTickCount64() < deadline; Sleep(10))
+    if (done()) return true;
+  return done();
+}
+
+// The fragments of one message, from at to the end or to count fragments.
+std::vector<BYTE> fragments(DPID from, const std::vector<BYTE>& message, size_t at, size_t count) {
+  std::vector<BYTE> stream, frame;
+  for (size_t i = 0; i < count && at < message.size(); ++i, at += CDPlayWire::kMaxFragment) {
+    size_t chunk = std::min<size_t>(CDPlayWire::kMaxFragment, message.size() - at);
+    CDPlayWire::dataFrame(frame, at == 0, from, DPID_SERVERPLAYER, static_cast<DWORD>(message.size()),
+                          message.data() + at, static_cast<DWORD>(chunk));
+    stream.insert(stream.end(), frame.begin(), frame.end());
+  }
+  return stream;
+}
+
+// The next message that is not a system message.
+bool nextData(IDirectPlay4A* dp, HANDLE event, DPlayReceived& m) {
+  for (int i = 0; i < 100; ++i) {
+    if (!CDPlayTestKit::next(dp, event, kWait, m)) return false;
+    if (!m.isSystem()) return true;
+  }
+  return false;
+}
+
+std::atomic<size_t> g_failFrom{0};
+bool failLarge(size_t size) { return g_failFrom != 0 && size >= g_failFrom; }
+
+}  // namespace
+
+// 32 connections that each announce the largest message and send one byte of it.
+TEST_F(DPlayRawPeer, AnnouncedButAbsentMessagesPinOneStepEachAndTheJoinedClientGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(joinClient());
+  DPlayReceived m;
+  CDPlayObject* host = objectOf(dp);
+
+  const size_t start = privateBytes();
+  const int kPeers = 32;
+  std::vector<std::unique_ptr<CDPlayRawPeer>> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    auto raw = std::make_unique<CDPlayRawPeer>();
+    DPlayFrame frame;
+    ASSERT_TRUE(raw->connect("127.0.0.1", port, kWait));
+    ASSERT_TRUE(raw->send(CDPlayWire::hello(CDPlayWire::kVersion)));
+    ASSERT_TRUE(expectFrame(*raw, CDPlayWire::kWelcome, frame));
+    ASSERT_TRUE(raw->send(CDPlayWire::join(instance, CDPlayTestKit::kApplication)));
+    ASSERT_TRUE(expectFrame(*raw, CDPlayWire::kJoined, frame));
+    peers.push_back(std::move(raw));
+  }
+  // The connections themselves (threads, buffers, on both ends here) are not what is measured.
+  const size_t before = privateBytes();
+  for (auto& raw : peers) ASSERT_TRUE(raw->send(data(true, 5, DPID_SERVERPLAYER, CDPlayWire::kMaxMessage, {0x42})));
+  ASSERT_TRUE(waitFor([&] { return host->reassemblyBytes() == kPeers * kStep; })) << host->reassemblyBytes();
+  const size_t after = privateBytes();
+  const size_t growth = after > before ? after - before : 0;
+  std::printf("[ figures  ] private bytes: %.1f MiB at the start, %.1f MiB with %d joined connections, %.1f MiB "
+              "after their announcements\n",
+              start / 1048576.0, before / 1048576.0, kPeers, after / 1048576.0);
+  std::printf("[ figures  ] %d announced messages of %lu MiB: host holds %lu MiB under reassembly, private bytes "
+              "grew by %.1f MiB (budget %lu MiB)\n",
+              kPeers, static_cast<unsigned long>(CDPlayWire::kMaxMessage >> 20),
+              static_cast<unsigned long>(host->reassemblyBytes() >> 20), growth / 1048576.0,
+              static_cast<unsigned long>(CDPlayObject::kMaxReassemblyBytes >> 20));
+  EXPECT_LT(growth, 2 * kPeers * kStep);
+  EXPECT_LT(growth, CDPlayObject::kMaxReassemblyBytes);
+
+  // The host and its client still talk, both ways.
+  std::vector<BYTE> hello = CDPlayTestKit::payload(clientId, 1, 5000);
+  ASSERT_EQ(DP_OK, client->Send(clientId, DPID_SERVERPLAYER, DPSEND_GUARANTEED, hello.data(), static_cast<DWORD>(hello.size())));
+  ASSERT_TRUE(nextData(dp, event, m));
+  EXPECT_EQ(clientId, m.from);
+  EXPECT_EQ(hello, m.data);
+  ASSERT_EQ(DP_OK, dp->Send(self, clientId, DPSEND_GUARANTEED, hello.data(), static_cast<DWORD>(hello.size())));
+  ASSERT_TRUE(nextData(client, clientEvent, m));
+  EXPECT_EQ(hello, m.data);
+
+  peers.clear();
+  EXPECT_TRUE(waitFor([&] { return host->reassemblyBytes() == 0; })) << "the peers that left hold nothing";
+  client->Close();
+}
+
+TEST_F(DPlayRawPeer, AConnectionThatWouldPassTheReassemblyBudgetIsDroppedAndTheOthersCompleteTheirs) {
+  CDPlayObject* host = objectOf(dp);
+  host->setReassemblyBudget(4 * kStep);
+  // Each message needs three steps once whole.
+  const size_t kSize = 2 * kStep + 100;
+  CDPlayRawPeer raws[5];
+  DPID ids[5];
+  std::vector<BYTE> messages[5];
+  for (int i = 0; i < 5; ++i) {
+    ids[i] = joinRaw(raws[i]);
+    messages[i] = CDPlayTestKit::payload(ids[i], 0, kSize);
+  }
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(raws[i].send(fragments(ids[i], messages[i], 0, 1)));
+  ASSERT_TRUE(waitFor([&] { return host->reassemblyBytes() == 4 * kStep; })) << host->reassemblyBytes();
+
+  // The fifth would pass the budget: it goes, with its player.
+  ASSERT_TRUE(raws[4].send(fragments(ids[4], messages[4], 0, 1)));
+  EXPECT_TRUE(raws[4].waitClosed(kWait));
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_DESTROYPLAYERORGROUP, kWait, m));
+  EXPECT_EQ(ids[4], m.sysId);
+  EXPECT_EQ(4 * kStep, host->reassemblyBytes());
+
+  // Two leave in the middle of their messages: what they held is free again.
+  raws[2].close();
+  raws[3].close();
+  ASSERT_TRUE(waitFor([&] { return host->reassemblyBytes() == 2 * kStep; })) << host->reassemblyBytes();
+
+  // The first two finish theirs within the budget; each arrives whole, and nothing is held after.
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(raws[i].send(fragments(ids[i], messages[i], CDPlayWire::kMaxFragment, kSize)));
+    ASSERT_TRUE(nextData(dp, event, m));
+    EXPECT_EQ(ids[i], m.from);
+    EXPECT_TRUE(m.data == messages[i]) << "message " << i << " arrived with " << m.data.size() << " bytes";
+  }
+  EXPECT_EQ(0u, host->reassemblyBytes());
+}
+
+TEST_F(DPlayRawPeer, MemoryRunningOutOnAReaderThreadOrInACallFailsThatConnectionOrCallOnly) {
+  CDPlayRawPeer first, second;
+  DPID firstId = joinRaw(first);
+  DPID secondId = joinRaw(second);
+  std::vector<BYTE> message = CDPlayTestKit::payload(firstId, 0, 3 * kStep);
+
+  CDPlayBufferPool::FailureFn before = CDPlayBufferPool::setFailure(&failLarge);
+  g_failFrom = kStep;
+  ASSERT_TRUE(first.send(fragments(firstId, message, 0, 1)));
+  EXPECT_TRUE(first.waitClosed(kWait)) << "the connection whose message found no memory is dropped";
+  DPlayReceived m;
+  ASSERT_TRUE(CDPlayTestKit::nextSystem(dp, event, DPSYS_DESTROYPLAYERORGROUP, kWait, m));
+  EXPECT_EQ(firstId, m.sysId);
+
+  // A call that finds no memory fails with DPERR_OUTOFMEMORY; the object goes on.
+  std::vector<BYTE> big = CDPlayTestKit::payload(self, 0, 2 * kStep);
+  EXPECT_EQ(DPERR_OUTOFMEMORY, dp->Send(self, secondId, DPSEND_GUARANTEED, big.data(), static_cast<DWORD>(big.size())));
+  g_failFrom = 0;
+  CDPlayBufferPool::setFailure(before);
+  EXPECT_EQ(DP_OK, dp->Send(self, secondId, DPSEND_GUARANTEED, big.data(), static_cast<DWORD>(big.size())));
+
+  // The other connection was never touched: its message arrives whole.
+  std::vector<BYTE> other = CDPlayTestKit::payload(secondId, 1, 3 * kStep);
+  ASSERT_TRUE(second.send(fragments(secondId, other, 0, other.size())));
+  ASSERT_TRUE(nextData(dp, event, m));
+  EXPECT_EQ(secondId, m.from);
+  EXPECT_TRUE(m.data == other);
+  EXPECT_EQ(0u, objectOf(dp)->reassemblyBytes());
+}
+
+// A send that waits for a member's full queue does not hold the object: the host's readers go on
+// taking what other members send meanwhile.
+TEST_F(DPlayRawPeer, ASendWaitingForAFullPeerHoldsUpNoReader) {
+  ASSERT_NO_FATAL_FAILURE(joinClient());
+  CDPlayRawPeer sink;  // joins, then never reads
+  DPID sinkId = joinRaw(sink);
+  std::vector<BYTE> big(CDPlayWire::kMaxMessage, 0x5A);
+  auto sendBig = [&] {
+    return dp->SendEx(self, sinkId, CDPlayTestKit::kSendFlags, big.data(), static_cast<DWORD>(big.size()), 0, 0,
+                      nullptr, nullptr);
+  };
+  for (size_t queued = 0; queued + big.size() <= CDPlayConnection::kMaxQueued; queued += big.size())
+    ASSERT_EQ(DPERR_PENDING, sendBig());
+  ASSERT_EQ(DPERR_BUSY, sendBig());
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> busy{0};
+  std::thread sender([&] {
+    while (!stop)
+      if (sendBig() == DPERR_BUSY) ++busy;
+  });
+  const DWORD kMessages = 200;
+  ULONGLONG started = GetTickCount64();
+  for (DWORD i = 0; i < kMessages; ++i) {
+    std::vector<BYTE> bytes = CDPlayTestKit::payload(clientId, i, 100);
+    ASSERT_EQ(DP_OK, client->Send(clientId, DPID_SERVERPLAYER, DPSEND_GUARANTEED, bytes.data(), static_cast<DWORD>(bytes.size())));
+  }
+  DWORD received = 0;
+  DPlayReceived m;
+  while (received < kMessages && nextData(dp, event, m) && m.from == clientId) ++received;
+  ULONGLONG took = GetTickCount64() - started;
+  stop = true;
+  sender.join();
+  std::printf("[ figures  ] %lu messages from the client in %llu ms while %d sends waited for the full peer\n",
+              static_cast<unsigned long>(received), static_cast<unsigned long long>(took), busy.load());
+  EXPECT_EQ(kMessages, received);
+  EXPECT_GT(busy.load(), 0);
+  // Each busy send waits kRoomWaitMs: had it held the object, each frame would wait that long.
+  EXPECT_LT(took, kMessages * CDPlayObject::kRoomWaitMs / 5);
 }
