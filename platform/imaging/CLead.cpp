@@ -1,11 +1,12 @@
 #include "CLead.h"
 
+#include "CPictureFormat.h"
+
 #include <objidl.h>
 #include <gdiplus.h>
 
 #include <cstring>
 #include <memory>
-#include <string>
 
 namespace {
 
@@ -22,14 +23,24 @@ void startGdiplus() {
     });
 }
 
-std::wstring widePath(LPCSTR path) {
-    int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
+// The whole file in movable global memory, or null.
+HGLOBAL readFile(LPCSTR path, DWORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    void* bytes = memory != nullptr ? GlobalLock(memory) : nullptr;
+    DWORD read = 0;
+    bool whole = bytes != nullptr && ReadFile(file, bytes, size, &read, nullptr) && read == size;
+    if (bytes != nullptr)
+        GlobalUnlock(memory);
+    CloseHandle(file);
+    if (!whole && memory != nullptr) {
+        GlobalFree(memory);
+        memory = nullptr;
+    }
+    return memory;
 }
 
 // GDI+ decodes while the file is open; the decoders of a process are not all safe to run at
@@ -66,12 +77,26 @@ short CLead::decode(LPCSTR path, Picture* picture) {
         || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
         || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0))
         return ERROR_INVALID_FILE_FORMAT;
-    std::wstring wide = widePath(path);
-    if (wide.empty())
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > MAX_FILE_BYTES)
+        return ERROR_NO_MEMORY;
+    // The decoder reads a copy in memory: Wine's GDI+ keeps some files it failed to decode
+    // open, and the program's own copy of a dropped file would stay locked.
+    HGLOBAL memory = readFile(path, data.nFileSizeLow);
+    if (memory == nullptr)
         return ERROR_INVALID_FILE_FORMAT;
+    auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
+    bool wellFormed = bytes != nullptr && CPictureFormat::isWellFormed(bytes, data.nFileSizeLow);
+    GlobalUnlock(memory);
+    IStream* stream = nullptr;
+    if (!wellFormed || CreateStreamOnHGlobal(memory, TRUE, &stream) != S_OK) {
+        GlobalFree(memory);
+        return ERROR_INVALID_FILE_FORMAT;
+    }
 
+    // The stream outlives the bitmap made from it.
+    std::unique_ptr<IStream, void (*)(IStream*)> streamHold(stream, [](IStream* s) { s->Release(); });
     std::lock_guard<std::mutex> guard(g_decodeLock);
-    std::unique_ptr<Gdiplus::Bitmap> bitmap(Gdiplus::Bitmap::FromFile(wide.c_str(), FALSE));
+    std::unique_ptr<Gdiplus::Bitmap> bitmap(Gdiplus::Bitmap::FromStream(stream, FALSE));
     if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok)
         return ERROR_INVALID_FILE_FORMAT;
     UINT width = bitmap->GetWidth();

@@ -33,9 +33,7 @@ std::string ownProgram() {
 class LeadImageTest : public testing::Test {
 protected:
     std::string picture(const std::string& name, const std::vector<unsigned char>& bytes) {
-        std::string path = dir_.file(name);
-        EXPECT_TRUE(PictureFiles::write(path, bytes));
-        return path;
+        return PictureFiles::writeIn(dir_.path(), name, bytes);
     }
 
     TempDir dir_;

@@ -24,6 +24,9 @@ public:
     // covers every photo the program shows, and keeps a packed copy of it far inside a 32-bit
     // size field and the address space.
     static constexpr SIZE_T MAX_PICTURE_BYTES = 256u << 20;
+    // A picture file beyond this is refused: an uncompressed one of the largest picture, with
+    // room for its headers and palette.
+    static constexpr DWORD MAX_FILE_BYTES = MAX_PICTURE_BYTES + (64u << 10);
 
     CLead();
     ~CLead() override;

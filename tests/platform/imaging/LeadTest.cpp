@@ -27,9 +27,7 @@ Rgb topHalf(int, int y) {
 class LeadTest : public testing::Test {
 protected:
     std::string picture(const std::string& name, const std::vector<unsigned char>& bytes) {
-        std::string path = dir_.file(name);
-        EXPECT_TRUE(PictureFiles::write(path, bytes));
-        return path;
+        return PictureFiles::writeIn(dir_.path(), name, bytes);
     }
 
     TempDir dir_;
@@ -44,6 +42,9 @@ TEST_F(LeadTest, FileInfoTellsReadablePicturesFromTheRest) {
     };
     std::vector<unsigned char> text = {'n', 'o', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n'};
     std::vector<unsigned char> bmp = PictureFiles::bmp24(5, 3, topRow);
+    // A segment that claims to run past the end: Wine's decoder faults on it.
+    std::vector<unsigned char> longSegment = PictureFiles::jpeg(5, 3, topRow);
+    longSegment[4] = longSegment[5] = 0xFF;
     std::vector<Case> cases = {
         {"a.bmp", bmp, CLead::SUCCESS},
         {"b.bmp", PictureFiles::bmp8(5, 3, topRow), CLead::SUCCESS},
@@ -52,12 +53,35 @@ TEST_F(LeadTest, FileInfoTellsReadablePicturesFromTheRest) {
         {"empty.bmp", {}, CLead::ERROR_INVALID_FILE_FORMAT},
         {"text.jpg", text, CLead::ERROR_INVALID_FILE_FORMAT},
         {"half.bmp", std::vector<unsigned char>(bmp.begin(), bmp.begin() + 20), CLead::ERROR_INVALID_FILE_FORMAT},
+        {"long.jpg", longSegment, CLead::ERROR_INVALID_FILE_FORMAT},
+        {"png.bmp", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}, CLead::ERROR_INVALID_FILE_FORMAT},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, lead_.GetFileInfo(picture(c.name, c.bytes).c_str(), 0)) << c.name;
     EXPECT_EQ(CLead::ERROR_INVALID_FILE_FORMAT, lead_.GetFileInfo(dir_.file("missing.bmp").c_str(), 0));
     EXPECT_EQ(CLead::ERROR_INVALID_FILE_FORMAT, lead_.GetFileInfo(dir_.path().c_str(), 0));
     EXPECT_EQ(CLead::ERROR_INVALID_FILE_FORMAT, lead_.GetFileInfo("", 0));
+}
+
+// Refused files stay free: the user's file can be written and removed after a failed test.
+TEST_F(LeadTest, RefusedFilesAreNotKeptOpen) {
+    std::vector<unsigned char> bmp = PictureFiles::bmp8(24, 18, topRow);
+    int refused = 0;
+    for (size_t cut = 0; cut < bmp.size(); cut += 7) {
+        for (int variant = 0; variant < 2; ++variant) {
+            std::vector<unsigned char> bytes(bmp.begin(), bmp.begin() + cut);
+            if (variant == 1) {
+                bytes = bmp;
+                bytes[cut] ^= 0xFF;
+            }
+            std::string path = picture("r.bmp", bytes);
+            ASSERT_FALSE(path.empty()) << cut << " / " << variant;
+            refused += lead_.GetFileInfo(path.c_str(), 0) != CLead::SUCCESS;
+            lead_.Load(path.c_str(), 24, 0, -1);
+            ASSERT_TRUE(DeleteFileA(path.c_str())) << cut << " / " << variant << ": error " << GetLastError();
+        }
+    }
+    EXPECT_GT(refused, 0);
 }
 
 // The packed form: header of 40 bytes, positive height (bottom row first), BI_RGB, 24 bits,

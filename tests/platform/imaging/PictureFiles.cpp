@@ -237,4 +237,9 @@ bool write(const std::string& path, const std::vector<unsigned char>& bytes) {
     return std::fclose(file) == 0 && written;
 }
 
+std::string writeIn(const std::string& folder, const std::string& name, const std::vector<unsigned char>& bytes) {
+    std::string path = folder + "\\" + name;
+    return write(path, bytes) ? path : std::string();
+}
+
 }  // namespace PictureFiles

@@ -27,5 +27,7 @@ std::vector<unsigned char> gif(int width, int height, const PixelFunction& pixel
 std::vector<unsigned char> jpeg(int width, int height, const PixelFunction& pixel);
 
 bool write(const std::string& path, const std::vector<unsigned char>& bytes);
+// Writes the bytes as folder\\name; the path, empty when it cannot be written.
+std::string writeIn(const std::string& folder, const std::string& name, const std::vector<unsigned char>& bytes);
 
 }  // namespace PictureFiles
