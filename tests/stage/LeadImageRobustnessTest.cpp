@@ -2,6 +2,7 @@
 // never reads past a block, makes a bitmap exactly when the block obeys the rule, and gives a
 // picture file's block only in the rule's length. Deterministic; the seed is printed.
 #include "CLeadImage.h"
+#include "Corruptions.h"
 #include "GuardedBlock.h"
 #include "PictureFiles.h"
 
@@ -23,30 +24,11 @@ const std::chrono::seconds TIME_LIMIT(240);
 // Bigger blocks are made rarely: copying them into guarded pages is what costs.
 const long long LARGE_BLOCK = 64 * 1024;
 
-class Random {
-public:
-    explicit Random(uint32_t seed) : state_(seed) {}
-    uint32_t next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
-    int below(int limit) { return static_cast<int>(next() % static_cast<uint32_t>(limit)); }
-    int between(int low, int high) { return low + below(high - low + 1); }
-
-private:
-    uint32_t state_;
-};
-
-uint32_t seed() {
-    const char* given = getenv("TAVELIN_SEED");
-    return given != nullptr ? static_cast<uint32_t>(strtoul(given, nullptr, 10)) : 20261211u;
-}
-
 long long ruleLength(int width, int height, int bits) {
     return (static_cast<long long>(width) * bits + 31) / 32 * 4 * height;
 }
 
-int side(Random& random) {
+int side(SeededRandom& random) {
     static const int odd[] = {0, -1, 1, 2, 2047, 2048, 2049, 4096, -2048, INT_MAX, INT_MIN, 65536};
     int pick = random.below(100);
     if (pick < 70)
@@ -56,7 +38,7 @@ int side(Random& random) {
     return random.between(1, 2100);
 }
 
-short depth(Random& random) {
+short depth(SeededRandom& random) {
     static const short good[] = {1, 4, 8, 16, 24, 32};
     static const short bad[] = {0, 2, 3, 7, 12, 15, 31, 33, 48, 64, -24, 255, -1};
     if (random.below(100) < 85)
@@ -71,9 +53,7 @@ bool obeysRule(bool present, long long length, int width, int height, short bits
 }
 
 TEST(LeadImageRobustness, CorruptedBlocksGiveABitmapExactlyWhenTheyObeyTheRule) {
-    uint32_t start = seed();
-    std::cout << "seed " << start << " (TAVELIN_SEED)" << std::endl;
-    Random random(start);
+    SeededRandom random;
     CLeadImage loader;
     CTrace::setDumpOff();
     TraceCapture trace;   // the refusals' error lines
@@ -124,45 +104,8 @@ TEST(LeadImageRobustness, CorruptedBlocksGiveABitmapExactlyWhenTheyObeyTheRule) 
     EXPECT_GT(made, BLOCK_CASES / 2);
 }
 
-void putUInt32(std::vector<unsigned char>& bytes, size_t at, uint32_t value) {
-    for (size_t i = 0; i < 4 && at + i < bytes.size(); ++i)
-        bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::vector<unsigned char> corrupted(const std::vector<unsigned char>& file, Random& random) {
-    std::vector<unsigned char> bytes = file;
-    switch (random.below(5)) {
-    case 0:   // truncated
-        bytes.resize(static_cast<size_t>(random.below(static_cast<int>(bytes.size()))));
-        break;
-    case 1:   // a few bytes of the headers changed
-        for (int c = 1 + random.below(3); c > 0; --c)
-            bytes[static_cast<size_t>(random.below(std::min<int>(64, static_cast<int>(bytes.size()))))] =
-                static_cast<unsigned char>(random.next());
-        break;
-    case 2: {   // a size or offset field made large
-        static const uint32_t huge[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0x00010000u, 0xFFFFu, 0};
-        putUInt32(bytes, static_cast<size_t>(random.below(40)), huge[random.below(6)]);
-        break;
-    }
-    case 3:   // bytes anywhere
-        for (int c = 1 + random.below(8); c > 0; --c)
-            bytes[static_cast<size_t>(random.below(static_cast<int>(bytes.size())))] ^=
-                static_cast<unsigned char>(1 << random.below(8));
-        break;
-    default:   // a run of random bytes
-        for (size_t at = static_cast<size_t>(random.below(static_cast<int>(bytes.size()))), n = 0;
-             at < bytes.size() && n < 32; ++at, ++n)
-            bytes[at] = static_cast<unsigned char>(random.next());
-        break;
-    }
-    return bytes;
-}
-
 TEST(LeadImageRobustness, CorruptedPictureFilesGiveNoneOrABlockOfTheRulesLength) {
-    uint32_t start = seed();
-    std::cout << "seed " << start << " (TAVELIN_SEED)" << std::endl;
-    Random random(start);
+    SeededRandom random;
     TempDir dir;
     CLeadImage loader;
     CTrace::setDumpOff();
@@ -184,7 +127,7 @@ TEST(LeadImageRobustness, CorruptedPictureFilesGiveNoneOrABlockOfTheRulesLength)
     int pictures = 0, blocks = 0;
     for (int i = 0; i < FILE_CASES; ++i) {
         const Source& source = sources[i % 4];
-        std::string path = PictureFiles::writeIn(dir.path(), source.name, corrupted(source.bytes, random));
+        std::string path = PictureFiles::writeIn(dir.path(), source.name, corruptPicture(source.bytes, random));
         // A file the decoder kept open could not be written again.
         ASSERT_FALSE(path.empty()) << "case " << i << ": error " << GetLastError();
         pictures += CLeadImage::isImageFile(path);

@@ -2,6 +2,7 @@
 // the readers never fault, refuse what breaks the form and read what holds it. The seed is
 // printed.
 #include "CStage.h"
+#include "Corruptions.h"
 
 #include "TestSupport.h"
 
@@ -17,24 +18,6 @@ const std::chrono::seconds TIME_LIMIT(120);
 const std::string SEP = "_ELEM_DESC_SEP_";
 const std::string ALIGN = "_ALIGN_DESC_SEP_";
 
-class Random {
-public:
-    explicit Random(uint32_t seed) : state_(seed) {}
-    uint32_t next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
-    size_t below(size_t limit) { return limit == 0 ? 0 : next() % limit; }
-
-private:
-    uint32_t state_;
-};
-
-uint32_t seed() {
-    const char* given = getenv("TAVELIN_SEED");
-    return given != nullptr ? static_cast<uint32_t>(strtoul(given, nullptr, 10)) : 20261211u;
-}
-
 std::vector<size_t> occurrences(const std::string& text, const std::string& separator) {
     std::vector<size_t> found;
     for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, at + separator.size()))
@@ -43,7 +26,7 @@ std::vector<size_t> occurrences(const std::string& text, const std::string& sepa
 }
 
 // One way of breaking a text made of separated fields.
-std::string corrupt(const std::string& text, const std::string& separator, Random& random) {
+std::string corrupt(const std::string& text, const std::string& separator, SeededRandom& random) {
     std::string out = text;
     std::vector<size_t> seps = occurrences(out, separator);
     switch (random.below(8)) {
@@ -84,9 +67,7 @@ std::string corrupt(const std::string& text, const std::string& separator, Rando
 }
 
 TEST(StageTextRobustness, CorruptedDescriptorsAndLayerListsAreReadSafely) {
-    uint32_t start = seed();
-    std::cout << "seed " << start << " (TAVELIN_SEED)" << std::endl;
-    Random random(start);
+    SeededRandom random;
     std::vector<std::string> descs = {
         CStage::makeElementDesc("0 0", "size", "motion", "0", "5A3C0F1E-0000-4B2D-9C1A-00105A67EDD0", "*.*", 120, 90),
         CStage::makeElementDesc("-30 400", "size", "motion", "12", "2048 *C:\\a b\\pic.jpg *nick", "C:\\tmp\\pic.jpg",
