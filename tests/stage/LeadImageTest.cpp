@@ -334,8 +334,9 @@ TEST_F(LeadImageTest, IconOfAProgramAtTheScreensDepthLooksLikeTheShellsOnceRebui
     ReleaseDC(nullptr, screen);
     EXPECT_EQ(screenBits, imageBits);
     EXPECT_EQ(32 * paddedRow(32, imageBits), imageLength);
-    if (screenBits == 32)
+    if (screenBits == 32) {
         EXPECT_EQ(4096, imageLength);
+    }
     EXPECT_EQ(1, maskBits);
     EXPECT_EQ(128, maskLength);
 
