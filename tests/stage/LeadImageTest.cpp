@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -412,6 +414,39 @@ TEST_F(LeadImageTest, IconFromAMaskThatIsNoBitmapIsNone) {
     HBITMAP colour = CreateBitmap(32, 32, 1, 32, nullptr);
     EXPECT_EQ(nullptr, CLeadImage::getIconHandle(colour, nullptr, 32, 32));
     DeleteObject(colour);
+}
+
+// Element threads and the UI thread call the loader at once: every call still gets its own
+// picture whole.
+TEST_F(LeadImageTest, CallsFromSeveralThreadsAtOnce) {
+    std::string wide = picture("wide.bmp", PictureFiles::bmp24(800, 400, solid(COLOUR)));
+    std::string tall = picture("tall.gif", PictureFiles::gif(30, 60, solid(Rgb{1, 2, 3})));
+    std::string text = picture("text.jpg", {'n', 'o'});
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 30; ++i) {
+                bool isWide = (t + i) % 2 == 0;
+                int width = 120, height = 90, length = 0;
+                std::unique_ptr<unsigned char[]> block(
+                    CLeadImage::createDIB(isWide ? wide : tall, &width, &height, &length));
+                const unsigned char first = isWide ? COLOUR.b : 3;
+                if (block == nullptr || width != (isWide ? 120 : 45) || height != (isWide ? 60 : 90)
+                    || length != paddedRow(width, 24) * height || block[0] != first
+                    || block[length - paddedRow(width, 24)] != first)
+                    ++wrong;
+                HBITMAP bitmap = block ? CLeadImage::getBitmapHandle(block.get(), length, width, height, 24) : nullptr;
+                if (bitmap == nullptr)
+                    ++wrong;
+                DeleteObject(bitmap);
+                if (CLeadImage::isImageFile(text) || !CLeadImage::isImageFile(tall))
+                    ++wrong;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, wrong.load());
 }
 
 TEST(LeadImageInstance, OperationsBeforeTheLoaderExistsEndTheProcess) {
