@@ -81,9 +81,10 @@ HBITMAP CDrawObject::loadImage(const std::string& name)
     return static_cast<HBITMAP>(image);
 }
 
-void CDrawObject::store(Slot& slot, HBITMAP bitmap)
+void CDrawObject::store(Slot& slot, HBITMAP bitmap, SIZE previous)
 {
     slot.bitmap = bitmap;
+    slot.size = bitmap != nullptr ? previous : SIZE{0, 0};
     if (bitmap == nullptr)
         return;
     BITMAP info{};
@@ -124,22 +125,23 @@ void CDrawObject::loadMark(Slot& slot, const std::string& name, const char* what
     }
     if (slot.bitmap != nullptr)
         DeleteObject(slot.bitmap);
-    store(slot, bitmap);
+    store(slot, bitmap, slot.size);
 }
 
 void CDrawObject::lendBitmap(HBITMAP bitmap)
 {
-    store(lent_, bitmap);
+    store(lent_, bitmap, getSize());
 }
 
 void CDrawObject::setBitmap(HBITMAP bitmap)
 {
+    const SIZE previous = getSize();
     lent_ = Slot();
     if (bitmap == owned_.bitmap)
         return;   // taken over already: freeing it first would lose it
     if (owned_.bitmap != nullptr)
         DeleteObject(owned_.bitmap);
-    store(owned_, bitmap);
+    store(owned_, bitmap, previous);
 }
 
 void CDrawObject::lendIcon(HICON icon)

@@ -80,8 +80,9 @@ private:
         HBITMAP bitmap = nullptr;
         SIZE size = {0, 0};
     };
-    // Frees what the slot holds and takes the new bitmap with its size.
-    static void store(Slot& slot, HBITMAP bitmap);
+    // Takes the bitmap with the size read from it; one whose description cannot be read keeps
+    // the previous size (an error line).
+    static void store(Slot& slot, HBITMAP bitmap, SIZE previous);
     void loadMark(Slot& slot, const std::string& name, const char* what);
     void drawDecorations(CDC* dc, const RECT& rect, BYTE flags, COLORREF terminal);
     void drawMark(CDC* dc, const Slot& mark, int x, int y, COLORREF terminal);

@@ -74,6 +74,19 @@ TEST(CDrawObject, SettingABitmapLetsGoOfTheLentOne)
     DeleteObject(lent);
 }
 
+TEST(CDrawObject, ABitmapWhoseDescriptionCannotBeReadKeepsTheSize)
+{
+    CDrawObject object;
+    object.setBitmap(patternBitmap(12, 8));
+    HBITMAP gone = patternBitmap(3, 3);
+    DeleteObject(gone);
+    TraceCapture trace;
+    object.lendBitmap(gone);
+    EXPECT_EQ(1, trace.count("ERROR: [ CDrawObject ] store: the bitmap's description cannot be read"));
+    EXPECT_EQ(12, object.getSize().cx);
+    EXPECT_EQ(8, object.getSize().cy);
+}
+
 TEST(CDrawObject, LoadingAMissingNameKeepsTheBitmapWithAnErrorLine)
 {
     UiThreadScope ui;

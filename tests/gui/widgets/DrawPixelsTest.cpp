@@ -278,6 +278,28 @@ TEST(CDrawObjectPixels, MarksAreSquaresOfTheNumbersColourWithTheirLightPixelsWhi
     }
 }
 
+// A mask that is one-bit already is used as it is: its light pixels turn white, its dark ones
+// leave the target.
+TEST(CDrawObjectPixels, MaskedDrawingThroughAOneBitMask)
+{
+    // 16 × 4, rows of two bytes: the left half of each row light.
+    const BYTE rows[] = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
+    HBITMAP mask = CreateBitmap(16, 4, 1, 1, rows);
+    ASSERT_NE(nullptr, mask);
+    HBITMAP source = CDrawObject::createFilledBitmap(RGB(0, 0, 255), 16, 4);
+    ASSERT_NE(nullptr, source);
+    Canvas canvas(20, 6, RGB(0, 128, 0));
+    CDrawObject::drawMasked(canvas.dc(), 2, 1, 16, 4, source, mask);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const bool light = x >= 2 && x < 10 && y >= 1 && y < 5;
+            EXPECT_EQ(light ? WHITE : rgbOf(RGB(0, 128, 0)), canvas.at(x, y)) << x << ", " << y;
+        }
+    EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(mask));   // the caller's still
+    DeleteObject(mask);
+    DeleteObject(source);
+}
+
 TEST(CDrawObjectPixels, IconAtThreeThree)
 {
     CDrawObject object;
