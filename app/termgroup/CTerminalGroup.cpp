@@ -379,6 +379,8 @@ bool CTerminalGroup::addMember(const std::string& memberDesc)
         CTrace::scopedError(SCOPE, " addMember(" + memberDesc + "): no terminal id: refused", -1);
         return false;
     }
+    if (!isStorable("addMember", memberDesc))
+        return false;
     std::string previous;
     {
         CMonitorHold hold(tamLock_, 6, SCOPE);
@@ -406,6 +408,8 @@ bool CTerminalGroup::addMember(const std::string& memberDesc)
 
 void CTerminalGroup::updateMemberDesc(const std::string& memberDesc)
 {
+    if (!isStorable("updateMemberDesc", memberDesc))
+        return;
     std::string terminalId, rest;
     splitMemberDesc(memberDesc, terminalId, rest);
     bool held = false;
@@ -425,6 +429,17 @@ void CTerminalGroup::updateMemberDesc(const std::string& memberDesc)
         return;
     }
     setReceiver(terminalId, rest, previous);
+}
+
+// An entry that holds the member separator would come apart in the list text that joining
+// terminals read.
+bool CTerminalGroup::isStorable(const char* operation, const std::string& memberDesc)
+{
+    if (memberDesc.find(MEMBER_SEP) == std::string::npos)
+        return true;
+    CTrace::scopedError(SCOPE, std::string(" ") + operation + "(" + memberDesc + "): holds the member separator: refused",
+                        -1);
+    return false;
 }
 
 bool CTerminalGroup::receiverOf(const std::string& terminalId, const std::string& rest, std::string& ipAddress,

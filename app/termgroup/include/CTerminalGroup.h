@@ -85,6 +85,7 @@ private:
 
     // True on a slave that has not finished its synchronisation; otherwise an error line.
     bool isSynchronising(const char* method) const;
+    static bool isStorable(const char* operation, const std::string& memberDesc);
     // The receiver address of another member's TAM value; false when it has none.
     bool receiverOf(const std::string& terminalId, const std::string& rest, std::string& ipAddress,
                     int& portNum) const;

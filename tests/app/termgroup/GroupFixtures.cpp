@@ -2,6 +2,7 @@
 
 #include "CIOException.h"
 #include "CLocalMethod.h"
+#include "CProxyElement.h"
 
 #include <algorithm>
 #include <sstream>
@@ -123,6 +124,15 @@ void NoticeLog::setProbe(std::function<std::string()> probe)
     probe_ = std::move(probe);
 }
 
+TestGroup::TestGroup(const std::string& elementId, bool master, const std::string& selfTerminalId, int selfPortNum,
+                     const std::string& masterTerminalId, const std::string& masterIpAddress,
+                     ILookupServiceHandle* lookupServiceHandle, IBroadcastSessionHandle* broadcastSH)
+    : CTerminalGroup(elementId, master, selfTerminalId, selfPortNum, masterTerminalId, masterIpAddress,
+                     lookupServiceHandle, broadcastSH)
+{
+    registerMethod("LOC_mark", &TestGroup::LOC_mark);
+}
+
 void TestGroup::deliver(const std::string& method, const std::string& text, const std::string& caller)
 {
     setCallerTerminal(&caller);
@@ -130,6 +140,14 @@ void TestGroup::deliver(const std::string& method, const std::string& text, cons
         executeMethod(method);
     else
         executeMethodBuf(method, static_cast<int>(text.size()), reinterpret_cast<const unsigned char*>(text.data()));
+    setCallerTerminal(nullptr);
+}
+
+void TestGroup::deliverBytes(const std::string& method, const unsigned char* bytes, int size,
+                             const std::string& caller)
+{
+    setCallerTerminal(&caller);
+    executeMethodBuf(method, size, bytes);
     setCallerTerminal(nullptr);
 }
 
@@ -286,6 +304,44 @@ std::vector<std::string> GroupSession::ids()
     for (auto& entry : terminals_)
         all.push_back(entry.first);
     return all;
+}
+
+bool GroupSession::flush()
+{
+    for (int round = 0; round < 2; ++round) {
+        std::map<std::string, int> before;
+        for (auto& entry : terminals_) {
+            before[entry.first] = entry.second->group->marks();
+            post(entry.first, "LOC_mark");
+        }
+        for (auto& entry : terminals_) {
+            TestGroup* group = entry.second->group.get();
+            int expected = ++before[entry.first];
+            if (!waitUntil([&] { return group->marks() >= expected; }))
+                return false;
+        }
+        // Behind what each joined terminal sent to the host, then what the host sent to each.
+        TestGroup* master = host().group.get();
+        int hostExpected = master->marks();
+        for (auto& entry : terminals_) {
+            if (entry.first == "HOST")
+                continue;
+            hub.terminal(entry.first).proxy().sendNotice("HOST", GROUP_ID, "LOC_mark");
+            ++hostExpected;
+        }
+        if (!waitUntil([&] { return master->marks() >= hostExpected; }))
+            return false;
+        for (auto& entry : terminals_) {
+            if (entry.first == "HOST")
+                continue;
+            TestGroup* group = entry.second->group.get();
+            int expected = group->marks() + 1;
+            hub.host().proxy().sendNotice(entry.first, GROUP_ID, "LOC_mark");
+            if (!waitUntil([&] { return group->marks() >= expected; }))
+                return false;
+        }
+    }
+    return true;
 }
 
 int errorLines(const TraceCapture& capture, const std::string& piece)

@@ -9,6 +9,7 @@
 #include "SessionHub.h"
 #include "TestSupport.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,9 +82,14 @@ private:
     std::function<std::string()> probe_;
 };
 
+// "LOC_mark" counts the calls that reached it: once a mark posted (or sent) after other calls
+// has run, they have run too.
 class TestGroup : public CTerminalGroup {
 public:
-    using CTerminalGroup::CTerminalGroup;
+    TestGroup(const std::string& elementId, bool master, const std::string& selfTerminalId, int selfPortNum,
+              const std::string& masterTerminalId, const std::string& masterIpAddress,
+              ILookupServiceHandle* lookupServiceHandle, IBroadcastSessionHandle* broadcastSH);
+    int marks() const { return marks_; }
     using CTerminalGroup::addMember;
     using CTerminalGroup::currentTAMDesc;
     using CTerminalGroup::removeMember;
@@ -91,8 +97,13 @@ public:
 
     // A call as the handler delivers it: the text's bytes, from the caller terminal.
     void deliver(const std::string& method, const std::string& text, const std::string& caller = "PEER");
+    void deliverBytes(const std::string& method, const unsigned char* bytes, int size, const std::string& caller);
     // The TAM as a map, read back from its description.
     std::map<std::string, std::string> tam();
+
+private:
+    void LOC_mark() { ++marks_; }
+    std::atomic<int> marks_{0};
 };
 
 // The receivers a copy must have for the given TAM: every other member with a dotted address
@@ -138,6 +149,9 @@ public:
     // The hub's traffic of the list: "<from>><to> <method>".
     std::vector<std::string> traffic();
     std::vector<std::string> ids();
+    // Returns once every call posted to a copy, and every call those led to between the host and
+    // the joined terminals, has run: marks go round twice, locally and over the session.
+    bool flush();
 
     TableLookup lookup;
     SessionHub hub;

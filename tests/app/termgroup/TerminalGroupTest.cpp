@@ -178,6 +178,10 @@ TEST(TerminalGroupMembers, AddOfAMemberRemoveOfAStrangerAndAnEmptyIdAreRefused)
     copy.group.deliver("COP_removeMember", "B");
     copy.group.deliver("COP_addMember", " 1.1.1.1 7");
     copy.group.deliver("COP_addMember", "");
+    copy.group.deliver("COP_addMember", "B_MEMBER_SEP_C 1.1.1.1 7");
+    copy.group.deliver("COP_addMember", "D 1.1.1.1 7_MEMBER_SEP_");
+    copy.group.deliver("COP_updateMemberDesc", "A 1.1.1.1 7_MEMBER_SEP_E 2.2.2.2 8");
+    EXPECT_EQ(3, errorLines(capture, "holds the member separator: refused"));
     EXPECT_EQ(1, errorLines(capture, "a member already"));
     EXPECT_EQ(1, errorLines(capture, "no member: ignored"));
     EXPECT_EQ(2, errorLines(capture, "no terminal id"));
