@@ -6,12 +6,31 @@
 
 #include <algorithm>
 #include <sstream>
+#include <thread>
 
 const char GROUP_ID[] = "D1D9B0A0-B266-11d4-8727-0000F460D121";
 const char MASTER_IP[] = "10.0.0.100";
 
+void RecordingBroadcast::setProbe(std::function<void(const std::string&)> probe)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    probe_ = std::move(probe);
+}
+
+void RecordingBroadcast::probe(const std::string& call)
+{
+    std::function<void(const std::string&)> probe;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        probe = probe_;
+    }
+    if (probe)
+        probe(call);
+}
+
 void RecordingBroadcast::setAddress(const std::string& terminalId, const std::string& ipAddress, int portNum)
 {
+    probe("set " + terminalId);
     std::lock_guard<std::mutex> hold(lock_);
     receivers_[terminalId] = ipAddress + " " + std::to_string(portNum);
     calls_.push_back("set " + terminalId + " " + ipAddress + " " + std::to_string(portNum));
@@ -19,6 +38,7 @@ void RecordingBroadcast::setAddress(const std::string& terminalId, const std::st
 
 void RecordingBroadcast::removeAddress(const std::string& terminalId)
 {
+    probe("remove " + terminalId);
     std::lock_guard<std::mutex> hold(lock_);
     receivers_.erase(terminalId);
     calls_.push_back("remove " + terminalId);
@@ -341,6 +361,17 @@ bool GroupSession::flush()
                 return false;
         }
     }
+    return true;
+}
+
+bool answersFromAnotherThread(std::function<bool()> question, bool* answer, DWORD timeoutMs)
+{
+    // Left running when it blocks: the test has failed then, and it ends once the lock is free.
+    auto state = std::make_shared<std::atomic<int>>(-1);
+    std::thread([question, state] { *state = question() ? 1 : 0; }).detach();
+    if (!waitUntil([&] { return *state != -1; }, timeoutMs))
+        return false;
+    *answer = *state == 1;
     return true;
 }
 

@@ -33,13 +33,18 @@ public:
 
     std::map<std::string, std::string> receivers();
     std::vector<std::string> calls();
+    // Run inside each call, before it is recorded, with the call's text.
+    void setProbe(std::function<void(const std::string&)> probe);
     // Whether any call named the terminal.
     bool named(const std::string& terminalId);
 
 private:
+    void probe(const std::string& call);
+
     std::mutex lock_;
     std::map<std::string, std::string> receivers_;
     std::vector<std::string> calls_;
+    std::function<void(const std::string&)> probe_;
 };
 
 // Records by terminal id; an id in failing throws CIOException, one absent is not found.
@@ -159,6 +164,10 @@ public:
 private:
     std::map<std::string, std::unique_ptr<Terminal>> terminals_;
 };
+
+// Whether another thread gets an answer from the question within the time: false when it stays
+// blocked (a lock of the list held by the caller).
+bool answersFromAnotherThread(std::function<bool()> question, bool* answer, DWORD timeoutMs = 5000);
 
 // Error lines of the capture that hold the piece.
 int errorLines(const TraceCapture& capture, const std::string& piece);

@@ -345,16 +345,45 @@ TEST(TerminalGroupSession, AnObserverMayAskTheListFromInsideItsUpdate)
     GroupSession session;
     GroupSession::Terminal& t1 = session.join("T1");
     TestGroup* group = t1.group.get();
+    // On the handler thread, as the voice element asks, and from another thread at the same
+    // time: the list holds no lock of its own while it tells its observers.
     t1.notices.setProbe([group] {
+        bool other = false;
+        std::string elsewhere = answersFromAnotherThread([group] { return group->hasOtherMember(); }, &other)
+                                    ? (other ? "1" : "0")
+                                    : "blocked";
         return std::string("self=") + (group->isSelfMember() ? "1" : "0") + " other="
-               + (group->hasOtherMember() ? "1" : "0");
+               + (group->hasOtherMember() ? "1" : "0") + " elsewhere=" + elsewhere;
     });
     session.post("T1", "LOC_addSelf");
     session.post("HOST", "LOC_addSelf");
     ASSERT_TRUE(waitUntil([&] { return t1.notices.notices().size() == 2; }));
-    EXPECT_EQ((std::vector<std::string>{"ADD T1 self=1 other=0", "ADD HOST self=1 other=1"}), t1.notices.notices());
+    EXPECT_EQ((std::vector<std::string>{"ADD T1 self=1 other=0 elsewhere=0", "ADD HOST self=1 other=1 elsewhere=1"}),
+              t1.notices.notices());
     session.post("T1", "LOC_removeSelf");
     ASSERT_TRUE(waitUntil([&] { return t1.notices.notices().size() == 3; }));
-    EXPECT_EQ("REMOVE T1 self=0 other=1", t1.notices.notices()[2]);
+    EXPECT_EQ("REMOVE T1 self=0 other=1 elsewhere=1", t1.notices.notices()[2]);
     ASSERT_TRUE(waitUntil([&] { return !session.host().group->isMember("T1"); }));
+}
+
+TEST(TerminalGroupSession, TheBroadcastSessionIsCalledWithNoLockOfTheListHeld)
+{
+    TempDir dir;
+    GroupSession session;
+    GroupSession::Terminal& t1 = session.join("T1");
+    TestGroup* group = t1.group.get();
+    std::vector<std::string> answers;
+    std::mutex lock;
+    t1.broadcast.setProbe([&, group](const std::string& call) {
+        bool member = false;
+        bool answered = answersFromAnotherThread([group] { return group->isMember("HOST"); }, &member);
+        std::lock_guard<std::mutex> hold(lock);
+        answers.push_back(call + (answered ? (member ? " member" : " gone") : " blocked"));
+    });
+    session.post("HOST", "LOC_addSelf");
+    ASSERT_TRUE(waitUntil([&] { return t1.broadcast.receivers().count("HOST") != 0; }));
+    session.post("HOST", "LOC_removeSelf");
+    ASSERT_TRUE(waitUntil([&] { return t1.broadcast.receivers().empty(); }));
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_EQ((std::vector<std::string>{"set HOST member", "remove HOST gone"}), answers);
 }
