@@ -248,6 +248,7 @@ void CTerminalGroup::INS_initIpAddress(const std::string& ipAddress)
 {
     if (!isSynchronising(INS_INIT_IP_ADDRESS))
         return;
+    CTrace::trace(SCOPE, " INS_initIpAddress(" + ipAddress + ")", 0);
     selfIpAddress_ = ipAddress;
 }
 
@@ -257,6 +258,7 @@ void CTerminalGroup::INS_updateIpAddress(const std::string& ipAddress)
         CTrace::scopedError(SCOPE, " INS_updateIpAddress(): ran on the master: ignored", -1);
         return;
     }
+    CTrace::trace(SCOPE, " INS_updateIpAddress(" + ipAddress + ")", 0);
     selfIpAddress_ = ipAddress;
     if (!isSelfMember())
         return;

@@ -149,5 +149,9 @@ for t in A B; do
     fail "$t's list does not hold A as INVALID_IPADDRESS $(port_of A)"
 done
 
+# C2 learnt no address when it synchronised, and its own from the host once it switched on.
+grep -qE "INS_initIpAddress\(INVALID_IPADDRESS\)" "$share/C2/log.dat" || fail "C2 got an address at its synchronisation"
+grep -qE "INS_updateIpAddress\($ip_c\)" "$share/C2/log.dat" || fail "C2 was not told its address $ip_c"
+
 echo "termgroup lan_test: passed"
 exit 0
