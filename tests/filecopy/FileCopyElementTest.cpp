@@ -320,7 +320,7 @@ TEST_F(FileCopyElement, AReportToAnUnknownObjectIsTracedAndTheNextOneArrives)
     run(path, "", "no-such-object");
     Report next = run(path);
     EXPECT_EQ(CFileCopy::REUSED, next.result);
-    EXPECT_TRUE(waitUntil([&trace] { return trace.count("no-such-object") > 0; })) << trace.text();
+    EXPECT_TRUE(waitUntil([&trace] { return trace.count("cannot be posted to no-such-object") > 0; })) << trace.text();
     EXPECT_EQ(1u, recorder_.reports.entries().size());
 }
 
