@@ -63,14 +63,23 @@ start() {
   drive start "$id" "$winfolder" "$winfolder\\tavapp.exe" "$@"
   expect_answer "^STARTED $id " "$id did not start"
 }
-# main_window ID: waits (at most 60 s) until the program's hidden main window exists.
+# idle ID: waits until the program's user-interface thread takes messages (its start-up is
+# over); $answer stays the main window's line.
+idle() {
+  local window=$answer j
+  for ((j = 0; j < 9; j++)); do
+    drive send 0 0 0
+    grep -q '^SENT 0x0 ' <<<"$answer" && { answer=$window; return 0; }
+  done
+  fail "$1: its main window takes no messages"
+}
+# main_window ID: waits (at most 60 s) until the program's hidden main window exists and its
+# start-up is over.
 main_window() {
   local i
   for ((i = 0; i < 120; i++)); do
-    # The invoker's window has the same class and style; the main window is made after it, so
-    # once both exist it is the newer, first in z-order.
-    drive find "$1" 0x80880000 2
-    grep -q "^WINDOW $1 " <<<"$answer" && return 0
+    drive main "$1"
+    grep -q "^WINDOW $1 " <<<"$answer" && { idle "$1"; return 0; }
     drive box "$1" 0
     grep -q "^BOX $1 " <<<"$answer" && { shot "$1-unexpected-box"; fail "$1 showed a box: $answer"; }
     sleep 0.5

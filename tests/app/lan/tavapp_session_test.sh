@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# tavapp on two hosts of a test LAN, quarnhost registered by its own -RegServer on each, each
+# host with its own display and its own tav_driver: the first starts alone and hosts a session,
+# published in the lookup service; the second joins it; the host ends by its terminate command
+# and the joined terminal tells its user and ends; every end takes its record out of the lookup
+# service. A lookup probe (a terminal of its own, lus_probe) reads the records; every box is
+# kept as a screenshot.
+#   tavapp_session_test.sh LAN_TOOL QUARNHOST TAVAPP TAVLANG DRIVER PROBE WORK_DIR
+# Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
+set -uo pipefail
+
+lan=$1 server=$2 tavapp=$3 tavlang=$4 driver=$5 probe=$6 work=$7
+here=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$lan")/lan-lib.sh"
+source "$here/drive-lib.sh"
+lan_names "tvs$$" "$work"
+LAN_LOG_LINES=80
+lan_begin "tavapp session_test" 380
+
+APP=764A7520-9D2C-11d4-AFDB-00105A67EDD0
+IP1=198.18.0.1
+IP2=198.18.0.2
+GUID='[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}'
+
+# Each host's own display, from a free number that Xvfb picks itself.
+declare -A display_of xvfb_of
+start_display() {
+  local fd d="" i
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -br -screen 0 1280x1024x24 -nolisten tcp >"$dir.xvfb$1.log" 2>&1 &
+  xvfb_of[$1]=$!
+  for ((i = 0; i < 100; i++)); do read -r -t 0.1 d <&"$fd" && break; done
+  exec {fd}<&-
+  [ -n "$d" ] || fail "no display for host $1"
+  display_of[$1]=":$d"
+}
+finish_run() {
+  local k
+  for k in 1 2; do [ -f "$share/d$k/driver.cmd" ] && printf 'quit\n' >>"$share/d$k/driver.cmd"; done
+  [ -n "${share:-}" ] && : >"$share/stop.hold" 2>/dev/null
+  sleep 0.5
+  lan_cleanup
+  for k in "${!xvfb_of[@]}"; do kill "${xvfb_of[$k]}" 2>/dev/null; done
+}
+trap finish_run EXIT
+
+mkdir -p "$dir"
+start_display 1
+start_display 2
+lan_up 2
+shots="$share/shots"
+drive_transcript="$share/transcript.txt"
+re() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$1"; }
+
+# One driver per host; "on K" makes host K's the one that drive talks to (and its display the
+# one that shot takes).
+declare -A drive_n_of
+current=""
+on() {
+  [ -n "$current" ] && drive_n_of[$current]=$drive_n
+  current=$1
+  drive_cmd=$share/d$1/driver.cmd
+  drive_log=$share/d$1/driver.log
+  drive_n=${drive_n_of[$1]}
+  export DISPLAY=${display_of[$1]}
+}
+for k in 1 2; do
+  mkdir -p "$share/F$k" "$share/d$k"
+  cp "$tavapp" "$tavlang" "$share/F$k/"
+  lan_must $k "$server" -RegServer
+  export DISPLAY=${display_of[$k]}
+  drive_begin "$share/d$k"
+  drive_n_of[$k]=0
+  lan_start driver-out$k $k "$driver" "$(lan_winpath "$drive_cmd")" "$(lan_winpath "$drive_log")"
+  drive_ready
+done
+
+# start ID [ARGS]: tavapp on the current host, from its own folder.
+start() {
+  local id=$1 folder
+  shift
+  folder=$(lan_winpath "$share/F$current")
+  drive start "$id" "$folder" "$folder\\tavapp.exe" "$@"
+  expect_answer "^STARTED $id " "$id did not start"
+}
+# idle ID: waits until the program's user-interface thread takes messages (its start-up is
+# over); $answer stays the main window's line.
+idle() {
+  local window=$answer j
+  for ((j = 0; j < 9; j++)); do
+    drive send 0 0 0
+    grep -q '^SENT 0x0 ' <<<"$answer" && { answer=$window; return 0; }
+  done
+  fail "$1: its main window takes no messages"
+}
+# main_window ID: waits (at most 60 s) until the program's hidden main window exists and its
+# start-up is over.
+main_window() {
+  local i
+  for ((i = 0; i < 120; i++)); do
+    drive main "$1"
+    grep -q "^WINDOW $1 " <<<"$answer" && { idle "$1"; return 0; }
+    drive box "$1" 0
+    grep -q "^BOX $1 " <<<"$answer" && { shot "$1-unexpected-box"; fail "$1 showed a box: $answer"; }
+    sleep 0.5
+  done
+  fail "$1 made no main window"
+}
+box() {
+  drive box "$1" 60
+  expect_answer "^BOX $1 " "$1 showed no box"
+  shot "$2"
+  expect_answer "^BOX $1 $3\$" "$1: not the box expected"
+}
+press() { drive press "$1" "$2"; expect_answer "^PRESSED $2" "$1: $2 not pressed"; }
+ended() { drive exit "$1" "${3:-30}"; expect_answer "^EXIT $1 $2\$" "$1: not ended with $2"; }
+# server_gone K SECONDS: host K's quarnhost has ended within that time.
+server_gone() {
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    host_pid "$1" quarnhost.exe >/dev/null 2>&1 || { echo "FIGURE host $1: quarnhost ended within $((i / 10)).$((i % 10)) s"; return 0; }
+    sleep 0.1
+  done
+  fail "host $1: quarnhost still runs $2 s after tavapp ended"
+}
+# records K: the records that a probe on host K lists, in $records, one "RECORD ..." a line.
+records() {
+  bash "$lan" wine "$name" "$1" "$dir" -- "$probe" "$APP" 2 60 >"$share/probe.out" 2>&1 </dev/null
+  grep -q '^END' "$share/probe.out" || fail "the probe on host $1 listed nothing: $(cat "$share/probe.out")"
+  records=$(grep '^RECORD ' "$share/probe.out" | tr -d '\r')
+  echo "> probe $1 :: $records" >>"$drive_transcript"
+}
+# until_records K COUNT: probes on host K until it lists COUNT records (at most 60 s).
+until_records() {
+  local i
+  for ((i = 0; i < 30; i++)); do
+    records "$1"
+    [ "$(grep -c '^RECORD' <<<"$records")" = "$2" ] && return 0
+    sleep 2
+  done
+  fail "host $1: not $2 records but [$records]"
+}
+
+# The host's end first leaves the joined terminal's session; the probe on host 2 keeps its
+# middleware in touch with host 1's while the terminals come and go.
+on 1
+start a NICKNAME=Ann DUMP
+main_window a
+lan_start holder 2 "$probe" "$APP" 2 90 "$(lan_winpath "$share/stop.hold")"
+for ((i = 0; i < 900; i++)); do grep -q '^END' "$share/holder.log" 2>/dev/null && break; sleep 0.1; done
+grep -q '^END' "$share/holder.log" || fail "the holding probe does not see both computers"
+
+# a. The first terminal hosts: one "Server" record, its computer's address, the descriptor.
+until_records 2 1
+line=$(grep ' \[Server\] ' <<<"$records") || fail "no Server record: [$records]"
+[[ "$line" =~ ^RECORD\ ($GUID)\ valid\ \[Server\]\ \[$IP1\]\ 0\ \[TIME=([0-9]{17})\ SESSION=($GUID)\]$ ]] ||
+  fail "not the host record expected: [$line]"
+host_id=${BASH_REMATCH[1]} stamp=${BASH_REMATCH[2]}
+now=$(date -u +%s)
+age=$((now - $(date -u -d "${stamp:0:8} ${stamp:8:2}:${stamp:10:2}:${stamp:12:2}" +%s)))
+[ "$age" -ge 0 ] && [ "$age" -le 60 ] || fail "the stamp $stamp is not within a minute of UTC now ($(date -u +%Y%m%d%H%M%S))"
+echo "FIGURE the host record is $age s old"
+
+# The second terminal joins: a plain record at its own address, still one host.
+on 2
+start b NICKNAME=Bob DUMP
+main_window b
+until_records 2 2
+[ "$(grep -c ' \[Server\] ' <<<"$records")" = 1 ] || fail "not one Server record: [$records]"
+grep ' \[Server\] ' <<<"$records" | grep -q "^RECORD $host_id " || fail "the host record changed: [$records]"
+line=$(grep -v ' \[Server\] ' <<<"$records")
+[[ "$line" =~ ^RECORD\ ($GUID)\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not the joined record expected: [$line]"
+grep -q "joined the session of \[$host_id\] at $IP1" "$share/F2/log.dat" || fail "b did not join a's session"
+
+# The host ends by its terminate command: no box, exit 0. The joined terminal tells its user
+# and ends.
+on 1
+drive post 0x8064 1 1
+expect_answer '^POSTED 1' "the terminate command was not posted"
+ended a 0 20
+shot a-ended
+on 2
+box b session-lost "caption=\[Tavelin\] text=\[$(re 'Tavelin will be terminated since there is no communication \nwith the SERVER Application.' | sed 's/\\n/\\\\n/')\] icon=none buttons=\[OK\] owner=[^ ]+ topmost=1"
+press b OK
+ended b 0
+
+# Every end took its record out.
+: >"$share/stop.hold"
+finish holder 30 || fail "the holding probe did not end"
+records 2
+[ -z "$records" ] || fail "records left: [$records]"
+server_gone 1 10
+server_gone 2 15
+for k in 1 2; do printf 'quit\n' >>"$share/d$k/driver.cmd"; done
+echo "tavapp session_test: passed, screenshots in $shots"
+cp -r "$shots" "$work/tavapp-session-shots" 2>/dev/null
+exit 0
