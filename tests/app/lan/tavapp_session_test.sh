@@ -39,6 +39,14 @@ finish_run() {
   for k in 1 2; do [ -f "$share/d$k/driver.cmd" ] && printf 'quit\n' >>"$share/d$k/driver.cmd"; done
   [ -n "${share:-}" ] && : >"$share/stop.hold" 2>/dev/null
   sleep 0.5
+  # What each program wrote, for a look after the run.
+  rm -rf "$work/tavapp-session-logs"
+  mkdir -p "$work/tavapp-session-logs"
+  for k in 1 2; do
+    cp "$share/F$k/log.dat" "$work/tavapp-session-logs/tavapp$k.log" 2>/dev/null
+    cp "$share/d$k/driver.log" "$work/tavapp-session-logs/driver$k.log" 2>/dev/null
+  done
+  cp "$share"/*.log "$share/transcript.txt" "$work/tavapp-session-logs/" 2>/dev/null
   lan_cleanup
   for k in "${!xvfb_of[@]}"; do kill "${xvfb_of[$k]}" 2>/dev/null; done
 }
@@ -141,14 +149,16 @@ until_records() {
   fail "host $1: not $2 records but [$records]"
 }
 
-# The host's end first leaves the joined terminal's session; the probe on host 2 keeps its
-# middleware in touch with host 1's while the terminals come and go.
+# A probe on each host holds its computer's middleware, so that it keeps the other computer in
+# view and keeps the records while the terminals come and go.
+for k in 1 2; do lan_start holder$k $k "$probe" "$APP" 2 90 "$(lan_winpath "$share/stop.hold")"; done
+for k in 1 2; do
+  for ((i = 0; i < 900; i++)); do grep -q '^END' "$share/holder$k.log" 2>/dev/null && break; sleep 0.1; done
+  grep -q '^END' "$share/holder$k.log" || fail "the holding probe on host $k does not see both computers"
+done
 on 1
 start a NICKNAME=Ann DUMP
 main_window a
-lan_start holder 2 "$probe" "$APP" 2 90 "$(lan_winpath "$share/stop.hold")"
-for ((i = 0; i < 900; i++)); do grep -q '^END' "$share/holder.log" 2>/dev/null && break; sleep 0.1; done
-grep -q '^END' "$share/holder.log" || fail "the holding probe does not see both computers"
 
 # a. The first terminal hosts: one "Server" record, its computer's address, the descriptor.
 until_records 2 1
@@ -170,6 +180,7 @@ until_records 2 2
 grep ' \[Server\] ' <<<"$records" | grep -q "^RECORD $host_id " || fail "the host record changed: [$records]"
 line=$(grep -v ' \[Server\] ' <<<"$records")
 [[ "$line" =~ ^RECORD\ ($GUID)\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not the joined record expected: [$line]"
+joined_id=${BASH_REMATCH[1]}
 grep -q "joined the session of \[$host_id\] at $IP1" "$share/F2/log.dat" || fail "b did not join a's session"
 
 # The host ends by its terminate command: no box, exit 0. The joined terminal tells its user
@@ -179,18 +190,21 @@ drive post 0x8064 1 1
 expect_answer '^POSTED 1' "the terminate command was not posted"
 ended a 0 20
 shot a-ended
+# Its record went with it; the joined terminal's is still there.
+records 2
+[[ "$records" =~ ^RECORD\ $joined_id\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not only b's record left: [$records]"
 on 2
 box b session-lost "caption=\[Tavelin\] text=\[$(re 'Tavelin will be terminated since there is no communication \nwith the SERVER Application.' | sed 's/\\n/\\\\n/')\] icon=none buttons=\[OK\] owner=[^ ]+ topmost=1"
 press b OK
 ended b 0
-
-# Every end took its record out.
-: >"$share/stop.hold"
-finish holder 30 || fail "the holding probe did not end"
 records 2
 [ -z "$records" ] || fail "records left: [$records]"
+
+# Without a client the middleware of each host ends.
+: >"$share/stop.hold"
+for k in 1 2; do finish holder$k 30 || fail "the holding probe on host $k did not end"; done
 server_gone 1 10
-server_gone 2 15
+server_gone 2 10
 for k in 1 2; do printf 'quit\n' >>"$share/d$k/driver.cmd"; done
 echo "tavapp session_test: passed, screenshots in $shots"
 cp -r "$shots" "$work/tavapp-session-shots" 2>/dev/null
