@@ -91,46 +91,6 @@ start() {
   drive start "$id" "$folder" "$folder\\tavapp.exe" "$@"
   expect_answer "^STARTED $id " "$id did not start"
 }
-# idle ID: waits until the program's user-interface thread takes messages (its start-up is
-# over); $answer stays the main window's line.
-idle() {
-  local window=$answer j
-  for ((j = 0; j < 9; j++)); do
-    drive send 0 0 0
-    grep -q '^SENT 0x0 ' <<<"$answer" && { answer=$window; return 0; }
-  done
-  fail "$1: its main window takes no messages"
-}
-# main_window ID: waits (at most 60 s) until the program's hidden main window exists and its
-# start-up is over.
-main_window() {
-  local i
-  for ((i = 0; i < 120; i++)); do
-    drive main "$1"
-    grep -q "^WINDOW $1 " <<<"$answer" && { idle "$1"; return 0; }
-    drive box "$1" 0
-    grep -q "^BOX $1 " <<<"$answer" && { shot "$1-unexpected-box"; fail "$1 showed a box: $answer"; }
-    sleep 0.5
-  done
-  fail "$1 made no main window"
-}
-box() {
-  drive box "$1" 60
-  expect_answer "^BOX $1 " "$1 showed no box"
-  shot "$2"
-  expect_answer "^BOX $1 $3\$" "$1: not the box expected"
-}
-press() { drive press "$1" "$2"; expect_answer "^PRESSED $2" "$1: $2 not pressed"; }
-ended() { drive exit "$1" "${3:-30}"; expect_answer "^EXIT $1 $2\$" "$1: not ended with $2"; }
-# server_gone K SECONDS: host K's quarnhost has ended within that time.
-server_gone() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    host_pid "$1" quarnhost.exe >/dev/null 2>&1 || { echo "FIGURE host $1: quarnhost ended within $((i / 10)).$((i % 10)) s"; return 0; }
-    sleep 0.1
-  done
-  fail "host $1: quarnhost still runs $2 s after tavapp ended"
-}
 # records K: the records that a probe on host K lists, in $records, one "RECORD ..." a line.
 records() {
   bash "$lan" wine "$name" "$1" "$dir" -- "$probe" "$APP" 2 60 >"$share/probe.out" 2>&1 </dev/null
