@@ -2,13 +2,15 @@
 // own middleware connection and proxy, that lists the records of an application on every
 // reachable computer.
 //
-//   lus_probe APPLICATION_ID NODES SECONDS [STOPFILE]
+//   lus_probe APPLICATION_ID NODES SECONDS [STOPFILE [ID DATA]]
 //
 // Waits (at most SECONDS) until the root lists NODES computers, then prints one line per record
 // of category "Server" or "": "RECORD <id> <valid|invalid> [category] [ip] <port> [data]",
 // then "END". With STOPFILE it then stays connected (so that its computer's middleware keeps
-// the other computers in view) until that file exists, at most 600 s. Exit 0; 1 when the
-// middleware cannot be used or the computers are not seen.
+// the other computers in view) until that file exists, at most 600 s; with ID and DATA it first
+// publishes a forged record of category "Server" with that data under that id, and takes it
+// out again at the end. Exit 0; 1 when the middleware cannot be used or the computers are not
+// seen.
 #include "CLocalMethod.h"
 #include "CQUARNInterface.h"
 #include "CQUARNLookupDir.h"
@@ -39,8 +41,8 @@ DWORD rootNodes(CQUARNInterface& quarn)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: lus_probe APPLICATION_ID NODES SECONDS [STOPFILE]\n");
+    if (argc != 4 && argc != 5 && argc != 7) {
+        std::fprintf(stderr, "usage: lus_probe APPLICATION_ID NODES SECONDS [STOPFILE [ID DATA]]\n");
         return 2;
     }
     std::string application = argv[1];
@@ -63,6 +65,12 @@ int main(int argc, char** argv)
         code = 1;
     } else {
         ILookupServiceHandle* proxy = CQuarnLusProxy::create(&quarn, application, invoker->GetSafeHwnd());
+        bool forged = argc == 7;
+        if (forged) {
+            CTerminalInfo info("Server", "0.0.0.0", 0, argv[6]);
+            info.setValid();
+            proxy->regist(argv[5], info);
+        }
         std::vector<std::string> ids;
         proxy->enumByCategory(std::vector<std::string>{"Server", ""}, ids);
         std::vector<CTerminalInfo> infos;
@@ -74,15 +82,18 @@ int main(int argc, char** argv)
                         info.getOptionalData().c_str());
         }
         std::printf("END\n");
+        std::fflush(stdout);
+        const DWORD HOLD_LIMIT_MS = 600000;
+        for (DWORD held = GetTickCount(); argc >= 5 && GetTickCount() - held < HOLD_LIMIT_MS;) {
+            if (GetFileAttributesA(argv[4]) != INVALID_FILE_ATTRIBUTES)
+                break;
+            Sleep(200);
+        }
+        if (forged)
+            proxy->remove(argv[5]);
         delete proxy;
     }
     std::fflush(stdout);
-    const DWORD HOLD_LIMIT_MS = 600000;
-    for (DWORD held = GetTickCount(); argc == 5 && GetTickCount() - held < HOLD_LIMIT_MS;) {
-        if (GetFileAttributesA(argv[4]) != INVALID_FILE_ATTRIBUTES)
-            break;
-        Sleep(200);
-    }
     quarn.Uninitialize();
     delete invoker;
     return code;
