@@ -144,6 +144,28 @@ line=$(grep -v ' \[Server\] ' <<<"$records")
 joined_id=${BASH_REMATCH[1]}
 grep -q "joined the session of \[$host_id\] at $IP1" "$share/F2/log.dat" || fail "b did not join a's session"
 
+# The joined terminal ends by its terminate command: no box, exit 0, its record gone; the host
+# runs on. Started again, it joins again.
+drive post 0x8064 1 1
+expect_answer '^POSTED 1' "the terminate command was not posted"
+ended b 0 20
+until_records 2 1
+grep -q "^RECORD $host_id valid \[Server\] " <<<"$records" || fail "not only a's record left: [$records]"
+on 1
+drive box a 0
+expect_answer '^NOBOX a' "a showed a box when b left"
+drive main a
+expect_answer '^WINDOW a ' "a ended when b left"
+on 2
+: >"$share/F2/log.dat"
+start b2 NICKNAME=Bob DUMP
+main_window b2
+until_records 2 2
+line=$(grep -v ' \[Server\] ' <<<"$records")
+[[ "$line" =~ ^RECORD\ ($GUID)\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not the joined record expected: [$line]"
+joined_id=${BASH_REMATCH[1]}
+grep -q "joined the session of \[$host_id\] at $IP1" "$share/F2/log.dat" || fail "b2 did not join a's session"
+
 # The host ends by its terminate command: no box, exit 0. The joined terminal tells its user
 # and ends.
 on 1
@@ -156,9 +178,9 @@ shot a-ended
 until_records 2 1
 [[ "$records" =~ ^RECORD\ $joined_id\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not only b's record left: [$records]"
 on 2
-box b session-lost "caption=\[Tavelin\] text=\[$(re 'Tavelin will be terminated since there is no communication \nwith the SERVER Application.' | sed 's/\\n/\\\\n/')\] icon=none buttons=\[OK\] owner=[^ ]+ topmost=1"
-press b OK
-ended b 0
+box b2 session-lost "caption=\[Tavelin\] text=\[$(re 'Tavelin will be terminated since there is no communication \nwith the SERVER Application.' | sed 's/\\n/\\\\n/')\] icon=none buttons=\[OK\] owner=[^ ]+ topmost=1"
+press b2 OK
+ended b2 0
 until_records 2 0
 
 # Without a client the middleware of each host ends.
@@ -198,6 +220,35 @@ for forged in "SESSION=not-a-guid|cannot be joined" "SESSION=0F0F0F0F-1111-2222-
   : >"$share/stop.hold"
   for log in keeper$n forger$n; do finish $log 30 || fail "the probe $log did not end"; done
 done
+
+# The host killed: the joined terminal tells its user and ends, its record gone.
+rm -f "$share/stop.hold"
+for k in 1 2; do lan_start holder-k$k $k "$probe" "$APP" 2 90 "$(lan_winpath "$share/stop.hold")"; done
+for k in 1 2; do
+  for ((i = 0; i < 900; i++)); do grep -q '^END' "$share/holder-k$k.log" 2>/dev/null && break; sleep 0.1; done
+done
+on 1
+start d NICKNAME=Ann
+main_window d
+until_records 2 1
+on 2
+start e NICKNAME=Bob
+main_window e
+until_records 2 2
+on 1
+drive kill d
+expect_answer '^KILLED d' "d was not killed"
+on 2
+box e host-killed "caption=\[Tavelin\] text=\[$(re 'Tavelin will be terminated since there is no communication \nwith the SERVER Application.' | sed 's/\\n/\\\\n/')\] icon=none buttons=\[OK\] owner=[^ ]+ topmost=1"
+press e OK
+ended e 0
+until_records 2 0
+: >"$share/stop.hold"
+for k in 1 2; do finish holder-k$k 30 || fail "the probe holder-k$k did not end"; done
+# A client killed without letting go keeps its middleware alive: it is stopped by hand.
+pid=$(host_pid 1 quarnhost.exe) && kill -KILL "$pid"
+server_gone 1 10
+server_gone 2 10
 for k in 1 2; do printf 'quit\n' >>"$share/d$k/driver.cmd"; done
 echo "tavapp session_test: passed, screenshots in $shots"
 cp -r "$shots" "$work/tavapp-session-shots" 2>/dev/null
