@@ -687,6 +687,21 @@ TEST_F(DirectorTest, TerminateRemovesTheRecordStopsQueriesAndClosesBroadcastThen
     EXPECT_NE(std::string::npos, log().find("terminate: termination was already done")) << log();
 }
 
+TEST_F(DirectorTest, TerminateOffTheUiThreadIsAnAssertion)
+{
+    if (isChild()) {
+        auto director = make();
+        g_journal.clear();
+        std::thread([&director] { director->terminate(); }).join();
+        note("returned");
+        exit(0);
+    }
+    std::string out;
+    EXPECT_EQ(ABNORMAL_EXIT, child("off", out)) << out;
+    EXPECT_NE(std::string::npos, log().find("ASSERT: ")) << log();
+    EXPECT_NE(std::string::npos, log().find("terminate: not called on the UI thread")) << log();
+}
+
 TEST_F(DirectorTest, AJoinedTerminalClosesItsJoinedSession)
 {
     g_script.hostIds = {"HOST-A"};

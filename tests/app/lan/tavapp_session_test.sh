@@ -251,5 +251,6 @@ server_gone 1 10
 server_gone 2 10
 for k in 1 2; do printf 'quit\n' >>"$share/d$k/driver.cmd"; done
 echo "tavapp session_test: passed, screenshots in $shots"
+rm -rf "$work/tavapp-session-shots"
 cp -r "$shots" "$work/tavapp-session-shots" 2>/dev/null
 exit 0
