@@ -1,6 +1,7 @@
 #include "CTav.h"
 
 #include "CBuilder.h"
+#include "CDirector.h"
 #include "CMessageBox.h"
 #include "CMutexHandler.h"
 #include "CNoSuchElementException.h"
@@ -94,6 +95,9 @@ BOOL CTav::InitInstance()
         return FALSE;
     }
 
+    // The process utilities cannot see the logic: it is registered here, before the builder
+    // asks for it.
+    CTavUtility::setDirectorFactory(&CDirector::create);
     builder_ = new CBuilder(&m_pMainWnd, m_lpCmdLine, REGISTRY_KEY, currentDir);
     if (m_pMainWnd == nullptr) {
         CMessageBox::show(nullptr, CTavUtility::loadString(NOT_INITIALIZED_STRING, ""), caption(), MB_ICONWARNING);

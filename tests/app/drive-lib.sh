@@ -5,6 +5,10 @@
 #   drive CMD...               runs the command; its answer lines in $answer; fails after 120 s
 #   shot NAME                  a screenshot of the display as $shots/NAME.png
 #   expect_answer REGEX TEXT   the answer must match, else fail with TEXT
+#   box ID NAME REGEX          the box of ID, kept as NAME.png, must match REGEX
+#   press ID TEXT / ended ID CODE [SECONDS] / stored VALUE REGEX
+#   main_window ID             waits until ID's hidden main window exists and its start is over
+#   server_gone K SECONDS      (test-LAN scripts) host K's quarnhost ended within that time
 
 drive_begin() {
   drive_cmd=$1/driver.cmd
@@ -46,4 +50,45 @@ shot() {
 
 expect_answer() {
   grep -qE -- "$1" <<<"$answer" || fail "$2: [$answer]"
+}
+
+box() {
+  drive box "$1" 60
+  expect_answer "^BOX $1 " "$1 showed no box"
+  shot "$2"
+  expect_answer "^BOX $1 $3\$" "$1: not the box expected"
+}
+press() { drive press "$1" "$2"; expect_answer "^PRESSED $2" "$1: $2 not pressed"; }
+ended() { drive exit "$1" "${3:-30}"; expect_answer "^EXIT $1 $2\$" "$1: not ended with $2"; }
+stored() { drive reg "$1"; expect_answer "^REG $1 $2\$" "$1 of the key"; }
+
+# idle ID: waits until the program's user-interface thread takes messages (its start-up is
+# over); $answer stays the main window's line.
+idle() {
+  local window=$answer j
+  for ((j = 0; j < 9; j++)); do
+    drive send 0 0 0
+    grep -q '^SENT 0x0 ' <<<"$answer" && { answer=$window; return 0; }
+  done
+  fail "$1: its main window takes no messages"
+}
+main_window() {
+  local i
+  for ((i = 0; i < 120; i++)); do
+    drive main "$1"
+    grep -q "^WINDOW $1 " <<<"$answer" && { idle "$1"; return 0; }
+    drive box "$1" 0
+    grep -q "^BOX $1 " <<<"$answer" && { shot "$1-unexpected-box"; fail "$1 showed a box: $answer"; }
+    sleep 0.5
+  done
+  fail "$1 made no main window"
+}
+
+server_gone() {
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    host_pid "$1" quarnhost.exe >/dev/null 2>&1 || { echo "FIGURE host $1: quarnhost ended within $((i / 10)).$((i % 10)) s"; return 0; }
+    sleep 0.1
+  done
+  fail "host $1: quarnhost still runs $2 s after tavapp ended"
 }

@@ -56,16 +56,6 @@ start() {
   drive start "$id" "$(winpath "$run/$f")" "$(winpath "$run/$f/$APP")" "$@"
   expect_answer "^STARTED $id " "$id did not start"
 }
-# box ID NAME REGEX: the box of ID, checked and kept as NAME.png
-box() {
-  drive box "$1" 60
-  expect_answer "^BOX $1 " "$1 showed no box"
-  shot "$2"
-  expect_answer "^BOX $1 $3\$" "$1: not the box expected"
-}
-press() { drive press "$1" "$2"; expect_answer "^PRESSED $2" "$1: $2 not pressed"; }
-ended() { drive exit "$1" "${3:-30}"; expect_answer "^EXIT $1 $2\$" "$1: not ended with $2"; }
-stored() { drive reg "$1"; expect_answer "^REG $1 $2\$" "$1 of the key"; }
 quarn_box='caption=\[Tavelin\] text=\[Cannot use Quarn\. Tavelin will terminate\.\] icon=none buttons=\[OK\] owner=0 topmost=0'
 
 # Wine takes its library overrides from the Unix environment a program starts with: the riched

@@ -15,6 +15,8 @@
 //   windows ID                       its top-level windows          -> WINDOW ID ... per window
 //   find ID STYLEMASK [COUNT]        the first in z-order (the newest) of its windows with all
 //                                    these style bits, once at least COUNT (1) have them: the target
+//   main ID                          its main window (the second of its hidden popups it made):
+//                                    the target                          -> WINDOW ID ... | NOWINDOW ID
 //   send MSG WPARAM LPARAM           SendMessage to the target      -> SENT <result> <ms> ms
 //   post MSG WPARAM LPARAM           PostMessage to the target      -> POSTED <0|1>
 //   module ID FILE                   where ID loaded FILE from      -> MODULE ID <path> | NOMODULE ID
@@ -111,6 +113,17 @@ std::vector<HWND> topWindows(DWORD pid)
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// A WINDOW line: class, title, style, visibility and rectangle.
+void sayWindow(const std::string& id, HWND window)
+{
+    DWORD style = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE));
+    RECT rect;
+    GetWindowRect(window, &rect);
+    say("WINDOW " + id + " class=[" + className(window) + "] title=[" + escaped(windowText(window)) + "] style=" +
+        hex(style) + " visible=" + (IsWindowVisible(window) ? "1" : "0") + " rect=" + std::to_string(rect.left) + "," +
+        std::to_string(rect.top) + "," + std::to_string(rect.right) + "," + std::to_string(rect.bottom));
 }
 
 HWND findBox(DWORD pid)
@@ -426,14 +439,9 @@ bool run(const std::string& line)
         }
         for (HWND window : windows) {
             DWORD style = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE));
-            RECT rect;
-            GetWindowRect(window, &rect);
             if (command == "find" && (style & mask) != mask)
                 continue;
-            say("WINDOW " + id + " class=[" + className(window) + "] title=[" + escaped(windowText(window)) +
-                "] style=" + hex(style) + " visible=" + (IsWindowVisible(window) ? "1" : "0") + " rect=" +
-                std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) +
-                "," + std::to_string(rect.bottom));
+            sayWindow(id, window);
             if (command == "find") {
                 g_target = window;
                 break;
@@ -441,6 +449,26 @@ bool run(const std::string& line)
         }
         if (command == "find" && g_target == nullptr)
             say("NOWINDOW " + id);
+    } else if (command == "main") {
+        // The program makes its hidden popups in a fixed order: the invoker's window, then the
+        // main window, then those of the lookup proxy and the sessions. Z-order lists the newest
+        // first, so the main window is the last but one of them. (Wine does not answer
+        // WM_GETICON across processes, so the main window's icon cannot tell it apart.)
+        std::string id;
+        in >> id;
+        g_target = nullptr;
+        const DWORD POPUP = WS_POPUP | WS_BORDER | WS_SYSMENU;
+        std::vector<HWND> popups;
+        for (HWND window : topWindows(g_programs[id].pid)) {
+            if ((static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)) & POPUP) == POPUP)
+                popups.push_back(window);
+        }
+        if (popups.size() >= 2) {
+            g_target = popups[popups.size() - 2];
+            sayWindow(id, g_target);
+        } else {
+            say("NOWINDOW " + id);
+        }
     } else if (command == "send" || command == "post") {
         std::string message, wParam, lParam;
         in >> message >> wParam >> lParam;

@@ -63,39 +63,6 @@ start() {
   drive start "$id" "$winfolder" "$winfolder\\tavapp.exe" "$@"
   expect_answer "^STARTED $id " "$id did not start"
 }
-# main_window ID: waits (at most 60 s) until the program's hidden main window exists.
-main_window() {
-  local i
-  for ((i = 0; i < 120; i++)); do
-    # The invoker's window has the same class and style; the main window is made after it, so
-    # once both exist it is the newer, first in z-order.
-    drive find "$1" 0x80880000 2
-    grep -q "^WINDOW $1 " <<<"$answer" && return 0
-    drive box "$1" 0
-    grep -q "^BOX $1 " <<<"$answer" && { shot "$1-unexpected-box"; fail "$1 showed a box: $answer"; }
-    sleep 0.5
-  done
-  fail "$1 made no main window"
-}
-box() {
-  drive box "$1" 30
-  expect_answer "^BOX $1 " "$1 showed no box"
-  shot "$2"
-  expect_answer "^BOX $1 $3\$" "$1: not the box expected"
-}
-press() { drive press "$1" "$2"; expect_answer "^PRESSED $2" "$1: $2 not pressed"; }
-ended() { drive exit "$1" "${3:-30}"; expect_answer "^EXIT $1 $2\$" "$1: not ended with $2"; }
-stored() { drive reg "$1"; expect_answer "^REG $1 $2\$" "$1 of the key"; }
-# server_gone SECONDS: the host's quarnhost has ended within that time.
-server_gone() {
-  local i
-  for ((i = 0; i < $1 * 10; i++)); do
-    host_pid 1 quarnhost.exe >/dev/null 2>&1 || { echo "FIGURE quarnhost ended within $((i / 10)).$((i % 10)) s"; return 0; }
-    sleep 0.1
-  done
-  fail "quarnhost still runs $1 s after tavapp ended"
-}
-
 # A start with a nickname of two words: the hidden main window.
 start a "NICKNAME=Ann B"
 main_window a
@@ -118,7 +85,7 @@ done
 drive post 0x8064 1 1
 expect_answer '^POSTED 1' "the terminate command was not posted"
 ended a 0
-server_gone 10
+server_gone 1 10
 stored nickname 'sz 4 \[Ann\]'
 stored mute 'dword 0'
 stored cursor 'dword 1'
@@ -161,7 +128,7 @@ grep -q 'ABORT: at' "$folder/log.dat" || fail "no ABORT line in log.dat"
 grep -q 'FATAL ERROR: .*undefined command 7' "$folder/log.dat" || fail "the stop does not name the command"
 # A client that ends without letting go keeps the server alive: it is stopped by hand.
 pid=$(host_pid 1 quarnhost.exe) && kill -KILL "$pid"
-server_gone 10
+server_gone 1 10
 
 # The middleware unregistered: its box, exit 1.
 lan_must 1 "$server" -UnregServer
