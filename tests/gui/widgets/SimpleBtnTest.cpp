@@ -250,6 +250,24 @@ TEST_F(SimpleBtnScreen, DoubleClickClicksOnceAndKeepsTheSkin)
     EXPECT_EQ(0, foreignPixels());
 }
 
+TEST_F(SimpleBtnScreen, APressOffTheButtonWhileItHoldsThePointerKeepsTheSkin)
+{
+    // The second button's press off the button reaches it through the capture: the system's
+    // default handling, but still no face of its own.
+    run({
+        {MOVE, ON, CSimpleBtn::ON_CURSOR, FOCUSED_COLOUR, 0},
+        {LEFT_DOWN, {}, CSimpleBtn::PUSHED, PUSHED_COLOUR, 0},
+        {MOVE, OFF, CSimpleBtn::PUSHED_FREE, NORMAL_COLOUR, 0},
+        {RIGHT_DOWN, {}, CSimpleBtn::PUSHED_FREE, NORMAL_COLOUR, 0},
+    });
+    EXPECT_EQ(0, foreignPixels());
+    run({
+        {RIGHT_UP, {}, CSimpleBtn::FREE, NORMAL_COLOUR, 0},
+        {LEFT_UP, {}, CSimpleBtn::FREE, NORMAL_COLOUR, 0},
+    });
+    EXPECT_EQ(0, foreignPixels());
+}
+
 TEST(CSimpleBtn, AStateOutsideTheTableEndsTheProcess)
 {
     if (isChild()) {
