@@ -81,7 +81,7 @@ TEST(CNicknameDlg, TypedNicknameStopsAt255AndOkGivesIt)
             Sleep(200);
             length = GetWindowTextLengthA(edit);
         }
-        PostMessageA(dialogWnd, WM_COMMAND, IDOK, 0);
+        PostMessageA(GetDlgItem(dialogWnd, IDOK), BM_CLICK, 0, 0);
         if (!waitUntil([&] { return !IsWindow(dialogWnd); }, 3000))
             PostMessageA(dialogWnd, WM_COMMAND, IDCANCEL, 0);
     });
@@ -110,7 +110,9 @@ TEST(CNicknameDlg, CancelKeepsTheCallersText)
         if (!waitUntil([&] { return (dialogWnd = findDialog(uiThread, "Nick Name")) != nullptr; }))
             return;
         SendMessageA(GetDlgItem(dialogWnd, 1023), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("changed"));
-        PostMessageA(dialogWnd, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(GetDlgItem(dialogWnd, IDCANCEL), BM_CLICK, 0, 0);
+        if (!waitUntil([&] { return !IsWindow(dialogWnd); }, 3000))
+            PostMessageA(dialogWnd, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(IDCANCEL, dialog.DoModal());
     driver.join();
@@ -143,7 +145,9 @@ TEST(CAboutDlg, ShowsTheVersionAndIconOwnedByTheMainWindowAndOkEndsIt)
         }
         Sleep(300);
         saveScreenshot("version_dialog");
-        PostMessageA(dialogWnd, WM_COMMAND, IDOK, 0);
+        PostMessageA(GetDlgItem(dialogWnd, IDOK), BM_CLICK, 0, 0);
+        if (!waitUntil([&] { return !IsWindow(dialogWnd); }, 3000))
+            PostMessageA(dialogWnd, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(IDOK, dialog.DoModal());
     driver.join();
