@@ -52,8 +52,14 @@ TEST(CSplashWnd, ShowsItsBitmapCentredWithoutFrameOnTopAndTakesNoClick)
     }
     saveScreenshot("splash_shown");
 
+    // Another window in front of input; the click on the splash changes nothing of that.
+    SetForegroundWindow(other.m_hWnd);
+    pumpMessages(100);
     const HWND foreground = GetForegroundWindow();
-    clickAt((window.left + window.right) / 2, (window.top + window.bottom) / 2);
+    EXPECT_EQ(other.m_hWnd, foreground);
+    const POINT middle = {(window.left + window.right) / 2, (window.top + window.bottom) / 2};
+    EXPECT_EQ(splash.m_hWnd, WindowFromPoint(middle));
+    clickAt(middle.x, middle.y);
     pumpMessages(300);
     EXPECT_EQ(foreground, GetForegroundWindow());
     EXPECT_EQ(0u, splash.GetStyle() & WS_CAPTION);
