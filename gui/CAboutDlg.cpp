@@ -1,0 +1,7 @@
+#include "CAboutDlg.h"
+
+namespace {
+const UINT TEMPLATE = 216;
+}
+
+CAboutDlg::CAboutDlg() : CDialog(TEMPLATE) {}

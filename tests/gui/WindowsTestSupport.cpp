@@ -1,0 +1,15 @@
+#include "WindowsTestSupport.h"
+
+void clickAt(int x, int y)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input[3] = {};
+    for (INPUT& one : input)
+        one.type = INPUT_MOUSE;
+    input[0].mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
+    input[0].mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
+    input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(3, input, sizeof(INPUT));
+}
