@@ -347,14 +347,20 @@ TEST(COleDataSource, EscapeOrTheRightButtonMidDragCancels) {
     }
 }
 
-TEST(COleDataSource, AReleaseBeforeThePointerLeavesTheStartRectangleStartsNoDrag) {
-    DragRun run;
-    ASSERT_TRUE(run.pressOnSource());
-    // Within the system's drag rectangle and before its delay.
-    mouseButton(MOUSEEVENTF_LEFTUP);
-    ASSERT_TRUE(run.ended());
-    EXPECT_EQ(static_cast<DROPEFFECT>(DROPEFFECT_NONE), run.scene.effect.load());
-    EXPECT_EQ(0, run.scene.queries.load());
-    EXPECT_FALSE(run.scene.dragStarted);
-    EXPECT_EQ(0, run.scene.target.enters.load());
+// Within the system's drag rectangle and before its delay: a release, or the cancel button.
+TEST(COleDataSource, AReleaseOrTheCancelButtonBeforeTheDragBeginsStartsNoDrag) {
+    struct Case {
+        const char* what;
+        DWORD button;
+    };
+    for (const Case& c : {Case{"release", MOUSEEVENTF_LEFTUP}, Case{"cancel button", MOUSEEVENTF_RIGHTDOWN}}) {
+        DragRun run;
+        ASSERT_TRUE(run.pressOnSource()) << c.what;
+        mouseButton(c.button);
+        ASSERT_TRUE(run.ended()) << c.what;
+        EXPECT_EQ(static_cast<DROPEFFECT>(DROPEFFECT_NONE), run.scene.effect.load()) << c.what;
+        EXPECT_EQ(0, run.scene.queries.load()) << c.what;
+        EXPECT_FALSE(run.scene.dragStarted) << c.what;
+        EXPECT_EQ(0, run.scene.target.enters.load()) << c.what;
+    }
 }
