@@ -50,13 +50,14 @@ INT_PTR CFileDialog::DoModal() {
             owner = thread->m_pMainWnd->m_hWnd;
     }
     m_ofn.hwndOwner = owner;
-    m_ofn.lpstrFile = m_szFileName;
-    m_ofn.nMaxFile = sizeof m_szFileName;
     return g_chooser.load()(&m_ofn, m_bOpenFileDialog) ? IDOK : IDCANCEL;
 }
 
 std::string CFileDialog::GetPathName() const {
-    return std::string(m_szFileName, strnlen(m_szFileName, sizeof m_szFileName));
+    // The caller may have given m_ofn a buffer of its own.
+    if (!m_ofn.lpstrFile || m_ofn.nMaxFile == 0)
+        return std::string();
+    return std::string(m_ofn.lpstrFile, strnlen(m_ofn.lpstrFile, m_ofn.nMaxFile));
 }
 
 CFileDialog::Chooser CFileDialog::ReplaceChooser(Chooser chooser) {

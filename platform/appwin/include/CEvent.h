@@ -16,7 +16,6 @@ public:
     BOOL ResetEvent();
     // Waits up to timeout ms; TRUE when the event was signalled.
     BOOL Lock(DWORD timeout = INFINITE);
-    BOOL Unlock() { return TRUE; }
 
     operator HANDLE() const { return m_hObject; }
 
