@@ -100,6 +100,22 @@ TEST(CFileDialog, ASaveDialogWithTwoFiltersAParentAndACancel) {
     EXPECT_EQ("", g_seen.filter);
 }
 
+TEST(CFileDialog, ABufferOfTheCallersInMOfnTakesTheChosenPath) {
+    UiThreadScope ui;
+    FakeChooser fake;
+    CPlainTopWnd parent({0, 0, 100, 100}, WS_POPUP);
+    CFileDialog dialog(TRUE, nullptr, nullptr, 0, "All Files (*.*)|*.*||", &parent);
+    char own[16] = "mine.txt";
+    dialog.m_ofn.lpstrFile = own;
+    dialog.m_ofn.nMaxFile = sizeof own;
+    g_answer = "C:\\a\\very\\long\\chosen\\path.txt";
+    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("mine.txt", g_seen.fileName);
+    // The chooser wrote what fits, and the path is read from there.
+    EXPECT_EQ(std::string(g_answer).substr(0, sizeof own - 1), dialog.GetPathName());
+    EXPECT_EQ(dialog.GetPathName(), std::string(own));
+}
+
 namespace {
 
 struct Folder {

@@ -206,6 +206,8 @@ struct DragScene {
     std::atomic<DWORD> buttonDrop{0}, buttonCancel{0};
     std::atomic<int> queries{-1};
     std::atomic<HWND> sourceWnd{nullptr}, targetWnd{nullptr};
+    // Drag with the plain drop source and the source window's rectangle as start rectangle.
+    std::atomic<bool> plainSourceInWindow{false};
     FileDropTarget target;
 };
 
@@ -222,7 +224,11 @@ protected:
         offerFile(data, "C:\\a.txt");
         CRecordingDropSource source;
         scene_->waiting = true;
-        DROPEFFECT effect = data.DoDragDrop(DROPEFFECT_COPY, nullptr, &source);
+        RECT window;
+        GetWindowRect(&window);
+        DROPEFFECT effect = scene_->plainSourceInWindow
+                                ? data.DoDragDrop(DROPEFFECT_COPY | DROPEFFECT_MOVE, &window, nullptr)
+                                : data.DoDragDrop(DROPEFFECT_COPY, nullptr, &source);
         scene_->dragStarted = source.m_bDragStarted;
         scene_->buttonDrop = source.m_dwButtonDrop;
         scene_->buttonCancel = source.m_dwButtonCancel;
@@ -295,6 +301,19 @@ public:
         mouseButton(MOUSEEVENTF_LEFTDOWN);
         return waitFor([&] { return scene.waiting.load(); }, 3000);
     }
+    // Moves the held pointer over the target and lets it rest there.
+    void overTarget() {
+        glidePointer(600, 200, 12);
+        Sleep(200);
+    }
+    // Drags from the source and lets go over the target; true when the drag ended.
+    bool dropOnTarget() {
+        if (!pressOnSource())
+            return false;
+        overTarget();
+        mouseButton(MOUSEEVENTF_LEFTUP);
+        return ended();
+    }
     bool ended() { return scene.ended.Lock(10000); }
 
     DragScene scene;
@@ -307,11 +326,7 @@ private:
 
 TEST(COleDataSource, DraggedFromTheSourceWindowItDropsACopyOnTheTarget) {
     DragRun run;
-    ASSERT_TRUE(run.pressOnSource());
-    glidePointer(600, 200, 12);
-    Sleep(200);
-    mouseButton(MOUSEEVENTF_LEFTUP);
-    ASSERT_TRUE(run.ended());
+    ASSERT_TRUE(run.dropOnTarget());
     EXPECT_EQ(static_cast<DROPEFFECT>(DROPEFFECT_COPY), run.scene.effect.load());
     EXPECT_EQ(1, run.scene.target.drops.load());
     EXPECT_EQ("C:\\a.txt", run.scene.target.droppedPath);
@@ -320,6 +335,16 @@ TEST(COleDataSource, DraggedFromTheSourceWindowItDropsACopyOnTheTarget) {
     EXPECT_EQ(static_cast<DWORD>(MK_LBUTTON), run.scene.buttonDrop.load());
     EXPECT_EQ(static_cast<DWORD>(MK_RBUTTON), run.scene.buttonCancel.load());
     EXPECT_GT(run.scene.queries.load(), 0);
+}
+
+TEST(COleDataSource, APlainDropSourceWithAStartRectangleDropsToo) {
+    DragRun run;
+    run.scene.plainSourceInWindow = true;
+    ASSERT_TRUE(run.dropOnTarget());
+    // The target takes copies only.
+    EXPECT_EQ(static_cast<DROPEFFECT>(DROPEFFECT_COPY), run.scene.effect.load());
+    EXPECT_EQ(1, run.scene.target.drops.load());
+    EXPECT_EQ("C:\\a.txt", run.scene.target.droppedPath);
 }
 
 // Esc, or the other button, while the pointer is over the target.
@@ -335,8 +360,7 @@ TEST(COleDataSource, EscapeOrTheRightButtonMidDragCancels) {
     for (const Case& c : cases) {
         DragRun run;
         ASSERT_TRUE(run.pressOnSource()) << c.what;
-        glidePointer(600, 200, 12);
-        Sleep(200);
+        run.overTarget();
         c.cancel();
         ASSERT_TRUE(run.ended()) << c.what;
         EXPECT_EQ(static_cast<DROPEFFECT>(DROPEFFECT_NONE), run.scene.effect.load()) << c.what;
