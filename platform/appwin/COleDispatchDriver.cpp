@@ -16,6 +16,21 @@ BOOL COleDispatchDriver::CreateDispatch(REFCLSID clsid) {
     return TRUE;
 }
 
+BOOL COleDispatchDriver::CreateDispatch(LPCSTR progId) {
+    ReleaseDispatch();
+    if (!progId)
+        return FALSE;
+    int wide = MultiByteToWideChar(CP_ACP, 0, progId, -1, nullptr, 0);
+    if (wide <= 0)
+        return FALSE;
+    std::wstring name(wide, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, progId, -1, &name[0], wide);
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(name.c_str(), &clsid)))
+        return FALSE;
+    return CreateDispatch(clsid);
+}
+
 void COleDispatchDriver::ReleaseDispatch() {
     if (m_lpDispatch) {
         m_lpDispatch->Release();
@@ -37,6 +52,11 @@ HRESULT COleDispatchDriver::InvokeMethod(DISPID id, std::initializer_list<Arg> a
         if (arg.kind == Arg::Int32) {
             value.vt = VT_I4;
             value.lVal = arg.number;
+        } else if (arg.kind == Arg::Int32Ref) {
+            // The method writes straight into the caller's variable; clearing such a VARIANT
+            // frees nothing.
+            value.vt = VT_I4 | VT_BYREF;
+            value.plVal = arg.target;
         } else {
             int wide = MultiByteToWideChar(CP_ACP, 0, arg.text.c_str(), -1, nullptr, 0);
             std::wstring text(wide > 0 ? wide - 1 : 0, L'\0');

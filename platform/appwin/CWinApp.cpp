@@ -18,6 +18,10 @@ CWinApp::~CWinApp() {
     g_app.compare_exchange_strong(self, nullptr);
 }
 
+HICON CWinApp::LoadIcon(UINT id) const {
+    return ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(id));
+}
+
 int AppWinMain(HINSTANCE instance, LPSTR cmdLine, int showCmd) {
     CWinApp* app = AfxGetApp();
     if (!app)

@@ -9,15 +9,18 @@
 
 class COleDispatchDriver {
 public:
-    // One argument of a call: a 32-bit integer or a text (passed as a BSTR).
+    // One argument of a call: a 32-bit integer, a text (passed as a BSTR), or a 32-bit integer
+    // of the caller's that the method may write (passed by reference).
     struct Arg {
-        enum Kind { Int32, Text } kind;
+        enum Kind { Int32, Text, Int32Ref } kind;
         long number;
         std::string text;
+        long* target = nullptr;
         Arg(long value) : kind(Int32), number(value) {}
         Arg(int value) : kind(Int32), number(value) {}
         Arg(const char* value) : kind(Text), number(0), text(value) {}
         Arg(std::string value) : kind(Text), number(0), text(std::move(value)) {}
+        Arg(long* value) : kind(Int32Ref), number(0), target(value) {}
     };
 
     COleDispatchDriver() = default;
@@ -29,6 +32,8 @@ public:
     // Creates an object of the class and keeps its IDispatch; FALSE (and no object) when the
     // class cannot be created or has no IDispatch. An object held before is released first.
     BOOL CreateDispatch(REFCLSID clsid);
+    // The same for the class registered under the ProgID; FALSE when no class has it.
+    BOOL CreateDispatch(LPCSTR progId);
     void ReleaseDispatch();
 
     // Calls method id with the arguments in the caller's order; the result, when the caller

@@ -27,6 +27,9 @@ public:
     // The default help command. Nothing routes ID_HELP to the application in this layer, so it
     // is never reached; it stays empty.
     virtual void OnHelp() {}
+    // Icon id of the resource module (AfxGetResourceHandle), at the system's large icon size;
+    // null when it has none. The system keeps such an icon: it is never destroyed.
+    HICON LoadIcon(UINT id) const;
 
 private:
     friend int AppWinMain(HINSTANCE instance, LPSTR cmdLine, int showCmd);

@@ -3,6 +3,7 @@
 #include "CEdit.h"
 #include "CProgressCtrl.h"
 #include "CStatic.h"
+#include "SentInput.h"
 #include "UiThreadScope.h"
 
 #include <gtest/gtest.h>
@@ -19,16 +20,6 @@ std::string classOf(HWND hwnd) {
     char name[64] = "";
     GetClassNameA(hwnd, name, sizeof name);
     return name;
-}
-
-// Waits up to ms for the condition, checking every few milliseconds.
-template <class Condition>
-bool waitFor(Condition condition, DWORD ms = 5000) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10)) {
-        if (condition())
-            return true;
-    }
-    return condition();
 }
 
 HWND focusOf(DWORD thread) {
@@ -202,14 +193,6 @@ protected:
     }
 };
 
-void pressKey(WORD key) {
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof(INPUT));
-    Sleep(20);
-}
 }  // namespace
 
 TEST(CDialog, ModalDialogTakesTypedTextAndEndsWithOk) {
