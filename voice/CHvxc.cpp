@@ -58,7 +58,7 @@ HRESULT CHvxc::openStream(HACMSTREAM* stream, const WAVEFORMATEX* from, const WA
     acm_.open(stream, nullptr, const_cast<WAVEFORMATEX*>(from), const_cast<WAVEFORMATEX*>(to), nullptr, 0, 0,
               ACM_STREAMOPENF_NONREALTIME);
     if (*stream == nullptr) {
-        CTrace::scopedError(SCOPE, "ACM stream creation failed.", -1);
+        CTrace::scopedError(SCOPE, " ACM stream creation failed.", -1);
         return E_FAIL;
     }
     return S_OK;
@@ -117,7 +117,7 @@ HRESULT CHvxc::setInput(CByteBlock& block, const void* data, size_t length)
     // Growing the block would leave the prepared header pointing at freed storage, and a
     // shorter input would convert stale bytes: only the size given at open is taken.
     if (inputSize_ == 0 || length != inputSize_ || data == nullptr) {
-        CTrace::scopedError(SCOPE, "Input of " + std::to_string(length) + " bytes refused (the stream converts " +
+        CTrace::scopedError(SCOPE, " Input of " + std::to_string(length) + " bytes refused (the stream converts " +
                                        std::to_string(inputSize_) + ").",
                             -1);
         return E_FAIL;
@@ -149,12 +149,12 @@ HRESULT CHvxc::Convert()
                                          : ACM_STREAMCONVERTF_BLOCKALIGN;
     firstConversion_ = false;
     if (acm_.convert(streamA_, &headerA_, flags) != MMSYSERR_NOERROR) {
-        CTrace::scopedError(SCOPE, "Conversion to 8000 Hz failed.", -1);
+        CTrace::scopedError(SCOPE, " Conversion to 8000 Hz failed.", -1);
         return E_FAIL;
     }
     mid_.setUsed(midSize_);
     if (acm_.convert(streamB_, &headerB_, flags) != MMSYSERR_NOERROR) {
-        CTrace::scopedError(SCOPE, "Encoding failed.", -1);
+        CTrace::scopedError(SCOPE, " Encoding failed.", -1);
         return E_FAIL;
     }
     codec_.setUsed(outSize_);
@@ -166,7 +166,7 @@ HRESULT CHvxc::Decode()
     if (encoder_ || !preparedA_)
         return E_FAIL;
     if (acm_.convert(streamA_, &headerA_, 0) != MMSYSERR_NOERROR) {
-        CTrace::scopedError(SCOPE, "Decoding failed.", -1);
+        CTrace::scopedError(SCOPE, " Decoding failed.", -1);
         return E_FAIL;
     }
     mid_.setUsed(midSize_);

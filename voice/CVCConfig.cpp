@@ -32,7 +32,7 @@ uint32_t readPositive(const char* name, uint32_t fallback)
     const uint32_t value = readOr(name, fallback);
     if (value != 0)
         return value;
-    CTrace::scopedError("CVCConfig", std::string("\"") + name + "\" 0 rejected, default " + std::to_string(fallback) + " kept.", -1);
+    CTrace::scopedError("CVCConfig", std::string(" \"") + name + "\" 0 rejected, default " + std::to_string(fallback) + " kept.", -1);
     return fallback;
 }
 
@@ -54,7 +54,7 @@ void CVCConfig::reload()
     // any other value makes equal peers refuse each other's packets.
     uint32_t chunk = readOr("ComBufChunk", 5);
     if (chunk != 1 && chunk != 5 && chunk != 25) {
-        CTrace::scopedError("CVCConfig", "\"ComBufChunk\" " + std::to_string(chunk) + " rejected (not 1, 5 or 25), default 5 kept.", -1);
+        CTrace::scopedError("CVCConfig", " \"ComBufChunk\" " + std::to_string(chunk) + " rejected (not 1, 5 or 25), default 5 kept.", -1);
         chunk = 5;
     }
     ComBufChunk = chunk;

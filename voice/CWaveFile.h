@@ -6,7 +6,7 @@
 
 class CWaveFile {
 public:
-    static const size_t DATA_LIMIT = 10000000; // the whole block, allocated at construction
+    static constexpr size_t DATA_LIMIT = 10000000; // the whole block, allocated at construction
 
     // The three records of the voice streams (wave format layout, packed).
     static const unsigned char CODEC_DUMP_FORMAT[20];
