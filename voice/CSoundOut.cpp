@@ -211,6 +211,15 @@ bool CSoundOut::validId(int id) const
     return false;
 }
 
+bool CSoundOut::isPlaying(int id)
+{
+    if (id < 0 || id >= count_.load())
+        return false;
+    CCSHandler guard(&lock_);
+    DWORD status = 0;
+    return SUCCEEDED(buffers_[id]->GetStatus(&status)) && (status & DSBSTATUS_PLAYING) != 0;
+}
+
 HRESULT CSoundOut::SetData(const void* data, DWORD length, int id)
 {
     return FillBuffer(data, length, id);

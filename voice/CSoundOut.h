@@ -33,6 +33,8 @@ public:
     DWORD bufferSize(int id) const { return sizes_[id]; }
     DWORD chunkSize(int id) const { return chunks_[id]; }
     DWORD writePosition(int id) const { return positions_[id]; }
+    // Whether buffer id reports itself playing (diagnostics).
+    bool isPlaying(int id);
 
     static const WAVEFORMATEX DEFAULT_FORMAT; // 11025 Hz, 16-bit, mono
 
