@@ -182,7 +182,8 @@ lan_mic_floor() {
   local server module input
   server=$(lan_pulse "$1")
   module=$(PULSE_SERVER=$server pactl load-module module-sine sink=mic frequency=300) || fail "host $1: no floor"
-  input=$(PULSE_SERVER=$server pactl list short sink-inputs | awk -v m="$module" '$3 == m { print $1; exit }')
+  input=$(PULSE_SERVER=$server pactl list sink-inputs |
+    awk -v m="$module" '/^Sink Input #/ { id = substr($3, 2) } /Owner Module:/ && $3 == m { print id; exit }')
   [ -n "$input" ] || fail "host $1: the floor plays nowhere"
   PULSE_SERVER=$server pactl set-sink-input-volume "$input" -50dB || fail "host $1: the floor's volume"
 }

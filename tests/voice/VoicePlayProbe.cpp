@@ -4,17 +4,26 @@
 //                                  last buffer. MARKS gets the Unix times (ms) of the first and
 //                                  the last chunk.
 //   voice_play_probe nodevice      no server: the object is made, SetData is refused.
+//   voice_play_probe capture MARKS SECONDS
+//                                  the capture master on the real microphone, recording for
+//                                  SECONDS, its packets played by a second voice manager as
+//                                  member "T1"; MARKS gets one line per packet: Unix ms, size.
 // Exit 0 when every step went as expected; what went wrong is printed.
 #include "CHvxc.h"
 #include "CHvxcOut.h"
 #include "CSoundOut.h"
 #include "CTrace.h"
+#include "CVoiceManager.h"
+#include "INotifier.h"
 
 #include <windows.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -122,12 +131,64 @@ int noDevice()
     return !out.soundOut()->hasDevice() && added == E_FAIL && set == E_FAIL ? 0 : 1;
 }
 
+// Hands every packet to the receiving manager as member "T1", noting when it left.
+class Loopback : public INotifier {
+public:
+    explicit Loopback(CVoiceManager& receiver) : receiver_(receiver) {}
+    void tell(const std::string&) override {}
+    void tell(const unsigned char* data, size_t size) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            marks_.push_back(std::to_string(unixMs()) + " " + std::to_string(size));
+        }
+        receiver_.play("T1", data, size);
+    }
+    std::vector<std::string> marks()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return marks_;
+    }
+
+private:
+    CVoiceManager& receiver_;
+    std::mutex lock_;
+    std::vector<std::string> marks_;
+};
+
+int capture(const char* marks, int seconds)
+{
+    CVoiceManager receiver(nullptr);
+    receiver.setName("T1", "T1");
+    Loopback loopback(receiver);
+    std::vector<std::string> sent;
+    {
+        CVoiceManager sender(&loopback);
+        sender.startRecording();
+        std::printf("recording from %lld\n", unixMs());
+        std::fflush(stdout);
+        Sleep(DWORD(seconds) * 1000);
+        sender.stopRecording();
+        sent = loopback.marks();
+    }
+    FILE* f = std::fopen(marks, "w");
+    if (f == nullptr)
+        return 1;
+    for (const auto& line : sent)
+        std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+    std::printf("%u packets\n", unsigned(sent.size()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "play") == 0)
         return play(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "capture") == 0)
+        return capture(argv[2], std::atoi(argv[3]));
     if (argc == 2 && std::strcmp(argv[1], "nodevice") == 0)
         return noDevice();
     std::printf("usage: voice_play_probe play MARKS | nodevice\n");
