@@ -15,7 +15,7 @@ class CWaveInSource final : public IAudio, public IAudioSource {
 public:
     static constexpr DWORD BLOCK_BYTES = 1102; // 50 ms at 22050 bytes per second
     static constexpr int QUEUED_BLOCKS = 8;    // handed to waveIn at once (400 ms)
-    // Filled blocks nobody read yet: 2 s; past that the oldest goes (a reader that stalls
+    // Filled blocks nobody read yet: 2 s (40 blocks, 44080 bytes); past that the oldest goes (a reader that stalls
     // must not grow memory without end).
     static constexpr size_t MAX_WAITING_BLOCKS = 40;
 
