@@ -38,6 +38,8 @@ for k in 1 2; do
   lan_pids+=($!)
   lan_record "$k" mic.monitor "$share/mic$k.raw"
 done
+# A quiet room on host 1 only: a 300 Hz floor at -50 dB.
+lan_mic_floor 1
 sleep 2.5
 lan_mic_play 1 "$share/tone.wav"
 finish mic1 20 || fail "paplay on host 1 failed"
@@ -47,7 +49,10 @@ lan_stop rec2
 read -r bin1 amp1 < <(meter peak "$share/mic1.raw" --rate 8000)
 read -r level2 _ < <(meter level "$share/mic2.raw" --rate 8000)
 read -r bin2 amp2 < <(meter peak "$share/mic2.raw" --rate 8000)
-echo "host 1: strongest bin $bin1 Hz at $amp1; host 2: RMS $level2, strongest bin $bin2 Hz at $amp2"
+# parec drops the first second or so: the recording begins shortly before the tone.
+read -r floor1 _ < <(meter level "$share/mic1.raw" --rate 8000 --start 0.1 --end 0.5)
+echo "host 1: floor RMS $floor1, strongest bin $bin1 Hz at $amp1; host 2: RMS $level2, strongest bin $bin2 Hz at $amp2"
+awk -v a="$floor1" 'BEGIN { exit !(a > 5 && a < 300) }' || fail "host 1's floor at RMS $floor1"
 [ "$bin1" = 1000 ] || fail "host 1 did not record the tone"
 awk -v a="$amp1" 'BEGIN { exit !(a > 1000) }' || fail "host 1 recorded the tone at $amp1 only"
 awk -v a="$level2" 'BEGIN { exit !(a < 32.8) }' || fail "host 2 recorded sound (RMS $level2)"
