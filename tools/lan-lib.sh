@@ -162,3 +162,41 @@ lan_passed() {
 }
 # lan_winpath PATH: PATH as the hosts' Windows programs see it.
 lan_winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+
+# --- audio: sound on the hosts (tools/lan audio, tools/audio) ---
+# lan_audio K: host K's own sound server; its programs then play to its "spk" sink and record
+# its "mic" sink's monitor.
+lan_audio() { bash "$lan" audio "$name" "$1" "$dir" || fail "host $1: no sound server"; }
+# lan_pulse K: the PULSE_SERVER of host K.
+lan_pulse() { echo "unix:$dir/h$1/audio/native"; }
+# lan_mic_play K FILE: plays the sound file into host K's "mic" in real time, in the
+# background; its pid is ${pid_of[mic$K]}.
+lan_mic_play() {
+  PULSE_SERVER=$(lan_pulse "$1") paplay --device=mic "$2" >"$share/mic$1.log" 2>&1 </dev/null &
+  lan_pids+=($!)
+  pid_of[mic$1]=$!
+}
+# lan_mic_floor K: a steady 300 Hz floor at -50 dB in host K's "mic" (a quiet room); until the
+# server stops.
+lan_mic_floor() {
+  local server module input
+  server=$(lan_pulse "$1")
+  module=$(PULSE_SERVER=$server pactl load-module module-sine sink=mic frequency=300) || fail "host $1: no floor"
+  input=$(PULSE_SERVER=$server pactl list sink-inputs |
+    awk -v m="$module" '/^Sink Input #/ { id = substr($3, 2) } /Owner Module:/ && $3 == m { print id; exit }')
+  [ -n "$input" ] || fail "host $1: the floor plays nowhere"
+  PULSE_SERVER=$server pactl set-sink-input-volume "$input" -50dB || fail "host $1: the floor's volume"
+}
+# lan_record K SOURCE FILE: records host K's SOURCE (spk.monitor, mic.monitor) as raw 16-bit
+# mono 8000 Hz into FILE, in the background, until ended by pid: ${pid_of[rec$K]}.
+lan_record() {
+  PULSE_SERVER=$(lan_pulse "$1") parec --device="$2" --format=s16le --rate=8000 --channels=1 --raw \
+    --latency-msec=20 >"$3" 2>"$share/rec$1.log" </dev/null &
+  lan_pids+=($!)
+  pid_of[rec$1]=$!
+}
+# lan_record_speaker K FILE: host K's speaker.
+lan_record_speaker() { lan_record "$1" spk.monitor "$2"; }
+# lan_stop LOG: ends that background process by its pid.
+lan_stop() { kill_pid "${pid_of[$1]}"; }
+# --- end audio ---
