@@ -94,7 +94,7 @@ void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPA
         end = true;
         break;
     default:
-        QuarnTrace("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
         break;
     }
     if (end) {
@@ -108,8 +108,8 @@ void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPA
 CQuarnComm* CQuarnComm::s_pStarted = nullptr;
 
 CQuarnComm::CQuarnComm()
-    : m_pCore(nullptr), m_bStarted(false), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(), m_bWinsock(false),
-      m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr), m_transferHead(nullptr)
+    : m_pCore(nullptr), m_bStarted(false), m_bNodeDetection(true), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(),
+      m_bWinsock(false), m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr), m_transferHead(nullptr)
 {
 }
 
@@ -127,10 +127,21 @@ CQuarnComm::~CQuarnComm()
 
 bool CQuarnComm::Start(CQuarnSrvCore* core, const GUID& node, WORD port)
 {
+    return Begin(core, core != nullptr ? core->GetDataBase() : nullptr, node, port, true);
+}
+
+bool CQuarnComm::StartWithoutNodeDetection(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port)
+{
+    return Begin(core, database, node, port, false);
+}
+
+bool CQuarnComm::Begin(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port, bool detect)
+{
     if (m_pCore != nullptr || s_pStarted != nullptr)
         return fail(ERROR_QUARN_SERVER_BUSY);
-    if (core == nullptr)
+    if (core == nullptr || database == nullptr)
         return fail(ERROR_INVALID_PARAMETER);
+    m_bNodeDetection = detect;
     m_port = port;
     m_pCore = core;
     m_node = node;
@@ -142,9 +153,10 @@ bool CQuarnComm::Start(CQuarnSrvCore* core, const GUID& node, WORD port)
             SetLastError(result);
         started = m_bWinsock;
     }
-    started = started && m_nodeDetect.Open(m_hWnd, NODE_DETECT_EVENT, core->GetDataBase(), node, port);
+    if (detect)
+        started = started && m_nodeDetect.Open(m_hWnd, NODE_DETECT_EVENT, database, node, port);
     if (started) {
-        m_pServerDataBase = core->GetDataBase();
+        m_pServerDataBase = database;
         started = m_listening.CreateStream(m_hWnd, LISTENING_EVENT, port) && WriteComputerInformation();
     }
     if (!started) {
@@ -259,7 +271,7 @@ LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam == TICK_TIMER)
             OnTimerTick();
         else
-            QuarnTrace("CQuarnComm::OnMessage(): unknown timer %llu\n", static_cast<unsigned long long>(wParam));
+            QuarnTraceError("CQuarnComm::OnMessage(): unknown timer %llu\n", static_cast<unsigned long long>(wParam));
         return 0;
     case WM_POWERBROADCAST:
         OnPowerBroadcast(wParam);
@@ -282,6 +294,12 @@ LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         if (message == QuarnLookupDirectoryMessage())
             return 0;
+        // Any program on the desktop can post to this window; what none of ours sends is ignored.
+        if (message >= WM_USER && message < 0xC000) {
+            QuarnTraceError("CQuarnComm::OnMessage(): unknown message 0x%X (%llu, %lld)\n", message,
+                            static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+            return 0;
+        }
         return DefWindowProcA(m_hWnd, message, wParam, lParam);
     }
 }
@@ -290,10 +308,12 @@ void CQuarnComm::OnTimerTick()
 {
     if (!m_bStarted)
         return;
-    m_nodeDetect.RefreshNetworkInformation();
     DWORD counter;
-    if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
-        m_nodeDetect.RunAliveSchedule(counter);
+    if (m_bNodeDetection) {
+        m_nodeDetect.RefreshNetworkInformation();
+        if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
+            m_nodeDetect.RunAliveSchedule(counter);
+    }
     walk<CQuarnServerSocket>(m_listening, [](CQuarnServerSocket& connection) {
         connection.KeepAliveTick();
         return false;
@@ -315,7 +335,8 @@ void CQuarnComm::OnPowerBroadcast(WPARAM event)
     case PBT_APMRESUMECRITICAL:
     case PBT_APMRESUMESUSPEND:
     case PBT_APMRESUMEAUTOMATIC:
-        m_nodeDetect.Resume();
+        if (m_bNodeDetection)
+            m_nodeDetect.Resume();
         break;
     default:
         break;
@@ -340,7 +361,7 @@ void CQuarnComm::OnNodeDetectEvent(WPARAM wParam, LPARAM lParam)
         m_nodeDetect.WriteStep();
         break;
     default:
-        QuarnTrace("CQuarnComm::OnNodeDetectEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("CQuarnComm::OnNodeDetectEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
         break;
     }
 }
@@ -372,7 +393,7 @@ void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
     case FD_CLOSE:
         break;
     default:
-        QuarnTrace("CQuarnComm::OnListeningEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("CQuarnComm::OnListeningEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
         break;
     }
 }

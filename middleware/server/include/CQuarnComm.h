@@ -50,6 +50,10 @@ public:
     // is started in this process or this object was started before; ERROR_QUARN_SERVER_PORT_IN_USE
     // when the port is taken; otherwise the failing call's error. A failed start is stopped.
     virtual bool Start(CQuarnSrvCore* core, const GUID& node, WORD port);
+    // The same without node detection, over the given database: nothing is broadcast and no
+    // alive is read; the layer listens, accepts, answers and connects as it does otherwise
+    // (alives reach it through OnAlivePacket). For tests in the process.
+    bool StartWithoutNodeDetection(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port);
     // Ends every connection (each reports its end), closes the sockets and cleans up Windows
     // Sockets; the result is that clean-up's.
     virtual bool Stop();
@@ -147,6 +151,7 @@ private:
     void OnLookupEvent(WPARAM wParam, LPARAM lParam);
     void OnTransferEvent(WPARAM wParam, LPARAM lParam);
     void OnPowerBroadcast(WPARAM event);
+    bool Begin(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port, bool detect);
     bool CreateWindowObject();
     bool WriteComputerInformation();
     void EndLookupConnections();
@@ -177,6 +182,7 @@ private:
 
     CQuarnSrvCore* m_pCore;
     bool m_bStarted;
+    bool m_bNodeDetection;
     HWND m_hWnd;
     WORD m_port;
     GUID m_node;
