@@ -54,6 +54,17 @@ template <typename T> T* findSocket(const CQuarnListItem& head, WPARAM socket)
     return walk<T>(head, [socket](T& s) { return s.GetSocket() == static_cast<SOCKET>(socket); });
 }
 
+// The connections of head's list whose peer has the IPv4 address, counted up to limit.
+template <typename T> size_t countWithPeer(const CQuarnListItem& head, DWORD address, size_t limit)
+{
+    size_t count = 0;
+    walk<T>(head, [&](T& connection) {
+        count += connection.GetPeerAddress().sin_addr.s_addr == address;
+        return count >= limit;
+    });
+    return count;
+}
+
 // Ends every connection of head's list, each reporting its end.
 template <typename T> void endAll(CQuarnListItem& head)
 {
@@ -383,7 +394,17 @@ void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
         CQuarnServerSocket* connection = new (std::nothrow) CQuarnServerSocket(this);
         if (connection == nullptr)
             return;
-        if (!connection->Accept(m_hWnd, SERVER_EVENT, m_listening) || !connection->LinkTail(&m_listening)) {
+        if (!connection->Accept(m_hWnd, SERVER_EVENT, m_listening)) {
+            connection->DestroySocket();
+            delete connection;
+            break;
+        }
+        DWORD peer = connection->GetPeerAddress().sin_addr.s_addr;
+        if (CountServerConnectionsFrom(peer, CQuarnServerSocket::CONNECTIONS_PER_ADDRESS)
+                >= CQuarnServerSocket::CONNECTIONS_PER_ADDRESS
+            || !connection->LinkTail(&m_listening)) {
+            QuarnTrace("CQuarnComm::OnListeningEvent(): connection refused, %u from its address\n",
+                       static_cast<unsigned>(CQuarnServerSocket::CONNECTIONS_PER_ADDRESS));
             connection->DestroySocket();
             delete connection;
         }
@@ -455,6 +476,11 @@ void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
                    static_cast<unsigned>(LOOKUP_CONNECTION_LIMIT));
         return;
     }
+    if (CountLookupConnectionsTo(sender, LOOKUP_CONNECTIONS_PER_ADDRESS) >= LOOKUP_CONNECTIONS_PER_ADDRESS) {
+        QuarnTrace("CQuarnComm::OnAlivePacket(): %u connections to the sender, a new node is ignored\n",
+                   static_cast<unsigned>(LOOKUP_CONNECTIONS_PER_ADDRESS));
+        return;
+    }
     CQuarnLookupSocket* connection
         = CQuarnLookupSocket::CreateNewConnection(*this, m_lookupHead, m_hWnd, LOOKUP_EVENT, sender, node, m_port);
     if (connection != nullptr)
@@ -490,6 +516,16 @@ void CQuarnComm::PostLookupMessage(HWND window, DWORD handle, DWORD status)
 void CQuarnComm::SetAddressSource(CQuarnAddressTable::Source source)
 {
     m_nodeDetect.SetAddressSource(std::move(source));
+}
+
+size_t CQuarnComm::CountLookupConnectionsTo(DWORD address, size_t limit) const
+{
+    return countWithPeer<CQuarnLookupSocket>(m_lookupHead, address, limit);
+}
+
+size_t CQuarnComm::CountServerConnectionsFrom(DWORD address, size_t limit) const
+{
+    return countWithPeer<CQuarnServerSocket>(m_listening, address, limit);
 }
 
 CQuarnLookupSocket* CQuarnComm::FindConnection(const GUID& node) const

@@ -35,6 +35,10 @@ public:
     // the network can send alives with made-up identities: past this many, alives of further
     // identities are ignored until connections end.
     static constexpr size_t LOOKUP_CONNECTION_LIMIT = 256;
+    // Lookup connections to one address at most: a computer runs one node, which may have
+    // come back with a new identity while its old connection ends. Alives of more identities
+    // from one address (made up ones) are ignored, so they cannot fill the table.
+    static constexpr size_t LOOKUP_CONNECTIONS_PER_ADDRESS = 4;
 
     static constexpr const char* WINDOW_CLASS = "QuarnCommLibWndClass";
     static constexpr const char* WINDOW_NAME = "QuarnCommLibWnd";
@@ -138,6 +142,9 @@ public:
     {
         return m_listening.CountUpTo(CQuarnServerSocket::CONNECTION_LIMIT + 1);
     }
+    // Of those, the ones with the peer at the IPv4 address (network order), counted up to limit.
+    size_t CountLookupConnectionsTo(DWORD address, size_t limit) const;
+    size_t CountServerConnectionsFrom(DWORD address, size_t limit) const;
     // Transfers listed (counted up to the limit), and receive records.
     size_t GetTransferCount(size_t limit) const { return m_transferHead.CountUpTo(limit); }
     size_t GetReceiveRecordCount() const { return m_receiveHead.CountUpTo(CQuarnFileReceive::RECORD_LIMIT + 1); }
