@@ -11,7 +11,7 @@
 CQuarnStreamSocket::CQuarnStreamSocket()
     : m_bConnected(false), m_peerAddress(), m_keepAliveCountdown(KEEP_ALIVE_TICKS),
       m_reassembler([this](const BYTE* header) { return MakeFilePacket(header); }), m_idleTicks(0),
-      m_bReceivedAny(false), m_bClosingSilent(false)
+      m_bClosingSilent(false)
 {
 }
 
@@ -134,7 +134,6 @@ bool CQuarnStreamSocket::ReadStep()
     if (received == 0)
         return Fail(WSAEDISCON);
     m_idleTicks = 0;
-    m_bReceivedAny = true;
     CQuarnPacket* packet;
     switch (m_reassembler.Received(received, &packet)) {
     case CQuarnPacketReassembler::COMPLETE:
@@ -163,11 +162,7 @@ void CQuarnStreamSocket::KeepAliveTick()
     if (m_idleTicks < IDLE_TICKS)
         ++m_idleTicks;
     if (m_idleTicks >= IDLE_TICKS) {
-        CloseSilentStream("nothing arrived for the idle time");
-        return;
-    }
-    if (!m_bReceivedAny && m_idleTicks >= FIRST_BYTE_TICKS) {
-        CloseSilentStream("no first byte");
+        CloseSilentStream();
         return;
     }
     if (m_keepAliveCountdown > 0) {
@@ -253,9 +248,9 @@ bool CQuarnStreamSocket::Connect(DWORD address, WORD port)
     return Fail(error);
 }
 
-void CQuarnStreamSocket::CloseSilentStream(const char* why)
+void CQuarnStreamSocket::CloseSilentStream()
 {
-    QuarnTrace("CQuarnStreamSocket::KeepAliveTick(): stream closed, %s\n", why);
+    QuarnTrace("CQuarnStreamSocket::KeepAliveTick(): stream closed, nothing arrived for %lu ticks\n", m_idleTicks);
     m_bClosingSilent = true;
     shutdown(m_socket, SD_BOTH);
     PostSocketEvent(FD_CLOSE, 0);

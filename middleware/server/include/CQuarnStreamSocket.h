@@ -14,13 +14,12 @@ public:
     // goes on the tick after the countdown reached 0. What arrives does not reset it: the peer
     // hears from this end at least once a period whatever it sends itself.
     static constexpr DWORD KEEP_ALIVE_TICKS = 60;
-    // Ticks without a received byte after which the connection is closed: three keep-alive
-    // periods, so that a peer that announces a packet and goes quiet, or holds connections
-    // open without a word, gives them back.
+    // Ticks without a received byte (from the start: without a first one, such as a lookup
+    // connection's first reply) after which the connection is closed: three keep-alive periods,
+    // so that a peer that announces a packet and goes quiet, or holds connections open without
+    // a word, gives them back. Not less: a node flooded with socket events gets no timer
+    // messages and sends its keep-alives late (a blast of 100 s delayed one by over 90 s).
     static constexpr DWORD IDLE_TICKS = 3 * KEEP_ALIVE_TICKS;
-    // Ticks within which a new connection must receive its first byte: a live node answers at
-    // once or sends its first keep-alive one period after the connection began.
-    static constexpr DWORD FIRST_BYTE_TICKS = KEEP_ALIVE_TICKS + 15;
 
     CQuarnStreamSocket();
     // Also deletes the packet under way.
@@ -45,9 +44,8 @@ public:
     bool ReadStep() override;
     void DestroySocket() override;
     // At countdown 0 queues a keep-alive (type 255, status 0, no data) when nothing else waits
-    // to be sent; otherwise counts down. A connection idle for IDLE_TICKS, or without its first
-    // byte after FIRST_BYTE_TICKS, is shut down both ways and posts FD_CLOSE to itself, so its
-    // owner ends it as if the peer had.
+    // to be sent; otherwise counts down. A connection that received nothing for IDLE_TICKS is
+    // shut down both ways and posts FD_CLOSE to itself, so its owner ends it as if the peer had.
     virtual void KeepAliveTick();
     // The connection is established: an immediate connect, or the FD_CONNECT that completes one.
     virtual void OnConnect();
@@ -83,7 +81,7 @@ protected:
 
 private:
     // Closes a connection whose peer stays silent (once: its FD_CLOSE is on its way).
-    void CloseSilentStream(const char* why);
+    void CloseSilentStream();
 
     // Shuts a stream that cannot go on down both ways and has its owner end it; the reason
     // stays the last error.
@@ -91,6 +89,5 @@ private:
 
     CQuarnPacketReassembler m_reassembler;
     DWORD m_idleTicks;
-    bool m_bReceivedAny;
     bool m_bClosingSilent;
 };
