@@ -10,7 +10,20 @@ struct LeafCase {
     std::string leaf;  // empty: no usable name
 };
 
-void PrintTo(const LeafCase& row, std::ostream* out) { *out << "[" << row.nickname << "]"; }
+// The nickname in the test's name: printable ASCII as it is, other bytes as two hex digits.
+void PrintTo(const LeafCase& row, std::ostream* out)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    *out << "[";
+    for (char c : row.nickname) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F && c != '\\')
+            *out << c;
+        else
+            *out << "%" << digits[u >> 4] << digits[u & 15];
+    }
+    *out << "]";
+}
 
 // A one-letter text before ":" names a drive ("x:stream" is the file "stream" on drive X).
 class LeafName : public ::testing::TestWithParam<LeafCase> {};
