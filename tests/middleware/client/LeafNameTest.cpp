@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace {
 
 struct LeafCase {
@@ -10,14 +12,15 @@ struct LeafCase {
     std::string leaf;  // empty: no usable name
 };
 
-// The nickname in the test's name: printable ASCII as it is, other bytes as two hex digits.
+// The nickname in the test's name: letters, digits, "." and "_" as they are, other bytes as
+// "%" and two hex digits, so that the name stays one plain word.
 void PrintTo(const LeafCase& row, std::ostream* out)
 {
     static const char digits[] = "0123456789ABCDEF";
     *out << "[";
     for (char c : row.nickname) {
         unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '\\')
+        if (std::isalnum(u) || c == '.' || c == '_')
             *out << c;
         else
             *out << "%" << digits[u >> 4] << digits[u & 15];
