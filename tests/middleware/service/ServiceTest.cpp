@@ -106,7 +106,7 @@ TEST(ClientSlotsTest, TakesAndFreesSlots)
 TEST(ClientSlotsTest, AnOwnersSlotsAreFreedWithIt)
 {
     CQuarnClientSlots slots;
-    int first, second;
+    int first = 0, second = 0;
     EXPECT_EQ(0u, slots.Take(&first));
     EXPECT_EQ(1u, slots.Take(&second));
     EXPECT_EQ(2u, slots.Take(&first));
