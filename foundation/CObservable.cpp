@@ -51,10 +51,13 @@ void CObservable::deleteObservers()
 void CObservable::notifyObservers(std::string argument)
 {
     CTrace::trace(SCOPE, " notifyObservers() [" + argument + "]", 0);
-    CMonitorHold hold(*this, SITE_NOTIFY, SCOPE);
-    // The count is read again on every step: an observer may change the list on this thread.
-    for (size_t i = 0; i < observers_.size(); ++i) {
-        IObserver* observer = observers_[i];
-        observer->update(this, argument);
+    // Observers are called on a copy taken under the monitor and outside it: an observer that
+    // waits for another thread must not find that thread stopped at this list.
+    std::vector<IObserver*> pass;
+    {
+        CMonitorHold hold(*this, SITE_NOTIFY, SCOPE);
+        pass = observers_;
     }
+    for (IObserver* observer : pass)
+        observer->update(this, argument);
 }

@@ -18,8 +18,10 @@ public:
     // Removes the first entry of the observer, if any.
     void deleteObserver(IObserver* observer);
     void deleteObservers();
-    // Calls every observer's update under this object's monitor. An observer may change the
-    // list from inside update; an exception from one ends the pass and reaches the caller.
+    // Calls every observer's update, in order, on a copy of the list taken under this object's
+    // monitor and outside it. A change of the list made during the pass (by an observer or by
+    // another thread) applies from the next pass: an observer removed meanwhile may still get
+    // this pass's call. An exception from one observer ends the pass and reaches the caller.
     void notifyObservers(std::string argument);
 
 private:

@@ -14,6 +14,24 @@ const DWORD SHARED_REFERENCE = 0xFFFFFFFF;
 // A file operation's failure as an HRESULT of the thread's last error.
 HRESULT lastErrorResult() { return static_cast<HRESULT>(0x80070000 | (GetLastError() & 0xFFFF)); }
 
+BOOL moveBeside(LPCSTR from, LPCSTR to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+}
+
+CQUARNAPDir::PlaceStep placeStep = moveBeside;
+
+// The folder part of a file name, "." when it has none.
+std::string folderOf(const std::string& file)
+{
+    size_t cut = file.find_last_of("\\/:");
+    if (cut == std::string::npos)
+        return ".";
+    // A root stays a root: "\x" in "\", "C:x" in "C:", "C:\x" in "C:\".
+    bool root = cut == 0 || file[cut] == ':' || (cut == 2 && file[1] == ':');
+    return file.substr(0, root ? cut + 1 : cut);
+}
+
 } // namespace
 
 CQUARNAPDir::CQUARNAPDir(DWORD applicationId, const std::string& applicationName, CQUARNInterface* owner)
@@ -217,17 +235,30 @@ DWORD CQUARNAPDir::SendFile(const std::string& sourceFile, const std::string& ni
     return 0;
 }
 
+CQUARNAPDir::PlaceStep CQUARNAPDir::setPlaceStep(PlaceStep step)
+{
+    PlaceStep previous = placeStep;
+    placeStep = step != nullptr ? step : moveBeside;
+    return previous;
+}
+
 bool CQUARNAPDir::RecvFile(DWORD handle, const std::string& destinationFile)
 {
     const char* where = "CQUARNAPDir::RecvFile";
     std::string temporary = FileTransferGetTempName(handle);
     if (temporary.empty())
         return false;
-    bool exists = GetFileAttributesA(destinationFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-    BOOL moved = exists ? CopyFileA(temporary.c_str(), destinationFile.c_str(), FALSE)
-                        : MoveFileA(temporary.c_str(), destinationFile.c_str());
-    if (!moved) {
+    // Beside the destination, so that the last step is a rename within one folder.
+    char beside[MAX_PATH] = {};
+    if (GetTempFileNameA(folderOf(destinationFile).c_str(), "qrv", 0, beside) == 0) {
         CQUARNInterface::keepError(where, lastErrorResult());
+        return false;
+    }
+    if (!placeStep(temporary.c_str(), beside)
+        || !MoveFileExA(beside, destinationFile.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        HRESULT error = lastErrorResult();
+        DeleteFileA(beside);
+        CQUARNInterface::keepError(where, error);
         return false;
     }
     FileTransferClose(handle);

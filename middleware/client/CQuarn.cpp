@@ -49,8 +49,7 @@ CQuarn::CQuarn(std::string applicationId, std::string terminalId)
 
 CQuarn::~CQuarn()
 {
-    delete pQUARNCopyDir;
-    pQUARNCopyDir = nullptr;
+    pQUARNCopyDir.reset();
     release();
 }
 
@@ -202,7 +201,7 @@ std::string CQuarn::getComputerInfoPath(const std::string& quarnId)
 
 std::string CQuarn::getReceiverId()
 {
-    CMonitorHold hold(monitor, 6, SCOPE);
+    // No monitor: the terminal id never changes and the middleware calls must not hold it.
     std::string result = termId + SEPARATOR + getDependQUARNId();
     CTrace::trace(SCOPE, "getReceiverId: " + result);
     return result;
@@ -254,7 +253,7 @@ bool CQuarn::isSendable(std::string receiverId)
     bool result = false;
     CTrace::trace(SCOPE, "isSendable " + receiverId);
     {
-        CMonitorHold hold(monitor, 7, SCOPE);
+        // No monitor: this reads no field of its own, and a root read can take seconds.
         std::string quarnId = receiverQuarnId(receiverId);
         std::string terminal = receiverTerminalId(receiverId);
         if (quarnId == NOT_AVAILABLE) {
@@ -294,9 +293,17 @@ std::string CQuarn::errorText(DWORD code) { return quarnErrorText(code); }
 
 // ---- file transfer
 
-void CQuarn::requireCopyDir()
+std::shared_ptr<CQUARNAPDir> CQuarn::copyDir(HWND* window)
 {
-    CTrace::scopedAssertTrue(pQUARNCopyDir != nullptr, SCOPE, "no copy directory", -1);
+    std::shared_ptr<CQUARNAPDir> directory;
+    {
+        CMonitorHold hold(monitor, 15, SCOPE);
+        directory = pQUARNCopyDir;
+        if (window != nullptr)
+            *window = copyMsgReceiveWindow;
+    }
+    CTrace::scopedAssertTrue(directory != nullptr, SCOPE, "no copy directory", -1);
+    return directory;
 }
 
 std::string CQuarn::destinationOf(const std::string& receiverId)
@@ -307,58 +314,55 @@ std::string CQuarn::destinationOf(const std::string& receiverId)
 
 void CQuarn::setQUARNCopyMsgReceiveWindow(HWND window)
 {
-    CMonitorHold hold(monitor, 4, SCOPE);
     CTrace::trace(SCOPE, "setQUARNCopyMsgReceiveWindow");
-    CTrace::scopedAssertTrue(pQUARNCopyDir == nullptr, SCOPE, "the copy directory is set already", -1);
+    {
+        CMonitorHold hold(monitor, 4, SCOPE);
+        CTrace::scopedAssertTrue(pQUARNCopyDir == nullptr, SCOPE, "the copy directory is set already", -1);
+    }
     std::string name = appId + ":" + COPY + ":" + termId;
     CTrace::trace(SCOPE, "copy directory " + name);
-    pQUARNCopyDir = pQUARNInterface->OpenAPDir(name, window);
-    CTrace::scopedAssertTrue(pQUARNCopyDir != nullptr, SCOPE, "the copy directory does not open", -1);
+    std::shared_ptr<CQUARNAPDir> opened(pQUARNInterface->OpenAPDir(name, window));
+    CTrace::scopedAssertTrue(opened != nullptr, SCOPE, "the copy directory does not open", -1);
+    CMonitorHold hold(monitor, 4, SCOPE);
+    CTrace::scopedAssertTrue(pQUARNCopyDir == nullptr, SCOPE, "the copy directory is set already", -1);
+    pQUARNCopyDir = opened;
     copyMsgReceiveWindow = window;
 }
 
 void CQuarn::releaseQUARNCopyMsgReceiveWindow()
 {
-    CMonitorHold hold(monitor, 5, SCOPE);
     CTrace::trace(SCOPE, "releaseQUARNCopyMsgReceiveWindow");
-    requireCopyDir();
-    if (!pQUARNCopyDir->Close())
+    std::shared_ptr<CQUARNAPDir> directory;
+    {
+        CMonitorHold hold(monitor, 5, SCOPE);
+        directory.swap(pQUARNCopyDir);
+        copyMsgReceiveWindow = nullptr;
+    }
+    CTrace::scopedAssertTrue(directory != nullptr, SCOPE, "no copy directory", -1);
+    if (!directory->Close())
         CTrace::trace(SCOPE, "the copy directory does not close: " + errorText(GetLastError()));
-    pQUARNCopyDir->Close();
-    delete pQUARNCopyDir;
-    pQUARNCopyDir = nullptr;
-    copyMsgReceiveWindow = nullptr;
 }
 
 DWORD CQuarn::sendFile(std::string receiverId, std::string fileName, std::string nickname)
 {
-    CMonitorHold hold(monitor, 8, SCOPE);
     CTrace::trace(SCOPE, "sendFile " + receiverId + " " + fileName + " " + nickname);
-    requireCopyDir();
+    HWND window = nullptr;
+    std::shared_ptr<CQUARNAPDir> directory = copyDir(&window);
     if (!isSendable(receiverId))
         throw CIOException("sendFile: " + receiverId + " is not reachable");
     std::string destination = destinationOf(receiverId);
     CTrace::trace(SCOPE, "sendFile to " + destination);
-    DWORD handle = pQUARNCopyDir->SendFile(fileName, nickname, destination, copyMsgReceiveWindow);
+    DWORD handle = directory->SendFile(fileName, nickname, destination, window);
     CTrace::trace(SCOPE, "sendFile: handle " + std::to_string(handle));
     return handle;
 }
 
-std::string CQuarn::getFileNickname(DWORD handle)
-{
-    std::string result;
-    CMonitorHold hold(monitor, 9, SCOPE);
-    requireCopyDir();
-    result = pQUARNCopyDir->GetFileNickname(handle);
-    return result;
-}
+std::string CQuarn::getFileNickname(DWORD handle) { return copyDir()->GetFileNickname(handle); }
 
 void CQuarn::copyFile(DWORD handle, std::string fileName)
 {
-    CMonitorHold hold(monitor, 10, SCOPE);
     CTrace::trace(SCOPE, "copyFile " + std::to_string(handle) + " " + fileName);
-    requireCopyDir();
-    if (!pQUARNCopyDir->RecvFile(handle, fileName)) {
+    if (!copyDir()->RecvFile(handle, fileName)) {
         CTrace::trace(SCOPE, "copyFile failed: " + errorText(GetLastError()));
         throw CIOException("copyFile: receiving the file failed");
     }
@@ -368,19 +372,19 @@ void CQuarn::openFileTransfer(std::string receiverId, std::string nickname, std:
                               std::string& transmitTicket)
 {
     CTrace::trace(SCOPE, "openFileTransfer " + receiverId + " " + nickname);
-    requireCopyDir();
+    HWND window = nullptr;
+    std::shared_ptr<CQUARNAPDir> directory = copyDir(&window);
     if (!isSendable(receiverId))
         throw CUnknownHostException("openFileTransfer: " + receiverId + " is not reachable");
     std::string destination = destinationOf(receiverId);
     CTrace::trace(SCOPE, "openFileTransfer to " + destination);
-    CMonitorHold hold(monitor, 11, SCOPE);
-    DWORD handle = pQUARNCopyDir->FileTransferOpen(nickname, destination, copyMsgReceiveWindow);
+    DWORD handle = directory->FileTransferOpen(nickname, destination, window);
     if (handle == 0) {
         // No transfer: a ticket "0" would name none.
         CTrace::trace(SCOPE, "openFileTransfer failed: " + errorText(GetLastError()));
         throw CIOException("openFileTransfer: the middleware opened no transfer to " + receiverId);
     }
-    transmitFileName = pQUARNCopyDir->FileTransferGetTempName(handle);
+    transmitFileName = directory->FileTransferGetTempName(handle);
     transmitTicket = std::to_string(static_cast<int>(handle));
     CTrace::trace(SCOPE, "openFileTransfer: " + transmitFileName + " ticket " + transmitTicket);
 }
@@ -388,26 +392,13 @@ void CQuarn::openFileTransfer(std::string receiverId, std::string nickname, std:
 void CQuarn::execFileTransfer(std::string transmitTicket)
 {
     CTrace::trace(SCOPE, "execFileTransfer " + transmitTicket);
-    requireCopyDir();
-    CMonitorHold hold(monitor, 12, SCOPE);
+    std::shared_ptr<CQUARNAPDir> directory = copyDir();
     DWORD handle = static_cast<DWORD>(std::atoi(transmitTicket.c_str()));
-    if (!pQUARNCopyDir->FileTransferExec(handle))
+    if (!directory->FileTransferExec(handle))
         throw CIOException("execFileTransfer: the transfer " + transmitTicket + " did not start");
     CTrace::trace(SCOPE, "execFileTransfer: started");
 }
 
-std::string CQuarn::getTransmitFileName(DWORD handle)
-{
-    requireCopyDir();
-    std::string result;
-    CMonitorHold hold(monitor, 13, SCOPE);
-    result = pQUARNCopyDir->FileTransferGetTempName(handle);
-    return result;
-}
+std::string CQuarn::getTransmitFileName(DWORD handle) { return copyDir()->FileTransferGetTempName(handle); }
 
-void CQuarn::closeFileTransfer(DWORD handle)
-{
-    requireCopyDir();
-    CMonitorHold hold(monitor, 14, SCOPE);
-    pQUARNCopyDir->FileTransferClose(handle);
-}
+void CQuarn::closeFileTransfer(DWORD handle) { copyDir()->FileTransferClose(handle); }

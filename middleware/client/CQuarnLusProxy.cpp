@@ -538,8 +538,12 @@ void CQuarnLusProxy::find(const std::vector<std::string>& terminalIds, std::vect
 
 LRESULT CQuarnLusProxy::OnQuarnLusProxyCommand(WPARAM wParam, LPARAM lParam)
 {
-    if (wParam != 0)
-        CTrace::scopedFatalError(SCOPE, " OnQuarnLusProxyCommand(): unknown command " + std::to_string(wParam), -1);
+    // Any program on the desktop can post to this window: a command of none of ours is ignored.
+    if (wParam != 0) {
+        CTrace::scopedError(SCOPE, " OnQuarnLusProxyCommand(): unknown command " + std::to_string(wParam) + ", ignored",
+                            0);
+        return 0;
+    }
     std::shared_ptr<FindParameterSet> record = pendingFinds().take(lParam);
     if (!record) {
         CTrace::trace(SCOPE, " OnQuarnLusProxyCommand(): the worker no longer waits; nothing to do");

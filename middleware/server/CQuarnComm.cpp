@@ -54,6 +54,17 @@ template <typename T> T* findSocket(const CQuarnListItem& head, WPARAM socket)
     return walk<T>(head, [socket](T& s) { return s.GetSocket() == static_cast<SOCKET>(socket); });
 }
 
+// The connections of head's list whose peer has the IPv4 address, counted up to limit.
+template <typename T> size_t countWithPeer(const CQuarnListItem& head, DWORD address, size_t limit)
+{
+    size_t count = 0;
+    walk<T>(head, [&](T& connection) {
+        count += connection.GetPeerAddress().sin_addr.s_addr == address;
+        return count >= limit;
+    });
+    return count;
+}
+
 // Ends every connection of head's list, each reporting its end.
 template <typename T> void endAll(CQuarnListItem& head)
 {
@@ -94,7 +105,7 @@ void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPA
         end = true;
         break;
     default:
-        QuarnTrace("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("%s: event %u\n", where, WSAGETSELECTEVENT(lParam));
         break;
     }
     if (end) {
@@ -108,8 +119,8 @@ void connectionEvent(const char* where, CQuarnListItem& head, WPARAM wParam, LPA
 CQuarnComm* CQuarnComm::s_pStarted = nullptr;
 
 CQuarnComm::CQuarnComm()
-    : m_pCore(nullptr), m_bStarted(false), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(), m_bWinsock(false),
-      m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr), m_transferHead(nullptr)
+    : m_pCore(nullptr), m_bStarted(false), m_bNodeDetection(true), m_hWnd(nullptr), m_port(0), m_node(), m_wsaData(),
+      m_bWinsock(false), m_listening(this), m_lookupHead(this), m_pServerDataBase(nullptr), m_transferHead(nullptr)
 {
 }
 
@@ -127,10 +138,21 @@ CQuarnComm::~CQuarnComm()
 
 bool CQuarnComm::Start(CQuarnSrvCore* core, const GUID& node, WORD port)
 {
+    return Begin(core, core != nullptr ? core->GetDataBase() : nullptr, node, port, true);
+}
+
+bool CQuarnComm::StartWithoutNodeDetection(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port)
+{
+    return Begin(core, database, node, port, false);
+}
+
+bool CQuarnComm::Begin(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port, bool detect)
+{
     if (m_pCore != nullptr || s_pStarted != nullptr)
         return fail(ERROR_QUARN_SERVER_BUSY);
-    if (core == nullptr)
+    if (core == nullptr || database == nullptr)
         return fail(ERROR_INVALID_PARAMETER);
+    m_bNodeDetection = detect;
     m_port = port;
     m_pCore = core;
     m_node = node;
@@ -142,9 +164,10 @@ bool CQuarnComm::Start(CQuarnSrvCore* core, const GUID& node, WORD port)
             SetLastError(result);
         started = m_bWinsock;
     }
-    started = started && m_nodeDetect.Open(m_hWnd, NODE_DETECT_EVENT, core->GetDataBase(), node, port);
+    if (detect)
+        started = started && m_nodeDetect.Open(m_hWnd, NODE_DETECT_EVENT, database, node, port);
     if (started) {
-        m_pServerDataBase = core->GetDataBase();
+        m_pServerDataBase = database;
         started = m_listening.CreateStream(m_hWnd, LISTENING_EVENT, port) && WriteComputerInformation();
     }
     if (!started) {
@@ -259,7 +282,7 @@ LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam == TICK_TIMER)
             OnTimerTick();
         else
-            QuarnTrace("CQuarnComm::OnMessage(): unknown timer %llu\n", static_cast<unsigned long long>(wParam));
+            QuarnTraceError("CQuarnComm::OnMessage(): unknown timer %llu\n", static_cast<unsigned long long>(wParam));
         return 0;
     case WM_POWERBROADCAST:
         OnPowerBroadcast(wParam);
@@ -282,6 +305,12 @@ LRESULT CQuarnComm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         if (message == QuarnLookupDirectoryMessage())
             return 0;
+        // Any program on the desktop can post to this window; what none of ours sends is ignored.
+        if (message >= WM_USER && message < 0xC000) {
+            QuarnTraceError("CQuarnComm::OnMessage(): unknown message 0x%X (%llu, %lld)\n", message,
+                            static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+            return 0;
+        }
         return DefWindowProcA(m_hWnd, message, wParam, lParam);
     }
 }
@@ -290,10 +319,12 @@ void CQuarnComm::OnTimerTick()
 {
     if (!m_bStarted)
         return;
-    m_nodeDetect.RefreshNetworkInformation();
     DWORD counter;
-    if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
-        m_nodeDetect.RunAliveSchedule(counter);
+    if (m_bNodeDetection) {
+        m_nodeDetect.RefreshNetworkInformation();
+        if (m_pServerDataBase != nullptr && m_pServerDataBase->GetUpdateCounter(L"\\", &counter))
+            m_nodeDetect.RunAliveSchedule(counter);
+    }
     walk<CQuarnServerSocket>(m_listening, [](CQuarnServerSocket& connection) {
         connection.KeepAliveTick();
         return false;
@@ -315,7 +346,8 @@ void CQuarnComm::OnPowerBroadcast(WPARAM event)
     case PBT_APMRESUMECRITICAL:
     case PBT_APMRESUMESUSPEND:
     case PBT_APMRESUMEAUTOMATIC:
-        m_nodeDetect.Resume();
+        if (m_bNodeDetection)
+            m_nodeDetect.Resume();
         break;
     default:
         break;
@@ -340,7 +372,7 @@ void CQuarnComm::OnNodeDetectEvent(WPARAM wParam, LPARAM lParam)
         m_nodeDetect.WriteStep();
         break;
     default:
-        QuarnTrace("CQuarnComm::OnNodeDetectEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("CQuarnComm::OnNodeDetectEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
         break;
     }
 }
@@ -362,7 +394,17 @@ void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
         CQuarnServerSocket* connection = new (std::nothrow) CQuarnServerSocket(this);
         if (connection == nullptr)
             return;
-        if (!connection->Accept(m_hWnd, SERVER_EVENT, m_listening) || !connection->LinkTail(&m_listening)) {
+        if (!connection->Accept(m_hWnd, SERVER_EVENT, m_listening)) {
+            connection->DestroySocket();
+            delete connection;
+            break;
+        }
+        DWORD peer = connection->GetPeerAddress().sin_addr.s_addr;
+        if (CountServerConnectionsFrom(peer, CQuarnServerSocket::CONNECTIONS_PER_ADDRESS)
+                >= CQuarnServerSocket::CONNECTIONS_PER_ADDRESS
+            || !connection->LinkTail(&m_listening)) {
+            QuarnTrace("CQuarnComm::OnListeningEvent(): connection refused, %u from its address\n",
+                       static_cast<unsigned>(CQuarnServerSocket::CONNECTIONS_PER_ADDRESS));
             connection->DestroySocket();
             delete connection;
         }
@@ -372,7 +414,7 @@ void CQuarnComm::OnListeningEvent(WPARAM wParam, LPARAM lParam)
     case FD_CLOSE:
         break;
     default:
-        QuarnTrace("CQuarnComm::OnListeningEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
+        QuarnTraceError("CQuarnComm::OnListeningEvent(): event %u\n", WSAGETSELECTEVENT(lParam));
         break;
     }
 }
@@ -434,6 +476,11 @@ void CQuarnComm::OnAlivePacket(const BYTE* record, DWORD length, DWORD sender)
                    static_cast<unsigned>(LOOKUP_CONNECTION_LIMIT));
         return;
     }
+    if (CountLookupConnectionsTo(sender, LOOKUP_CONNECTIONS_PER_ADDRESS) >= LOOKUP_CONNECTIONS_PER_ADDRESS) {
+        QuarnTrace("CQuarnComm::OnAlivePacket(): %u connections to the sender, a new node is ignored\n",
+                   static_cast<unsigned>(LOOKUP_CONNECTIONS_PER_ADDRESS));
+        return;
+    }
     CQuarnLookupSocket* connection
         = CQuarnLookupSocket::CreateNewConnection(*this, m_lookupHead, m_hWnd, LOOKUP_EVENT, sender, node, m_port);
     if (connection != nullptr)
@@ -469,6 +516,16 @@ void CQuarnComm::PostLookupMessage(HWND window, DWORD handle, DWORD status)
 void CQuarnComm::SetAddressSource(CQuarnAddressTable::Source source)
 {
     m_nodeDetect.SetAddressSource(std::move(source));
+}
+
+size_t CQuarnComm::CountLookupConnectionsTo(DWORD address, size_t limit) const
+{
+    return countWithPeer<CQuarnLookupSocket>(m_lookupHead, address, limit);
+}
+
+size_t CQuarnComm::CountServerConnectionsFrom(DWORD address, size_t limit) const
+{
+    return countWithPeer<CQuarnServerSocket>(m_listening, address, limit);
 }
 
 CQuarnLookupSocket* CQuarnComm::FindConnection(const GUID& node) const

@@ -58,7 +58,8 @@ bool CQuarnDirectoryReply::Parse(const BYTE* data, DWORD length)
             Entry entry;
             if (!ParseRecord(data + offset, recordLength, entry))
                 return invalid();
-            entries.push_back(std::move(entry));
+            if (entries.size() < ENTRY_LIMIT)
+                entries.push_back(std::move(entry));
             offset += recordLength;
         }
     } catch (const std::bad_alloc&) {

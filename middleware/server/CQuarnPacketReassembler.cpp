@@ -6,13 +6,15 @@
 #include <new>
 
 CQuarnPacketReassembler::CQuarnPacketReassembler(FilePacketFactory factory)
-    : m_factory(std::move(factory)), m_pPacket(nullptr), m_headerOnly(false), m_broken(false)
+    : m_factory(std::move(factory)), m_pPacket(nullptr), m_pBuffer(nullptr), m_capacity(0), m_filled(0), m_size(0),
+      m_headerOnly(false), m_broken(false)
 {
 }
 
 CQuarnPacketReassembler::~CQuarnPacketReassembler()
 {
     delete m_pPacket;
+    delete[] m_pBuffer;
 }
 
 bool CQuarnPacketReassembler::GetReceiveBuffer(BYTE** ppBuffer, DWORD* pSize)
@@ -20,6 +22,13 @@ bool CQuarnPacketReassembler::GetReceiveBuffer(BYTE** ppBuffer, DWORD* pSize)
     if (m_broken) {
         SetLastError(ERROR_INVALID_DATA);
         return false;
+    }
+    if (m_pBuffer != nullptr) {
+        if (m_filled == m_capacity && !Reserve())
+            return false;
+        *ppBuffer = m_pBuffer + m_filled;
+        *pSize = m_capacity - m_filled;
+        return true;
     }
     if (m_pPacket == nullptr) {
         BYTE* header = new (std::nothrow) BYTE[QUARN_PACKET_HEADER_SIZE];
@@ -36,18 +45,39 @@ bool CQuarnPacketReassembler::GetReceiveBuffer(BYTE** ppBuffer, DWORD* pSize)
 CQuarnPacketReassembler::Result CQuarnPacketReassembler::Received(DWORD count, CQuarnPacket** ppPacket)
 {
     *ppPacket = nullptr;
-    if (m_broken || m_pPacket == nullptr)
-        return m_broken ? BROKEN : INCOMPLETE;
-    if (m_pPacket->Advance(count) != 0)
-        return INCOMPLETE;
-    if (m_headerOnly) {
-        if (!Grow())
-            return BROKEN;
-        if (m_pPacket->Advance(0) != 0)
+    if (m_broken)
+        return BROKEN;
+    CQuarnPacket* packet = nullptr;
+    if (m_pBuffer != nullptr) {
+        m_filled += count < m_capacity - m_filled ? count : m_capacity - m_filled;
+        if (m_filled < m_size)
             return INCOMPLETE;
+        // Whole: the buffer is exactly the packet's size; the CRC runs over it now.
+        DWORD size = m_size;
+        packet = CQuarnPacket::MakeReceivePacket(m_pBuffer, size, 0);
+        m_pBuffer = nullptr;
+        m_capacity = m_filled = m_size = 0;
+        if (packet == nullptr) {
+            Break(ERROR_NOT_ENOUGH_MEMORY);
+            return BROKEN;
+        }
+        packet->Advance(size);
+    } else {
+        if (m_pPacket == nullptr)
+            return INCOMPLETE;
+        if (m_pPacket->Advance(count) != 0)
+            return INCOMPLETE;
+        if (m_headerOnly) {
+            if (!Grow())
+                return BROKEN;
+            if (m_pBuffer != nullptr)
+                return INCOMPLETE;
+            if (m_pPacket->Advance(0) != 0)
+                return INCOMPLETE;
+        }
+        packet = m_pPacket;
+        m_pPacket = nullptr;
     }
-    CQuarnPacket* packet = m_pPacket;
-    m_pPacket = nullptr;
     if (!packet->Deliverable()) {
         delete packet;
         return DROPPED;
@@ -74,16 +104,18 @@ bool CQuarnPacketReassembler::Grow()
                 error = ERROR_NOT_SUPPORTED;
         }
     } else if (size - QUARN_PACKET_HEADER_SIZE - QUARN_PACKET_CRC_SIZE <= QUARN_PACKET_DATA_LIMIT) {
-        // Every byte of the buffer is received before it is read, so it needs no zero fill.
-        BYTE* buffer = new (std::nothrow) BYTE[static_cast<size_t>(size)];
-        if (buffer != nullptr) {
-            memcpy(buffer, header, QUARN_PACKET_HEADER_SIZE);
-            grown = CQuarnPacket::MakeReceivePacket(buffer, static_cast<DWORD>(size), 0);
-        }
-        if (grown == nullptr)
-            error = ERROR_NOT_ENOUGH_MEMORY;
-        else
-            grown->Advance(QUARN_PACKET_HEADER_SIZE);
+        // The data goes into a buffer of its own that grows as it arrives; the header's packet goes.
+        m_size = static_cast<DWORD>(size);
+        m_filled = QUARN_PACKET_HEADER_SIZE;
+        m_capacity = 0;
+        BYTE copy[QUARN_PACKET_HEADER_SIZE];
+        memcpy(copy, header, sizeof copy);
+        delete m_pPacket;
+        m_pPacket = nullptr;
+        m_headerOnly = false;
+        if (!Reserve(copy))
+            return false;
+        return true;
     }
     if (grown == nullptr) {
         Break(error);
@@ -95,10 +127,33 @@ bool CQuarnPacketReassembler::Grow()
     return true;
 }
 
+bool CQuarnPacketReassembler::Reserve(const BYTE* header)
+{
+    DWORD more = m_filled / 2 > RECEIVE_STEP ? m_filled / 2 : RECEIVE_STEP;
+    DWORD capacity = m_size - m_filled < more ? m_size : m_filled + more;
+    // Every byte of the buffer is received before it is read, so it needs no zero fill.
+    BYTE* buffer = new (std::nothrow) BYTE[capacity];
+    if (buffer == nullptr) {
+        Break(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    if (header != nullptr)
+        memcpy(buffer, header, QUARN_PACKET_HEADER_SIZE);
+    else
+        memcpy(buffer, m_pBuffer, m_filled);
+    delete[] m_pBuffer;
+    m_pBuffer = buffer;
+    m_capacity = capacity;
+    return true;
+}
+
 void CQuarnPacketReassembler::Break(DWORD error)
 {
     delete m_pPacket;
     m_pPacket = nullptr;
+    delete[] m_pBuffer;
+    m_pBuffer = nullptr;
+    m_capacity = m_filled = m_size = 0;
     m_broken = true;
     SetLastError(error);
 }

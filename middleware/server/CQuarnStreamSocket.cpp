@@ -10,7 +10,8 @@
 
 CQuarnStreamSocket::CQuarnStreamSocket()
     : m_bConnected(false), m_peerAddress(), m_keepAliveCountdown(KEEP_ALIVE_TICKS),
-      m_reassembler([this](const BYTE* header) { return MakeFilePacket(header); })
+      m_reassembler([this](const BYTE* header) { return MakeFilePacket(header); }), m_idleTicks(0),
+      m_bClosingSilent(false)
 {
 }
 
@@ -108,7 +109,6 @@ bool CQuarnStreamSocket::ReadStep()
         return Fail(WSAENOTSOCK);
     if (m_reassembler.IsBroken())
         return Fail(ERROR_INVALID_DATA);
-    m_keepAliveCountdown = KEEP_ALIVE_TICKS;
     // Full queues hold reading back until the owner or the peer has taken from them.
     if (m_receiveQueue.CountUpTo(RECEIVE_QUEUE_LIMIT) >= RECEIVE_QUEUE_LIMIT
         || m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT)
@@ -133,6 +133,7 @@ bool CQuarnStreamSocket::ReadStep()
     // The peer's data has ended; its FD_CLOSE follows, and reading on would only spin.
     if (received == 0)
         return Fail(WSAEDISCON);
+    m_idleTicks = 0;
     CQuarnPacket* packet;
     switch (m_reassembler.Received(received, &packet)) {
     case CQuarnPacketReassembler::COMPLETE:
@@ -156,6 +157,14 @@ void CQuarnStreamSocket::DestroySocket()
 
 void CQuarnStreamSocket::KeepAliveTick()
 {
+    if (m_socket == INVALID_SOCKET || m_bClosingSilent)
+        return;
+    if (m_idleTicks < IDLE_TICKS)
+        ++m_idleTicks;
+    if (m_idleTicks >= IDLE_TICKS) {
+        CloseSilentStream();
+        return;
+    }
     if (m_keepAliveCountdown > 0) {
         --m_keepAliveCountdown;
         return;
@@ -237,6 +246,15 @@ bool CQuarnStreamSocket::Connect(DWORD address, WORD port)
     if (error == WSAEWOULDBLOCK)
         return true;
     return Fail(error);
+}
+
+void CQuarnStreamSocket::CloseSilentStream()
+{
+    QuarnTrace("CQuarnStreamSocket::KeepAliveTick(): stream closed, nothing arrived for %lu ticks\n", m_idleTicks);
+    m_bClosingSilent = true;
+    shutdown(m_socket, SD_BOTH);
+    PostSocketEvent(FD_CLOSE, 0);
+    SetLastError(WSAETIMEDOUT);
 }
 
 void CQuarnStreamSocket::CloseBrokenStream()

@@ -49,6 +49,12 @@ LRESULT CALLBACK CQuarnWatchWindow::WindowProc(HWND hWnd, UINT message, WPARAM w
         watch->OnTimer(wParam);
         return 0;
     }
+    // Any program on the desktop can post to this window; what none of ours sends is ignored.
+    if (message >= WM_USER && message < 0xC000 && watch != nullptr) {
+        QuarnTraceError("CQuarnWatchWindow::WindowProc(): unknown message 0x%X (%llu, %lld)\n", message,
+                        static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+        return 0;
+    }
     return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
@@ -139,8 +145,10 @@ bool CQuarnWatchWindow::HasRecord(DWORD appId, HWND window) const
 
 void CQuarnWatchWindow::OnTimer(UINT_PTR id)
 {
-    if (id != WATCH_TIMER)
+    if (id != WATCH_TIMER) {
+        QuarnTraceError("CQuarnWatchWindow::OnTimer(): unknown timer %llu\n", static_cast<unsigned long long>(id));
         return;
+    }
     if (m_hWnd != nullptr)
         KillTimer(m_hWnd, WATCH_TIMER);
     for (;;) {

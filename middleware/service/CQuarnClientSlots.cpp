@@ -1,10 +1,11 @@
 #include "CQuarnClientSlots.h"
 
-DWORD CQuarnClientSlots::Take()
+DWORD CQuarnClientSlots::Take(const void* owner)
 {
     for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
         if (!m_inUse[slot]) {
             m_inUse[slot] = true;
+            m_owner[slot] = owner;
             return slot;
         }
     }
@@ -16,7 +17,16 @@ bool CQuarnClientSlots::Free(DWORD slot)
     if (slot >= SLOT_COUNT || !m_inUse[slot])
         return false;
     m_inUse[slot] = false;
+    m_owner[slot] = nullptr;
     return true;
+}
+
+void CQuarnClientSlots::FreeOwnedBy(const void* owner)
+{
+    for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (owner != nullptr && m_inUse[slot] && m_owner[slot] == owner)
+            Free(slot);
+    }
 }
 
 DWORD CQuarnClientSlots::CountInUse() const

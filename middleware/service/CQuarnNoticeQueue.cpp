@@ -13,8 +13,20 @@ bool CQuarnNoticeQueue::Append(DWORD window, DWORD code, DWORD wParam, DWORD lPa
                    wParam, lParam);
         return false;
     }
+    auto counted = m_perWindow.find(window);
+    if (counted != m_perWindow.end() && counted->second >= WINDOW_LIMIT) {
+        QuarnTrace("CQuarnNoticeQueue::Append(): %lu holds its share, notice %lu (%lu, 0x%08lX) dropped\n", window,
+                   code, wParam, lParam);
+        return false;
+    }
     try {
         m_records.push_back(Record{window, code, wParam, lParam});
+        try {
+            ++m_perWindow[window];
+        } catch (const std::bad_alloc&) {
+            m_records.pop_back();
+            throw;
+        }
     } catch (const std::bad_alloc&) {
         QuarnTrace("CQuarnNoticeQueue::Append(): no memory, notice %lu for %lu dropped\n", code, window);
         return false;
@@ -42,6 +54,10 @@ DWORD CQuarnNoticeQueue::Get(DWORD index, Field field) const
 
 void CQuarnNoticeQueue::Remove(DWORD index)
 {
-    if (index < m_records.size())
-        m_records.erase(m_records.begin() + index);
+    if (index >= m_records.size())
+        return;
+    auto counted = m_perWindow.find(m_records[index].m_window);
+    if (counted != m_perWindow.end() && --counted->second == 0)
+        m_perWindow.erase(counted);
+    m_records.erase(m_records.begin() + index);
 }

@@ -1,6 +1,6 @@
 #include "CQuarnServiceInstaller.h"
 
-#include "CMessageBox.h"
+#include "QuarnBox.h"
 #include "QuarnTrace.h"
 
 namespace {
@@ -21,7 +21,7 @@ bool CQuarnServiceInstaller::Fail(const char* text) const
 {
     DWORD error = GetLastError();
     QuarnTrace("CQuarnServiceInstaller: %s, error %lu\n", m_name.c_str(), error);
-    CMessageBox::show(nullptr, toAnsi(text), m_name, MB_OK);
+    QuarnShowBox(nullptr, toAnsi(text), m_name, MB_OK);
     SetLastError(error);
     return false;
 }

@@ -16,6 +16,12 @@ void clear(LONG* pResult)
 
 CQuarnguard::CQuarnguard(CQuarnServiceBuild& build) : m_references(1), m_build(build) {}
 
+// COM releases the objects of a client whose process has ended, and with them its slots.
+CQuarnguard::~CQuarnguard()
+{
+    m_build.GetSlots().FreeOwnedBy(this);
+}
+
 template <typename Operation> HRESULT CQuarnguard::Call(Operation operation)
 {
     HRESULT result = CQuarnSrv::CheckInitialized();
@@ -177,7 +183,7 @@ STDMETHODIMP CQuarnguard::GetNextQuarnhost(ULONG* pulSlot)
 
 STDMETHODIMP CQuarnguard::GetQuarnhostID(ULONG* pulSlot)
 {
-    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Take(); });
+    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Take(this); });
 }
 
 STDMETHODIMP CQuarnguard::SetNextQuarnhostID(LONG* pbResult)

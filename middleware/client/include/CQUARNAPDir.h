@@ -30,7 +30,15 @@ public:
     std::string GetSenderName(DWORD handle);
     DWORD SendFile(const std::string& sourceFile, const std::string& nickname, const std::string& destination,
                    HWND window);
+    // Places the transfer's file under a temporary name beside the destination and then
+    // replaces the destination in one step: a failure leaves the old file as it was.
     bool RecvFile(DWORD handle, const std::string& destinationFile);
+
+    // The step that moves the received file to the temporary name beside the destination
+    // (MoveFileExA, copying across volumes); tests put one that fails half-way. Returns the
+    // previous step.
+    using PlaceStep = BOOL (*)(LPCSTR from, LPCSTR to);
+    static PlaceStep setPlaceStep(PlaceStep step);
 
     const std::string& getPath() const { return path; }
     DWORD getApplicationId() const { return applicationId; }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 class CQUARNAPDir;
@@ -52,10 +53,13 @@ private:
     std::string findStringEntry(CQUARNLookupDir* directory, const std::string& name);
     std::string getComputerName();
     std::string getComputerInfoPath(const std::string& quarnId);
-    void requireCopyDir();
+    // The copy directory and its window, read under the monitor; the directory is used after
+    // the monitor is left (its calls go to the middleware), and it lives until its last user ends.
+    std::shared_ptr<CQUARNAPDir> copyDir(HWND* window = nullptr);
 
     CQUARNInterface* pQUARNInterface;
-    CQUARNAPDir* pQUARNCopyDir;
+    // Guarded by monitor, which covers these two fields and nothing else.
+    std::shared_ptr<CQUARNAPDir> pQUARNCopyDir;
     HWND copyMsgReceiveWindow;
     std::string appId;
     std::string termId;

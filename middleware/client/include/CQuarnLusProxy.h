@@ -49,7 +49,8 @@ public:
 protected:
     static const MessageEntry messageMap[];
     const MessageEntry* GetMessageMap() const override { return messageMap; }
-    // WM_LUS_PROXY_COMMAND: runs a worker's find; always answers 1 once it ran.
+    // WM_LUS_PROXY_COMMAND: runs a worker's find; answers 1 once it ran, 0 for a record that no
+    // worker waits for and (with an ERROR line) for an unknown command.
     LRESULT OnQuarnLusProxyCommand(WPARAM wParam, LPARAM lParam);
 
 private:

@@ -35,6 +35,10 @@ public:
     // the network can send alives with made-up identities: past this many, alives of further
     // identities are ignored until connections end.
     static constexpr size_t LOOKUP_CONNECTION_LIMIT = 256;
+    // Lookup connections to one address at most: a computer runs one node, which may have
+    // come back with a new identity while its old connection ends. Alives of more identities
+    // from one address (made up ones) are ignored, so they cannot fill the table.
+    static constexpr size_t LOOKUP_CONNECTIONS_PER_ADDRESS = 4;
 
     static constexpr const char* WINDOW_CLASS = "QuarnCommLibWndClass";
     static constexpr const char* WINDOW_NAME = "QuarnCommLibWnd";
@@ -50,6 +54,10 @@ public:
     // is started in this process or this object was started before; ERROR_QUARN_SERVER_PORT_IN_USE
     // when the port is taken; otherwise the failing call's error. A failed start is stopped.
     virtual bool Start(CQuarnSrvCore* core, const GUID& node, WORD port);
+    // The same without node detection, over the given database: nothing is broadcast and no
+    // alive is read; the layer listens, accepts, answers and connects as it does otherwise
+    // (alives reach it through OnAlivePacket). For tests in the process.
+    bool StartWithoutNodeDetection(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port);
     // Ends every connection (each reports its end), closes the sockets and cleans up Windows
     // Sockets; the result is that clean-up's.
     virtual bool Stop();
@@ -134,6 +142,9 @@ public:
     {
         return m_listening.CountUpTo(CQuarnServerSocket::CONNECTION_LIMIT + 1);
     }
+    // Of those, the ones with the peer at the IPv4 address (network order), counted up to limit.
+    size_t CountLookupConnectionsTo(DWORD address, size_t limit) const;
+    size_t CountServerConnectionsFrom(DWORD address, size_t limit) const;
     // Transfers listed (counted up to the limit), and receive records.
     size_t GetTransferCount(size_t limit) const { return m_transferHead.CountUpTo(limit); }
     size_t GetReceiveRecordCount() const { return m_receiveHead.CountUpTo(CQuarnFileReceive::RECORD_LIMIT + 1); }
@@ -147,6 +158,7 @@ private:
     void OnLookupEvent(WPARAM wParam, LPARAM lParam);
     void OnTransferEvent(WPARAM wParam, LPARAM lParam);
     void OnPowerBroadcast(WPARAM event);
+    bool Begin(CQuarnSrvCore* core, CQuarnDataBase* database, const GUID& node, WORD port, bool detect);
     bool CreateWindowObject();
     bool WriteComputerInformation();
     void EndLookupConnections();
@@ -177,6 +189,7 @@ private:
 
     CQuarnSrvCore* m_pCore;
     bool m_bStarted;
+    bool m_bNodeDetection;
     HWND m_hWnd;
     WORD m_port;
     GUID m_node;

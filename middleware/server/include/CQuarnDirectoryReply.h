@@ -23,6 +23,11 @@ public:
         std::vector<BYTE> bytes;
     };
 
+    // Entries kept of one reply at most; the records beyond are checked and not kept. A reply
+    // of 16 MiB could hold a million small records, each an object here; the terminal reads
+    // no more of a directory than this either.
+    static constexpr DWORD ENTRY_LIMIT = 4096;
+
     // Takes the data of a reply with status 0. A reply that does not hold up leaves this empty
     // and fails with ERROR_INVALID_PARAMETER (ERROR_NOT_ENOUGH_MEMORY when it cannot be kept).
     // Reads nothing outside (data, length).

@@ -4,7 +4,8 @@
 // packet starts as its 8-byte header; a header with bit 15 in its type is handed to the
 // file-packet factory, which makes a packet that takes the rest; any other header announcing
 // more than QUARN_PACKET_DATA_LIMIT stops the stream before anything is allocated, since a
-// stream with a bad length cannot be resynchronised.
+// stream with a bad length cannot be resynchronised. Below the limit, the buffer of a packet
+// grows with the bytes that arrive: a header alone that announces 16 MiB reserves one step.
 #include "CQuarnPacket.h"
 
 #include <functional>
@@ -28,6 +29,12 @@ public:
         BROKEN,
     };
 
+    // A packet's buffer starts at its size or at this many bytes, whichever is less, and grows
+    // by half of what has arrived (at least this many bytes again) when full: a peer that
+    // announces a packet and stops holds at most this step, and a packet of n bytes is
+    // copied O(log n) times.
+    static constexpr DWORD RECEIVE_STEP = 64 * 1024;
+
     explicit CQuarnPacketReassembler(FilePacketFactory factory);
     ~CQuarnPacketReassembler();
     CQuarnPacketReassembler(const CQuarnPacketReassembler&) = delete;
@@ -41,7 +48,10 @@ public:
     // the packet; no packet is under way afterwards.
     Result Received(DWORD count, CQuarnPacket** ppPacket);
 
+    // The file packet or the header under way; null while a plain packet's buffer fills.
     CQuarnPacket* GetPacketUnderWay() const { return m_pPacket; }
+    // Bytes held for the plain packet under way (its buffer so far).
+    DWORD GetReservedBytes() const { return m_capacity; }
     bool IsBroken() const { return m_broken; }
 
 private:
@@ -51,8 +61,17 @@ private:
     // False when the stream is broken.
     bool Grow();
 
+    // Makes room for more bytes of the plain packet under way; false when it cannot.
+    // header: the first reservation, which starts with these 8 bytes.
+    bool Reserve(const BYTE* header = nullptr);
+
     FilePacketFactory m_factory;
     CQuarnPacket* m_pPacket;
+    // A plain packet under way: its buffer of m_capacity bytes, m_filled of m_size received.
+    BYTE* m_pBuffer;
+    DWORD m_capacity;
+    DWORD m_filled;
+    DWORD m_size;
     bool m_headerOnly;
     bool m_broken;
 };

@@ -20,6 +20,9 @@ public:
     // Accepted connections at most. Any program on the network can connect: a connection
     // beyond this is accepted and closed at once, so that sockets and memory stay bounded.
     static constexpr size_t CONNECTION_LIMIT = 256;
+    // Accepted connections from one address at most, so that one program cannot take them
+    // all: a node holds its lookup connection here and one for each file it is sending.
+    static constexpr size_t CONNECTIONS_PER_ADDRESS = 16;
 
     // The listening socket, or an accepted connection whose packets go to the layer.
     explicit CQuarnServerSocket(CQuarnComm* comm = nullptr);

@@ -3,15 +3,23 @@
 // receives one piece per event into the packet under way, its write step sends one piece of
 // the oldest queued packet per event, and each step posts the same event to itself so that the
 // next one follows after the window's other messages. A connection that sent nothing for a
-// minute sends a keep-alive; the other end drops it unread.
+// minute sends a keep-alive; the other end drops it unread. Since both ends do so, a
+// connection on which nothing arrives for a few minutes has no live peer and is closed.
 #include "CQuarnPacketReassembler.h"
 #include "CQuarnSocket.h"
 
 class CQuarnStreamSocket : public CQuarnSocket {
 public:
-    // Keep-alive ticks (one a second) without a read step or a sent piece before a keep-alive
-    // goes out; it goes on the tick after the countdown reached 0.
+    // Keep-alive ticks (one a second) without a sent piece before a keep-alive goes out; it
+    // goes on the tick after the countdown reached 0. What arrives does not reset it: the peer
+    // hears from this end at least once a period whatever it sends itself.
     static constexpr DWORD KEEP_ALIVE_TICKS = 60;
+    // Ticks without a received byte (from the start: without a first one, such as a lookup
+    // connection's first reply) after which the connection is closed: three keep-alive periods,
+    // so that a peer that announces a packet and goes quiet, or holds connections open without
+    // a word, gives them back. Not less: a node flooded with socket events gets no timer
+    // messages and sends its keep-alives late (a blast of 100 s delayed one by over 90 s).
+    static constexpr DWORD IDLE_TICKS = 3 * KEEP_ALIVE_TICKS;
 
     CQuarnStreamSocket();
     // Also deletes the packet under way.
@@ -36,7 +44,8 @@ public:
     bool ReadStep() override;
     void DestroySocket() override;
     // At countdown 0 queues a keep-alive (type 255, status 0, no data) when nothing else waits
-    // to be sent; otherwise counts down.
+    // to be sent; otherwise counts down. A connection that received nothing for IDLE_TICKS is
+    // shut down both ways and posts FD_CLOSE to itself, so its owner ends it as if the peer had.
     virtual void KeepAliveTick();
     // The connection is established: an immediate connect, or the FD_CONNECT that completes one.
     virtual void OnConnect();
@@ -57,6 +66,8 @@ public:
     bool IsConnected() const { return m_bConnected; }
     const sockaddr_in& GetPeerAddress() const { return m_peerAddress; }
     DWORD GetKeepAliveCountdown() const { return m_keepAliveCountdown; }
+    // Ticks since the last received byte (since the start before the first).
+    DWORD GetIdleTicks() const { return m_idleTicks; }
     const CQuarnPacket* GetPacketUnderWay() const { return m_reassembler.GetPacketUnderWay(); }
 
 protected:
@@ -69,9 +80,14 @@ protected:
     DWORD m_keepAliveCountdown;
 
 private:
+    // Closes a connection whose peer stays silent (once: its FD_CLOSE is on its way).
+    void CloseSilentStream();
+
     // Shuts a stream that cannot go on down both ways and has its owner end it; the reason
     // stays the last error.
     void CloseBrokenStream();
 
     CQuarnPacketReassembler m_reassembler;
+    DWORD m_idleTicks;
+    bool m_bClosingSilent;
 };

@@ -9,8 +9,11 @@ public:
     static constexpr DWORD SLOT_COUNT = 16;
     static constexpr DWORD NO_SLOT = 0xFFFFFFFF;
 
-    // The first free slot, now in use; NO_SLOT when all are in use.
-    DWORD Take();
+    // The first free slot, now in use (held by owner, if given); NO_SLOT when all are in use.
+    DWORD Take(const void* owner = nullptr);
+    // Frees every slot that owner took: a client's object goes when the client releases it or
+    // its process has ended, and a client that ended without freeing its slot must not keep it.
+    void FreeOwnedBy(const void* owner);
     // Frees a slot in use; false for a free slot or a number of SLOT_COUNT or more. The turn
     // stays where it is.
     bool Free(DWORD slot);
@@ -27,6 +30,7 @@ private:
     DWORD CountInUse() const;
 
     bool m_inUse[SLOT_COUNT] = {};
+    const void* m_owner[SLOT_COUNT] = {};
     DWORD m_turn = 0;
     // Calls of Next left before the turn passes; 0: never armed, the turn stays.
     DWORD m_countDown = 0;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <map>
 
 class CQuarnNoticeQueue {
 public:
@@ -21,18 +22,26 @@ public:
     // empty it; a client that stopped reading must not use up the service's memory. 65536
     // records are about 1.5 MB and hours of progress of several transfers.
     static constexpr size_t LIMIT = 65536;
+    // Records for one window at most: one client that stops reading fills a sixteenth of the
+    // queue (a client slot's share) and the others' notices go on.
+    static constexpr size_t WINDOW_LIMIT = LIMIT / 16;
 
     enum class Field { Code, Window, WParam, LParam };
 
-    // Appends a record; a record for window 0 is dropped, and so is one beyond LIMIT or one
-    // that cannot be allocated (both traced). Whether it was appended.
+    // Appends a record; a record for window 0 is dropped, and so is one beyond LIMIT, one
+    // beyond its window's WINDOW_LIMIT or one that cannot be allocated (all traced). Whether it
+    // was appended.
     bool Append(DWORD window, DWORD code, DWORD wParam, DWORD lParam);
     // The field of the record at the index, NO_VALUE past the end.
     DWORD Get(DWORD index, Field field) const;
     // Removes the record at the index; past the end nothing changes.
     void Remove(DWORD index);
     DWORD GetCount() const { return static_cast<DWORD>(m_records.size()); }
-    void Clear() { m_records.clear(); }
+    void Clear()
+    {
+        m_records.clear();
+        m_perWindow.clear();
+    }
 
 private:
     struct Record {
@@ -43,4 +52,6 @@ private:
     };
     // Oldest first.
     std::deque<Record> m_records;
+    // Records per window, for the windows that have any.
+    std::map<DWORD, size_t> m_perWindow;
 };

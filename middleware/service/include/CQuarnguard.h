@@ -16,7 +16,8 @@ public:
     static constexpr HRESULT E_QUARN_NOT_IMPLEMENTED = static_cast<HRESULT>(0x80070078);
 
     explicit CQuarnguard(CQuarnServiceBuild& build);
-    virtual ~CQuarnguard() = default;
+    // Frees the client slots this object took.
+    virtual ~CQuarnguard();
     CQuarnguard(const CQuarnguard&) = delete;
     CQuarnguard& operator=(const CQuarnguard&) = delete;
 

@@ -382,8 +382,7 @@ TEST_F(LusProxyTest, FailedWritesAndDeletesNameTheFieldAndTheCode)
     });
 }
 
-// Operations that belong to the creator thread, called on another thread, and a command the
-// window does not know: each ends the process.
+// Operations that belong to the creator thread, called on another thread: each ends the process.
 struct Misuse {
     const char* name;
     std::function<void(ILookupServiceHandle*)> call;
@@ -437,13 +436,38 @@ INSTANTIATE_TEST_SUITE_P(
                },
                "enumByPortNum(): called on thread"},
         Misuse{"delete", [](ILookupServiceHandle* p) { onOtherThread([p] { delete p; }); },
-               "closeDatabase(): called on thread"},
-        Misuse{"wParam",
-               [](ILookupServiceHandle* p) {
-                   SendMessageA(dynamic_cast<CQuarnLusProxy*>(p)->GetSafeHwnd(), WM_LUS_PROXY_COMMAND, 1, 0);
-               },
-               "OnQuarnLusProxyCommand(): unknown command 1"}),
+               "closeDatabase(): called on thread"}),
     [](const testing::TestParamInfo<Misuse>& info) { return std::string(info.param.name); });
+
+// Any program can post to the proxy's window: a command it does not know, or a record no worker
+// waits for, is an ERROR line or a trace line, and the proxy goes on.
+TEST_F(LusProxyTest, StrayCommandsAreIgnoredAndFindsGoOn)
+{
+    inChild([&] {
+        childTracesToFile(false);
+        addTwoNodes();
+        ILookupServiceHandle* proxy = makeProxy();
+        HWND window = dynamic_cast<CQuarnLusProxy*>(proxy)->GetSafeHwnd();
+        EXPECT_EQ(0, SendMessageA(window, WM_LUS_PROXY_COMMAND, 2, 0));
+        EXPECT_EQ(0, SendMessageA(window, WM_LUS_PROXY_COMMAND, 0, 12345));
+        PostMessageA(window, WM_APP + 1, 2, 0);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        WorkerFind worker;
+        findOnWorker(worker, proxy, ids({"8"}));
+        EXPECT_EQ("", worker.thrown) << worker.message;
+        ASSERT_EQ(1u, worker.found.size());
+        EXPECT_EQ("valid [Server] [198.18.0.2] 0 [TIME=2 SESSION=b]", shown(worker.found[0]));
+        delete proxy;
+    });
+    std::vector<std::string> lines = dir.logLines();
+    int errors = 0;
+    for (const std::string& line : lines)
+        errors += line.find("ERROR: [ CQuarnLusProxy ]") != std::string::npos;
+    EXPECT_EQ(1, errors) << testing::PrintToString(lines);
+    EXPECT_TRUE(hasLineWith(lines, "unknown command 2, ignored")) << testing::PrintToString(lines);
+}
 
 TEST_F(LusProxyTest, FindReadsEveryNodeAndTheFirstNodeInTheRootWins)
 {

@@ -7,6 +7,7 @@
 #include "CQuarnBstr.h"
 #include "CQuarnCallException.h"
 #include "ClientFixture.h"
+#include "FolderFiles.h"
 
 #include <fstream>
 #include <memory>
@@ -190,6 +191,44 @@ TEST_F(InterfaceTest, RecvFileMovesOrOverwrites)
     EXPECT_TRUE(apDir->RecvFile(fake.transferHandle, dir.file("new.txt")));
     EXPECT_EQ("second", fileBytes(dir.file("new.txt")));
     EXPECT_EQ(2u, fake.closedTransfers.size());
+}
+
+// A place step that writes half of the file and fails as a full disk would.
+BOOL halfThenDiskFull(LPCSTR from, LPCSTR to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(to, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST_F(InterfaceTest, RecvFileFailingHalfWayLeavesTheOldFileAndTheTransferOpen)
+{
+    std::unique_ptr<CQUARNAPDir> apDir(quarn.OpenAPDir("app", nullptr));
+    std::string incoming = dir.file("in");
+    std::string kept = dir.file("kept");
+    CreateDirectoryA(incoming.c_str(), nullptr);
+    CreateDirectoryA(kept.c_str(), nullptr);
+    std::string temp = incoming + "\\QUARN3.TMP";
+    fake.tempName = std::wstring(temp.begin(), temp.end());
+    std::ofstream(temp) << "the new file, twice as long as half";
+    std::string destination = kept + "\\old.txt";
+    std::ofstream(destination) << "old bytes";
+    CQUARNAPDir::PlaceStep previous = CQUARNAPDir::setPlaceStep(halfThenDiskFull);
+    bool received = apDir->RecvFile(fake.transferHandle, destination);
+    DWORD error = GetLastError();
+    CQUARNAPDir::setPlaceStep(previous);
+    EXPECT_FALSE(received);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), error);
+    EXPECT_EQ("old bytes", fileBytes(destination));
+    EXPECT_EQ(std::vector<std::string>{"old.txt"}, filesMatching(kept + "\\*"));
+    EXPECT_TRUE(fake.closedTransfers.empty());
+    // The same transfer received again with the real step.
+    EXPECT_TRUE(apDir->RecvFile(fake.transferHandle, destination));
+    EXPECT_EQ("the new file, twice as long as half", fileBytes(destination));
+    EXPECT_EQ(std::vector<std::string>{"old.txt"}, filesMatching(kept + "\\*"));
+    EXPECT_EQ(1u, fake.closedTransfers.size());
 }
 
 TEST_F(InterfaceTest, WaitReadyWaitsInStepsOfOneTenthSecond)

@@ -230,6 +230,34 @@ TEST_F(TransferTest, OpenExecuteAndClose)
     EXPECT_EQ(1u, fake.strings.count(L"\\Applications\\T:Copy:3\\2\\User Name"));
 }
 
+// The wrapper's monitor guards its own fields only: while one thread waits in a middleware call,
+// another thread's use of the wrapper goes on.
+TEST_F(TransferTest, AMiddlewareCallHoldsNoOtherUser)
+{
+    quarn->setQUARNCopyMsgReceiveWindow(nullptr);
+    fake.tempName = L"C:\\temp\\QUARN1.TMP";
+    Worker other;
+    std::string otherName;
+    bool otherDone = false;
+    int opens = 0;
+    fake.onLookupOpen = [&](const std::wstring&) {
+        if (opens++ != 0)
+            return;
+        other.post([&] {
+            otherName = quarn->getTransmitFileName(7);
+            quarn->closeFileTransfer(7);
+        });
+        otherDone = other.waitIdle(5000);
+    };
+    std::string file, ticket;
+    quarn->openFileTransfer(receiver, "n", file, ticket);
+    EXPECT_TRUE(other.waitIdle(10000));
+    EXPECT_TRUE(otherDone) << "the other thread waited for the lookup";
+    EXPECT_EQ("C:\\temp\\QUARN1.TMP", otherName);
+    EXPECT_EQ("7", ticket);
+    fake.onLookupOpen = nullptr;
+}
+
 TEST_F(TransferTest, NoTransferOpenedThrowsAndNamesNoTicket)
 {
     quarn->setQUARNCopyMsgReceiveWindow(nullptr);

@@ -129,6 +129,26 @@ TEST(QuarnDirectoryReply, ABadReplyIsRefusedWhole)
     }
 }
 
+// A peer's reply of many small records keeps the first ENTRY_LIMIT of them; the rest are still
+// checked, so a bad record past the limit refuses the reply whole.
+TEST(QuarnDirectoryReply, EntriesPastTheLimitAreCheckedAndNotKept)
+{
+    const DWORD limit = CQuarnDirectoryReply::ENTRY_LIMIT;
+    ReplyBuilder builder(7, 1);
+    for (DWORD i = 0; i < limit + 100; ++i)
+        builder.directory(i == 0 ? L"first" : L"d");
+    Bytes many = builder.build();
+    CQuarnDirectoryReply reply;
+    ASSERT_TRUE(reply.Parse(many.data(), static_cast<DWORD>(many.size())));
+    EXPECT_EQ(limit, reply.GetCount());
+    EXPECT_EQ(L"first", reply.GetEntry(0)->name);
+    EXPECT_EQ(nullptr, reply.GetEntry(limit));
+    Bytes badLast = many;
+    WriteBigEndian32(&badLast[badLast.size() - 12], 9);  // the last record's type
+    EXPECT_FALSE(reply.Parse(badLast.data(), static_cast<DWORD>(badLast.size())));
+    EXPECT_EQ(0u, reply.GetCount());
+}
+
 TEST(QuarnLookup, ItsRequestIsTheHandleAndThePathInBigEndianUnits)
 {
     CQuarnLookup lookup;

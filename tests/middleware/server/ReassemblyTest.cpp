@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -207,6 +209,70 @@ TEST(QuarnReassembly, AFileLengthWhoseFrameExceeds32BitsGoesToTheFilePacket)
     FeedResult result;
     feed(reassembler, plain.data(), plain.size(), 0, result);
     EXPECT_TRUE(result.broken);
+}
+
+} // namespace
+
+namespace {
+
+// A header that announces a large packet reserves one step; the buffer then grows with what
+// arrives, never far ahead of it, and the whole packet comes out intact.
+TEST(QuarnReassemblyBudget, TheBufferGrowsWithTheBytesThatArrive)
+{
+    const DWORD step = CQuarnPacketReassembler::RECEIVE_STEP;
+    std::vector<BYTE> data(3 * 1024 * 1024 + 5);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<BYTE>(i * 7 + i / 251);
+    std::vector<BYTE> packet = packetBytes(17, 0, data);
+    CQuarnPacketReassembler reassembler(nullptr);
+    FeedResult result;
+    feed(reassembler, packet.data(), QUARN_PACKET_HEADER_SIZE, 0, result);
+    EXPECT_LE(reassembler.GetReservedBytes(), step + QUARN_PACKET_HEADER_SIZE);
+    size_t given = QUARN_PACKET_HEADER_SIZE;
+    DWORD largest = 0;
+    while (given < packet.size() && result.delivered.empty()) {
+        BYTE* buffer;
+        DWORD size;
+        ASSERT_TRUE(reassembler.GetReceiveBuffer(&buffer, &size));
+        DWORD count = static_cast<DWORD>(std::min<size_t>({size, 4096, packet.size() - given}));
+        memcpy(buffer, packet.data() + given, count);
+        given += count;
+        // Never more than half again of what arrived, plus one step.
+        EXPECT_LE(reassembler.GetReservedBytes(), given + given / 2 + step) << given;
+        largest = std::max(largest, reassembler.GetReservedBytes());
+        CQuarnPacket* out = nullptr;
+        CQuarnPacketReassembler::Result r = reassembler.Received(count, &out);
+        ASSERT_NE(CQuarnPacketReassembler::BROKEN, r);
+        if (r == CQuarnPacketReassembler::COMPLETE) {
+            EXPECT_EQ(data.size(), out->GetDataLength());
+            EXPECT_EQ(0, memcmp(data.data(), out->GetData(), data.size()));
+            result.delivered.push_back(Delivered{out->GetType(), out->GetStatus(), out->GetDataLength(), {}});
+            delete out;
+        }
+    }
+    ASSERT_EQ(1u, result.delivered.size());
+    EXPECT_EQ(given, packet.size());
+    EXPECT_EQ(packet.size(), largest);
+    EXPECT_EQ(0u, reassembler.GetReservedBytes());
+}
+
+// 16 MiB announced by each of many streams that then stop: each holds one step.
+TEST(QuarnReassemblyBudget, ManyAnnouncedMaximaHoldOneStepEach)
+{
+    std::vector<BYTE> header = bytesOf("00 11 00 00 01 00 00 00");
+    std::vector<std::unique_ptr<CQuarnPacketReassembler>> streams;
+    size_t reserved = 0;
+    for (int i = 0; i < 64; ++i) {
+        streams.emplace_back(new CQuarnPacketReassembler(nullptr));
+        FeedResult result;
+        feed(*streams.back(), header.data(), header.size(), 0, result);
+        EXPECT_FALSE(result.broken);
+        BYTE* buffer;
+        DWORD size;
+        ASSERT_TRUE(streams.back()->GetReceiveBuffer(&buffer, &size));
+        reserved += streams.back()->GetReservedBytes();
+    }
+    EXPECT_LE(reserved, 64u * (CQuarnPacketReassembler::RECEIVE_STEP + 8));
 }
 
 } // namespace

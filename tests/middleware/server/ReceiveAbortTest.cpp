@@ -1,6 +1,6 @@
-// The receiving side of a transfer that is given up: connections accepted into a layer that
-// is not started (it would broadcast), whose events arrive on a hidden window of the test,
-// against a plain socket that the test writes as a sending node would. The receiving
+// The receiving side of a transfer that is given up: connections accepted by a layer started
+// without node detection (nothing is broadcast), through its own window and dispatch, against
+// a plain socket that the test writes as a sending node would. The receiving
 // application is a window of the test watched through watch records of the test's own.
 #include "AbortingBuild.h"
 #include "CQuarnComm.h"
@@ -25,8 +25,6 @@ namespace {
 
 typedef std::vector<BYTE> Bytes;
 
-const UINT LISTENING_MESSAGE = CQuarnComm::LISTENING_EVENT;
-const UINT SERVER_MESSAGE = CQuarnComm::SERVER_EVENT;
 const DWORD LOOPBACK = 0x0100007F;
 const wchar_t WATCHED[] = L"\\Applications\\1:Copy:3";
 const DWORD APP = 7;
@@ -56,39 +54,11 @@ protected:
 
     void SetUp() override
     {
-        port_ = freePort();
-        ASSERT_TRUE(listening_.CreateStream(window_.hwnd(), LISTENING_MESSAGE, port_)) << GetLastError();
-        window_.onMessage(LISTENING_MESSAGE, [this](WPARAM, LPARAM event) {
-            if (WSAGETSELECTEVENT(event) != FD_ACCEPT)
-                return;
-            CQuarnServerSocket* connection = new CQuarnServerSocket(&comm_);
-            if (!connection->Accept(window_.hwnd(), SERVER_MESSAGE, listening_)
-                || !connection->LinkTail(&comm_.GetConnections())) {
-                connection->DestroySocket();
-                delete connection;
-            }
-        });
-        // As the layer handles its accepted connections.
-        window_.onMessage(SERVER_MESSAGE, [this](WPARAM socket, LPARAM event) {
-            CQuarnServerSocket* connection = connectionOf(static_cast<SOCKET>(socket));
-            if (connection == nullptr)
-                return;
-            bool error = WSAGETSELECTERROR(event) != 0;
-            switch (WSAGETSELECTEVENT(event)) {
-            case FD_READ:
-                if (!error && connection->ReadStep())
-                    connection->HandlePacket();
-                break;
-            case FD_WRITE:
-                if (!error)
-                    connection->WriteStep();
-                break;
-            case FD_CLOSE:
-                connection->DestroySocket();
-                delete connection;
-                break;
-            }
-        });
+        // The layer itself accepts and handles the connections, on its own window.
+        GUID node = {0x5A5A5A5A, 3, 4, {5, 6, 7, 8, 9, 10, 11, 12}};
+        ASSERT_TRUE(comm_.StartWithoutNodeDetection(&core_, &database_, node, freePort())) << GetLastError();
+        KillTimer(comm_.GetWindow(), CQuarnComm::TICK_TIMER);
+        port_ = comm_.GetPort();
         // The receiving application's window is the test's.
         window_.onMessage(QuarnFileTransferMessage(), [this](WPARAM handle, LPARAM code) {
             notices_.push_back(static_cast<DWORD>(handle));
@@ -101,13 +71,8 @@ protected:
     {
         if (peer_ != INVALID_SOCKET)
             closesocket(peer_);
-        while (CQuarnServerSocket* connection = static_cast<CQuarnServerSocket*>(comm_.GetConnections().GetFirst())) {
-            connection->DestroySocket();
-            delete connection;
-        }
-        listening_.DestroySocket();
-        while (CQuarnListItem* record = comm_.GetReceiveRecords().GetFirst())
-            delete record;
+        // Ends the connections and the receive records.
+        comm_.Stop();
         window_.pumpQuiet(20, 1000);
     }
 
@@ -212,7 +177,6 @@ protected:
     CQuarnDataBase database_;
     CQuarnWatchWindow watch_;
     WatchedComm comm_;
-    CQuarnServerSocket listening_;
     WORD port_ = 0;
     SOCKET peer_ = INVALID_SOCKET;
     std::vector<DWORD> notices_;

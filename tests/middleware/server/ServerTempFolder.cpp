@@ -1,6 +1,6 @@
 #include "ServerTempFolder.h"
 
-#include <algorithm>
+#include "FolderFiles.h"
 
 namespace {
 
@@ -9,22 +9,6 @@ std::string variable(const char* name)
     char value[MAX_PATH + 1] = {};
     DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
     return length > 0 && length < sizeof(value) ? std::string(value) : std::string();
-}
-
-std::vector<std::string> filesMatching(const std::string& pattern)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The installer's failures: each refused step of an install or uninstall shows its one box,
 // captioned with the service's name, fails the call with the step's error and leaves no
 // service-manager handle open. The manager is replaced, since a real one refuses only when damaged.
-#include "CMessageBox.h"
 #include "CQuarnServiceInstaller.h"
+#include "QuarnBox.h"
 
 #include <gtest/gtest.h>
 
@@ -97,11 +97,11 @@ protected:
     void SetUp() override
     {
         s_boxes.clear();
-        previous_ = CMessageBox::setHandler(recordBox);
+        previous_ = QuarnSetBoxHandler(recordBox);
     }
-    void TearDown() override { CMessageBox::setHandler(previous_); }
+    void TearDown() override { QuarnSetBoxHandler(previous_); }
 
-    CMessageBox::Handler previous_ = nullptr;
+    QuarnBoxHandler previous_ = nullptr;
 };
 
 TEST_F(InstallerTest, EachRefusedStepShowsItsBoxAndFailsWithItsError)

@@ -58,13 +58,35 @@ TEST(NoticeQueueTest, RemovesByIndexAndAnswersPastTheEnd)
 TEST(NoticeQueueTest, DropsBeyondItsLimit)
 {
     CQuarnNoticeQueue queue;
+    // Sixteen windows, each up to its share.
     for (size_t i = 0; i < CQuarnNoticeQueue::LIMIT; ++i)
-        ASSERT_TRUE(queue.Append(1, 2, static_cast<DWORD>(i), 0));
-    EXPECT_FALSE(queue.Append(1, 2, 0xAAAA, 0));
+        ASSERT_TRUE(queue.Append(static_cast<DWORD>(i % 16 + 1), 2, static_cast<DWORD>(i), 0));
+    EXPECT_FALSE(queue.Append(17, 2, 0xAAAA, 0));
     EXPECT_EQ(CQuarnNoticeQueue::LIMIT, queue.GetCount());
     queue.Remove(0);
     EXPECT_TRUE(queue.Append(1, 2, 0xBBBB, 0));
     EXPECT_EQ(0xBBBBu, queue.Get(static_cast<DWORD>(CQuarnNoticeQueue::LIMIT - 1), Field::WParam));
+}
+
+// A client that stops reading fills its window's share; the other windows' notices go on, and
+// its own go on once it has read.
+TEST(NoticeQueueTest, AWindowThatIsNotReadHoldsOnlyItsShare)
+{
+    CQuarnNoticeQueue queue;
+    const DWORD stalled = 7, reading = 8;
+    for (size_t i = 0; i < CQuarnNoticeQueue::WINDOW_LIMIT; ++i)
+        ASSERT_TRUE(queue.Append(stalled, 2, static_cast<DWORD>(i), 0));
+    EXPECT_FALSE(queue.Append(stalled, 2, 0xAAAA, 0));
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(queue.Append(reading, 1, static_cast<DWORD>(i), 0)) << i;
+        queue.Remove(queue.GetCount() - 1);
+    }
+    EXPECT_EQ(CQuarnNoticeQueue::WINDOW_LIMIT, queue.GetCount());
+    queue.Remove(0);
+    EXPECT_TRUE(queue.Append(stalled, 2, 0xBBBB, 0));
+    EXPECT_FALSE(queue.Append(stalled, 2, 0xCCCC, 0));
+    queue.Clear();
+    EXPECT_TRUE(queue.Append(stalled, 2, 0xDDDD, 0));
 }
 
 TEST(ClientSlotsTest, TakesAndFreesSlots)
@@ -78,6 +100,24 @@ TEST(ClientSlotsTest, TakesAndFreesSlots)
     EXPECT_TRUE(slots.Free(3));
     EXPECT_FALSE(slots.Free(3));
     EXPECT_EQ(3u, slots.Take());
+}
+
+// The slots an owner (a client's object) took are freed with it, and no other.
+TEST(ClientSlotsTest, AnOwnersSlotsAreFreedWithIt)
+{
+    CQuarnClientSlots slots;
+    int first = 0, second = 0;
+    EXPECT_EQ(0u, slots.Take(&first));
+    EXPECT_EQ(1u, slots.Take(&second));
+    EXPECT_EQ(2u, slots.Take(&first));
+    EXPECT_EQ(3u, slots.Take());
+    slots.FreeOwnedBy(&first);
+    slots.FreeOwnedBy(nullptr);
+    EXPECT_EQ(0u, slots.Take());
+    EXPECT_EQ(2u, slots.Take());
+    EXPECT_EQ(4u, slots.Take());
+    EXPECT_FALSE(slots.Free(4) && slots.Free(4));
+    EXPECT_TRUE(slots.Free(1));
 }
 
 TEST(ClientSlotsTest, PassesTheTurnAfterTwiceTheSlotsInUse)
@@ -339,6 +379,22 @@ TEST(QuarnguardTest, AnswersBeforeInitialize)
     EXPECT_EQ(notUp, server->RegisterWnd(1));
     EXPECT_EQ(1u, build.GetNewWindowNumber()) << "no number handed out before Initialize";
     server->Release();
+}
+
+// A client's object goes when the client releases it or COM finds its process gone; the slots
+// it took go with it, another client's stay.
+TEST(QuarnguardTest, TheSlotsOfAGoneClientAreFree)
+{
+    CQuarnServiceBuild build;
+    CQuarnguard* gone = new CQuarnguard(build);
+    CQuarnguard* staying = new CQuarnguard(build);
+    EXPECT_EQ(0u, build.GetSlots().Take(gone));
+    EXPECT_EQ(1u, build.GetSlots().Take(staying));
+    gone->Release();
+    EXPECT_EQ(0u, build.GetSlots().Take());
+    EXPECT_EQ(2u, build.GetSlots().Take());
+    staying->Release();
+    EXPECT_EQ(1u, build.GetSlots().Take());
 }
 
 TEST(QuarnguardTest, ServesItsInterfaceFromTheTypeLibrary)

@@ -61,6 +61,18 @@ std::string hex(const Bytes& bytes)
 }
 
 
+// Up to count connections to the node, made one after the other; those that failed are left out.
+std::vector<SOCKET> connectMany(DWORD address, WORD port, size_t count)
+{
+    std::vector<SOCKET> made;
+    for (size_t i = 0; i < count; ++i) {
+        SOCKET c = CQuarnRawPeer::connectTo(address, port, REPLY_WAIT_MS);
+        if (c != INVALID_SOCKET)
+            made.push_back(c);
+    }
+    return made;
+}
+
 // Sends a request and reads the one packet that answers it.
 bool ask(SOCKET s, WORD type, const Bytes& data, CQuarnRawPeer::Packet& reply)
 {
@@ -401,12 +413,7 @@ int blastRequests(DWORD address, WORD port)
     ioctlsocket(listener, FIONBIO, &nonBlocking);
 
     // More connections at once than the node keeps: those beyond its limit are closed at once.
-    std::vector<SOCKET> held;
-    for (size_t i = 0; i < HELD_CONNECTIONS; ++i) {
-        SOCKET c = CQuarnRawPeer::connectTo(address, port, REPLY_WAIT_MS);
-        if (c != INVALID_SOCKET)
-            held.push_back(c);
-    }
+    std::vector<SOCKET> held = connectMany(address, port, HELD_CONNECTIONS);
     Sleep(3000);
     int closedByNode = 0;
     for (SOCKET c : held) {
@@ -463,6 +470,38 @@ int blastRequests(DWORD address, WORD port)
     return checkFailures() == 0 ? 0 : 1;
 }
 
+// Holds count connections to the node open without a word until the stop file appears (or a
+// minute and a half passed); tells how many the node closed at once (past its share for one
+// address) and, at the end, how many it closed in all.
+int holdIdle(DWORD address, WORD port, int count, const std::string& stopFile)
+{
+    std::vector<SOCKET> held = connectMany(address, port, static_cast<size_t>(count));
+    Sleep(2000);
+    auto closedByNode = [&held] {
+        int closed = 0;
+        for (SOCKET c : held) {
+            char bytes[64];
+            // What the node sent (keep-alives) is read past; the end of its data is a close.
+            while (CQuarnRawPeer::waitReadable(c, 0) == 1) {
+                if (recv(c, bytes, sizeof bytes, 0) <= 0) {
+                    ++closed;
+                    break;
+                }
+            }
+        }
+        return closed;
+    };
+    int atOnce = closedByNode();
+    logLine("HELD %u closed by the node %d", static_cast<unsigned>(held.size()), atOnce);
+    ULONGLONG deadline = GetTickCount64() + 90000;
+    while (GetFileAttributesA(stopFile.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
+        Sleep(50);
+    logLine("RELEASED closed by the node %d", closedByNode());
+    for (SOCKET c : held)
+        closesocket(c);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -484,6 +523,8 @@ int main(int argc, char** argv)
         return fake(address, port, argv[4]);
     if (mode == "blast-udp" && argc > 4)
         return blastDatagrams(address, port, argv[4]);
+    if (mode == "hold" && argc > 5)
+        return holdIdle(address, port, std::atoi(argv[4]), argv[5]);
     if (mode == "blast-tcp")
         return blastRequests(address, port);
     if (mode == "receive" && argc > 5)

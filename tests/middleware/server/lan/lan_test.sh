@@ -14,6 +14,8 @@
 #                            of 4 GiB)
 #           transfer-rules  (names that look like paths; raw senders that break the rules)
 #           transfer-robust (over 100,000 corrupted transfer packets to A; then a transfer to A)
+#           budget (a raw peer holds 256 idle connections to A and sends alives of made-up
+#                   identities: B still connects to A, reads it, sends it a file, is in its root)
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
 
@@ -195,6 +197,14 @@ check_progress() {
   [ $done -eq 1 ] || { echo "no end"; return 1; }
   return 0
 }
+# b_sends_a T FILE W: node b sends the share's FILE to A's copy directory as transfer T (its
+# notices to b's window s); A's window W is told of it to its end; h is A's receive handle.
+b_sends_a() {
+  send_file b "$1" "\\$GA$COPY" "$2" s
+  wait_end b s "$1" 60 || fail "the transfer $1 from B did not end"
+  h=$(receive_handle a "$3") || fail "A was not told of B's transfer $1"
+  wait_end a "$3" "$h" 10 || fail "A was not told the end of B's transfer $1"
+}
 # wait_progress LOG W H SECONDS: until W was told a percentage of H received.
 wait_progress() {
   local i
@@ -218,6 +228,7 @@ case $scenario in
   transfer-faults) hosts=3 ;;
   transfer-rules) hosts=3 ;;
   transfer-robust) hosts=3 ;;
+  budget) hosts=3 ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
 lan_up $hosts
@@ -458,7 +469,11 @@ case $scenario in
     start_raw udp 3 blast-udp "$ipA" 4997 "$winshare/udp.stop"
     wait_line udp "^DATAGRAMS " 120 || fail "the corrupted alives did not go"
     # The node reads commands while it still works through the datagrams.
-    poll a "conns" "most lookup 256 " 30 || fail "the limit of lookup connections: $REPLY"
+    # One address gets a few lookup connections, whatever identities its alives name: A, B and
+    # the ones to host 3 (the fake node's, gone or going, and the quota's 4).
+    ask a "conns"
+    most=$(sed -n 's/.*most lookup \([0-9]*\) .*/\1/p' <<<"$REPLY")
+    [ -n "$most" ] && [ "$most" -le 7 ] || fail "the lookup connections of one address: $REPLY"
     echo "A after the corrupted alives: $REPLY"
     touch "$share/udp.stop"
     finish udp 60 || fail "the corrupted alives"
@@ -475,7 +490,10 @@ case $scenario in
     [ $total -ge 100000 ] || fail "only $total corrupted packets"
 
     # A is up, and A and B still read each other.
-    poll a "conns" "most lookup 256 server 256" 30 || fail "the limits of connections: $REPLY"
+    # One address gets its share of accepted connections (16), B and A itself theirs.
+    ask a "conns"
+    most=$(sed -n 's/.*most lookup [0-9]* server \([0-9]*\).*/\1/p' <<<"$REPLY")
+    [ -n "$most" ] && [ "$most" -ge 16 ] && [ "$most" -le 24 ] || fail "the accepted connections of one address: $REPLY"
     echo "A after the corrupted packets: $REPLY"
     root_lists a 2 30 || fail "A does not list A and B any more"
     read_dir a ci "\\$GB\\Computer Information"
@@ -486,6 +504,51 @@ case $scenario in
     ask a "probe" 120
     expect "PROBE OK" "every number given to every lookup call"
     echo "$REPLY"
+    ask a "quit"
+    finish a 30 || fail "A did not stop"
+    ask b "quit"
+    finish b 30 || fail "B did not stop"
+    ;;
+
+  budget)
+    start_node a 1
+    wait_line a "^START ok" 60 || fail "A did not start"
+    GA=$(guid_of a)
+    ask a "window w ; open rt \\ w"
+    # 256 idle connections from host 3: A keeps its share for that address and closes the rest.
+    start_raw hold 3 hold "$ipA" 4997 256 "$winshare/hold.stop"
+    wait_line hold "^HELD " 120 || fail "the connections were not made"
+    grep -m1 '^HELD ' "$share/hold.log"
+    held=$(sed -n 's/^HELD 256 closed by the node \([0-9]*\)$/\1/p' "$share/hold.log")
+    [ -n "$held" ] && [ "$held" -ge 240 ] || fail "A kept more than its share of one address: $(grep '^HELD' "$share/hold.log")"
+    # B starts now and still gets in: it reads A's directory and sends A a file.
+    start_node b 2
+    wait_line b "^START ok" 60 || fail "B did not start"
+    GB=$(guid_of b)
+    # w: the window read_dir's replies go to; s: the sender's.
+    ask b "window w ; window s ; open rt \\ w"
+    root_lists b 2 30 || fail "B does not list A beside itself"
+    read_dir b ci "\\$GA\\Computer Information"
+    expect "\"Computer Name\" STR \"PC1\"" "A read by B"
+    ask a "window r1 ; watch r1 5 $COPY"
+    head -c 100000 /dev/urandom >"$share/100k.bin"
+    mark a
+    mark b
+    b_sends_a t1 100k.bin r1
+    ask a "fsave $h \"$winshare/got-100k.bin\" ; fclose $h"
+    expect "FSAVE $h ok" "saving the file at A"
+    cmp -s "$share/100k.bin" "$share/got-100k.bin" || fail "the file arrived changed"
+    echo "B reached A beside 256 held connections after $SECONDS s"
+    # Alives of made-up identities from host 3: B stays in A's root.
+    start_raw udp 3 blast-udp "$ipA" 4997 "$winshare/udp.stop"
+    wait_line udp "^DATAGRAMS " 120 || fail "the alives did not go"
+    grep -m1 '^DATAGRAMS ' "$share/udp.log"
+    poll a "refresh rt ; list rt" "$GB" 30 || fail "B is not in A's root beside the made-up identities: $REPLY"
+    ask a "conns"
+    echo "A after the alives: $REPLY"
+    touch "$share/udp.stop" "$share/hold.stop"
+    finish udp 60 || fail "the alives"
+    finish hold 60 || fail "the holder did not end"
     ask a "quit"
     finish a 30 || fail "A did not stop"
     ask b "quit"
@@ -967,10 +1030,7 @@ case $scenario in
     # A is up, and takes a real transfer from B.
     mark a
     mark b
-    send_file b t8 "\\$GA$COPY" 8m.bin s
-    wait_end b s t8 60 || fail "the transfer from B did not end"
-    h=$(receive_handle a r) || fail "A was not told of B's transfer"
-    wait_end a r "$h" 10 || fail "A was not told the end of B's transfer"
+    b_sends_a t8 8m.bin r
     [ "$(codes b s t8 | awk '{print $1, $NF}')" = "0x20040000 0x20040064" ] || fail "B's sender: $(codes b s t8)"
     ask a "fsave $h \"$winshare/got.bin\" ; fclose $h"
     cmp -s "$share/8m.bin" "$share/got.bin" || fail "B's file arrived changed"
