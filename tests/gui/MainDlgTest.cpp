@@ -1,0 +1,372 @@
+// The main dialog with its real controls, owned by a real main window, its skin from
+// preferences in a private registry key; sounds through a recording player.
+#include "BitmapPixels.h"
+#include "CMainDlg.h"
+#include "CMainWnd.h"
+#include "CPreferenceManager.h"
+#include "CSoundPlay.h"
+#include "RegistryKey.h"
+#include "TestSupport.h"
+#include "UiThreadScope.h"
+#include "WidgetTestSupport.h"
+#include "WindowsTestSupport.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::mutex g_soundsLock;
+std::vector<UINT_PTR> g_sounds;
+
+BOOL WINAPI recordSound(LPCSTR sound, HMODULE, DWORD)
+{
+    std::lock_guard<std::mutex> hold(g_soundsLock);
+    g_sounds.push_back(reinterpret_cast<UINT_PTR>(sound));
+    return TRUE;
+}
+
+std::vector<UINT_PTR> sounds()
+{
+    std::lock_guard<std::mutex> hold(g_soundsLock);
+    return g_sounds;
+}
+
+// Esc and Enter would reach these through the dialog keys.
+class RecordingMainDlg : public CMainDlg {
+public:
+    using CMainDlg::CMainDlg;
+    int ok = 0;
+    int cancel = 0;
+
+protected:
+    void OnOK() override { ++ok; }
+    void OnCancel() override { ++cancel; }
+};
+
+// The test's thread as the program's user-interface thread: tavlang as resource module, the
+// main window in the thread's slot, preferences with the given skin stored.
+class MainDlgFixture {
+public:
+    explicit MainDlgFixture(int storedSkin = -1)
+    {
+        previousPlay_ = CSoundPlay::setPlayFunction(&recordSound);
+        {
+            std::lock_guard<std::mutex> hold(g_soundsLock);
+            g_sounds.clear();
+        }
+        if (storedSkin >= 0)
+            key.setNumber("skin", static_cast<DWORD>(storedSkin));
+        CoInitialize(nullptr);   // the manager releases one when it goes
+        preferences = std::make_unique<CPreferenceManager>(key.path(), "APP", "T1", "Nick", "C:\\res");
+        gui.reset(CMainWnd::createGuiHandle(&ui.m_pMainWnd, preferences.get(), nullptr));
+        mainWnd = static_cast<CMainWnd*>(ui.m_pMainWnd);
+        dialog = std::make_unique<RecordingMainDlg>(nullptr, mainWnd, preferences.get());
+    }
+    ~MainDlgFixture()
+    {
+        dialog.reset();
+        gui.reset();
+        ui.m_pMainWnd = nullptr;
+        preferences.reset();
+        CSoundPlay::setPlayFunction(previousPlay_);
+    }
+    // The child's rectangle in the dialog's client coordinates; empty when it is missing.
+    RECT childRect(int id) const
+    {
+        RECT rect = {0, 0, 0, 0};
+        HWND child = GetDlgItem(dialog->m_hWnd, id);
+        if (child == nullptr)
+            return rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog->m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    }
+
+    UiThreadScope ui;
+    RegistryKey key;
+    std::unique_ptr<CPreferenceManager> preferences;
+    std::unique_ptr<IGuiHandle> gui;
+    CMainWnd* mainWnd = nullptr;
+    std::unique_ptr<RecordingMainDlg> dialog;
+
+private:
+    CSoundPlay::PlayFunction previousPlay_;
+};
+
+// Screen pixels of the window that differ from the picture drawn at its origin, outside the
+// windows given.
+int wrongPixels(HMODULE resources, const std::wstring& picture, HWND window, const std::vector<HWND>& skipped = {})
+{
+    const BitmapPixels expected(resources, picture.c_str());
+    EXPECT_TRUE(expected.valid()) << std::string(picture.begin(), picture.end());
+    if (!expected.valid())
+        return -1;
+    RECT onScreen;
+    GetWindowRect(window, &onScreen);
+    std::vector<RECT> holes;
+    for (HWND one : skipped) {
+        RECT hole;
+        GetWindowRect(one, &hole);
+        holes.push_back(hole);
+    }
+    const std::vector<Rgb> pixels = screenPixels(onScreen);
+    const int width = onScreen.right - onScreen.left;
+    const int height = onScreen.bottom - onScreen.top;
+    int wrong = 0;
+    for (int y = 0; y < height && y < expected.height(); ++y)
+        for (int x = 0; x < width && x < expected.width(); ++x) {
+            POINT at = {onScreen.left + x, onScreen.top + y};
+            bool inHole = false;
+            for (const RECT& hole : holes)
+                inHole = inHole || PtInRect(&hole, at);
+            if (!inHole)
+                wrong += pixels[static_cast<size_t>(y) * width + x] != expected.at(x, y);
+        }
+    return wrong;
+}
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+} // namespace
+
+TEST(CMainDlg, IsMadeHiddenWithItsControlsAtTheirPlacesOwnedByTheMainWindow)
+{
+    MainDlgFixture f(1);
+    ASSERT_NE(nullptr, f.dialog->m_hWnd);
+    HWND dialog = f.dialog->m_hWnd;
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_EQ(f.mainWnd->m_hWnd, GetWindow(dialog, GW_OWNER));
+    EXPECT_EQ("Tavelin", textOf(dialog));
+    EXPECT_EQ(static_cast<LONG>(WS_MINIMIZEBOX | WS_SYSMENU),
+              GetWindowLongA(dialog, GWL_STYLE) & static_cast<LONG>(WS_MINIMIZEBOX | WS_SYSMENU | WS_CAPTION));
+    EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    RECT client;
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(800, client.right);
+    EXPECT_EQ(451, client.bottom);
+    HICON big = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0));
+    EXPECT_NE(nullptr, big);
+    EXPECT_EQ(big, reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0)));
+    // The skin of the preferences, applied without a sound.
+    EXPECT_EQ(1, f.dialog->getSkin());
+    EXPECT_TRUE(sounds().empty());
+
+    const BitmapPixels trash(f.ui.resources(), L"IDB_TRASH_ON0");
+    ASSERT_TRUE(trash.valid());
+    struct {
+        int id;
+        RECT rect;
+    } layout[] = {
+        {1011, {423, 428, 535, 447}},
+        {1012, {763, 7, 776, 20}},
+        {1013, {779, 7, 792, 20}},
+        {1026, {707, 428, 707 + trash.width(), 428 + trash.height()}},
+    };
+    for (const auto& item : layout) {
+        RECT rect = f.childRect(item.id);
+        EXPECT_TRUE(EqualRect(&item.rect, &rect))
+            << item.id << ": " << rect.left << "," << rect.top << "," << rect.right << "," << rect.bottom;
+    }
+}
+
+TEST(CMainDlg, SkinChangesAfterTheFirstPlayTheirSoundAndOutsideTheThreeAreIgnored)
+{
+    MainDlgFixture f;
+    EXPECT_EQ(0, f.dialog->getSkin());
+    f.dialog->setSkin(1);
+    f.dialog->setSkin(2);
+    f.dialog->setSkin(5);
+    f.dialog->setSkin(-1);
+    EXPECT_EQ(2, f.dialog->getSkin());
+    EXPECT_EQ((std::vector<UINT_PTR>{174, 174}), sounds());
+    CSoundPlay::setMute(true);
+    f.dialog->setSkin(0);
+    CSoundPlay::setMute(false);
+    EXPECT_EQ(0, f.dialog->getSkin());
+    EXPECT_EQ(2u, sounds().size());
+}
+
+TEST(CMainDlg, BusyCountNeverGoesBelowZeroAndSetsTheCursorAtOnce)
+{
+    MainDlgFixture f;
+    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+    HCURSOR starting = LoadCursorA(nullptr, IDC_APPSTARTING);
+    f.dialog->setBusy(true);
+    EXPECT_TRUE(f.dialog->isBusy());
+    EXPECT_EQ(starting, GetCursor());
+    f.dialog->setBusy(true);
+    f.dialog->setBusy(false);
+    EXPECT_TRUE(f.dialog->isBusy());
+    f.dialog->setBusy(false);
+    f.dialog->setBusy(false);   // one more than raised
+    EXPECT_FALSE(f.dialog->isBusy());
+    EXPECT_EQ(arrow, GetCursor());
+    // Counted from 0 again: one up makes it busy.
+    f.dialog->setBusy(true);
+    EXPECT_TRUE(f.dialog->isBusy());
+    // The cursor over the dialog follows.
+    f.dialog->SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(f.dialog->m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(starting, GetCursor());
+    f.dialog->setBusy(false);
+    f.dialog->SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(f.dialog->m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(arrow, GetCursor());
+}
+
+TEST(CMainDlg, EscapeAndEnterLeaveItAlone)
+{
+    MainDlgFixture f;
+    for (WPARAM key : {WPARAM(VK_ESCAPE), WPARAM(VK_RETURN)}) {
+        f.dialog->PostMessage(WM_KEYDOWN, key, 1);
+        f.dialog->PostMessage(WM_KEYUP, key, 0xC0000001);
+    }
+    pumpMessages(200);
+    EXPECT_EQ(0, f.dialog->ok);
+    EXPECT_EQ(0, f.dialog->cancel);
+    // Other messages still take the dialog's path: a posted IDCANCEL reaches OnCancel.
+    f.dialog->PostMessage(WM_COMMAND, IDCANCEL, 0);
+    pumpMessages(100);
+    EXPECT_EQ(1, f.dialog->cancel);
+}
+
+TEST(CMainDlg, TheTrashTestsScreenPointsWithItsEdges)
+{
+    MainDlgFixture f;
+    f.dialog->SetWindowPos(nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND trash = GetDlgItem(f.dialog->m_hWnd, 1026);
+    ASSERT_NE(nullptr, trash);
+    RECT rect;
+    GetWindowRect(trash, &rect);
+    EXPECT_EQ(40 + 707, rect.left);
+    EXPECT_EQ(30 + 428, rect.top);
+    struct {
+        POINT at;
+        bool in;
+    } points[] = {{{rect.left, rect.top}, true},
+                  {{rect.right - 1, rect.bottom - 1}, true},
+                  {{rect.right, rect.top}, false},
+                  {{rect.left, rect.bottom}, false},
+                  {{rect.left - 1, rect.top}, false},
+                  {{0, 0}, false}};
+    for (const auto& p : points)
+        EXPECT_EQ(p.in, f.dialog->isPointInTrash(p.at.x, p.at.y)) << p.at.x << "," << p.at.y;
+    RECT dialogRect = f.dialog->getMainDlgRect();
+    EXPECT_EQ(40, dialogRect.left);
+    EXPECT_EQ(30 + 451, dialogRect.bottom);
+
+}
+
+TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCrossingsAndMinimisedByItsButton)
+{
+    MainDlgFixture f;
+    HWND dialog = f.dialog->m_hWnd;
+    SetWindowPos(dialog, HWND_TOPMOST, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    std::thread([&] { f.dialog->postShow(true); }).join();
+    EXPECT_FALSE(IsWindowVisible(dialog));   // posted, not done
+    pumpMessages(300);
+    ASSERT_TRUE(IsWindowVisible(dialog));
+    SetCursorPos(5, 600);
+    HWND status = GetDlgItem(dialog, 1011), minimize = GetDlgItem(dialog, 1012), close = GetDlgItem(dialog, 1013),
+         trash = GetDlgItem(dialog, 1026);
+    for (HWND control : {status, minimize, close, trash})
+        EXPECT_TRUE(IsWindowVisible(control));
+    for (int skin : {0, 1, 2}) {
+        f.dialog->setSkin(skin);
+        pumpMessages(200);
+        const std::string digit = std::to_string(skin);
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINDLG_BG" + digit), dialog,
+                                 {status, minimize, close, trash}))
+            << skin;
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MINIBTN_NORMAL" + digit), minimize)) << skin;
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_CLOSEBTN_NORMAL" + digit), close)) << skin;
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_TRASH_OFF" + digit), trash)) << skin;
+        saveScreenshot("main_dialog_skin" + digit);
+    }
+    // The status picture outside its lamp.
+    RECT statusRect;
+    GetWindowRect(status, &statusRect);
+    const BitmapPixels roleless(f.ui.resources(), L"IDB_STATUSCTRL_N2");
+    ASSERT_TRUE(roleless.valid());
+    const std::vector<Rgb> statusPixels = screenPixels(statusRect);
+    EXPECT_EQ(roleless.at(2, 2), statusPixels[2 * (statusRect.right - statusRect.left) + 2]);
+
+    // Dragged over the trash: each switch invalidates the trash; moves that cross nothing leave it valid.
+    auto switched = [&] {
+        RECT update;
+        return GetUpdateRect(trash, &update, FALSE) != FALSE;
+    };
+    RECT rect;
+    GetWindowRect(trash, &rect);
+    pumpMessages(100);
+    struct {
+        POINT at;
+        bool switches;
+    } moves[] = {{{0, 0}, false},
+                 {{rect.left + 2, rect.top + 2}, true},
+                 {{rect.left + 3, rect.top + 3}, false},
+                 {{rect.right + 5, rect.top}, true},
+                 {{rect.right + 9, rect.top}, false},
+                 {{rect.left, rect.top}, true}};
+    for (const auto& m : moves) {
+        f.dialog->trackTrashHover(m.at.x, m.at.y);
+        EXPECT_EQ(m.switches, switched()) << m.at.x << "," << m.at.y;
+        pumpMessages(100);   // paints it
+        const bool in = f.dialog->isPointInTrash(m.at.x, m.at.y);
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), in ? L"IDB_TRASH_ON2" : L"IDB_TRASH_OFF2", trash))
+            << m.at.x << "," << m.at.y;
+    }
+    saveScreenshot("main_dialog_trash_open");
+
+    RECT button;
+    GetWindowRect(minimize, &button);
+    clickAt((button.left + button.right) / 2, (button.top + button.bottom) / 2);
+    pumpMessages(500);
+    EXPECT_TRUE(IsIconic(dialog));
+    saveScreenshot("main_dialog_minimized");
+}
+
+TEST(CMainDlg, ClosingFromTheCloseButtonRequestsTermination)
+{
+    // The terminate-once flag is the process's: in a child of its own.
+    if (isChild()) {
+        MainDlgFixture f;
+        HWND close = GetDlgItem(f.dialog->m_hWnd, 1013);
+        SendMessageA(close, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        SendMessageA(close, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        MSG msg;
+        int terminates = 0;
+        bool byUser = true;
+        while (PeekMessageA(&msg, f.mainWnd->m_hWnd, CMainWnd::WM_MAIN_WND_COMMAND, CMainWnd::WM_MAIN_WND_COMMAND,
+                            PM_REMOVE)) {
+            terminates += msg.wParam == CMainWnd::COMMAND_TERMINATE;
+            byUser = byUser && msg.lParam == CMainWnd::TERMINATE_BY_USER;
+        }
+        bool noQuestion = shownBoxes().empty();
+        exit(terminates == 1 && byUser && noQuestion && IsWindow(f.dialog->m_hWnd) ? 0 : 2);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+}
+
+TEST(CMainDlg, AnUndefinedCommandEndsTheProcess)
+{
+    if (isChild()) {
+        childTracesToFile(false);
+        MainDlgFixture f;
+        f.dialog->SendMessage(CMainDlg::WM_MAIN_DLG_COMMAND, 9, 0);
+        exit(0);
+    }
+    TempDir dir;
+    EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
+    EXPECT_TRUE(hasLineWith(dir.logLines(), "undefined command 9")) << dir.logBytes();
+}
