@@ -1,6 +1,7 @@
 #include "CMainDlg.h"
 
 #include "CCloseBtn.h"
+#include "CMainBtn.h"
 #include "CMainWnd.h"
 #include "CMinimizeBtn.h"
 #include "CPreferenceManager.h"
@@ -24,11 +25,13 @@ const int SKIN_SOUND = 174;
 const int WIDTH = 800;
 const int HEIGHT = 451;
 
+const RECT MAIN_BTN_RECT = {19, 428, 114, 448};
 const RECT STATUS_RECT = {423, 428, 535, 447};
 const RECT LAMP_RECT = {77, 6, 107, 13};   // in the status control
 const RECT MINIMIZE_RECT = {763, 7, 776, 20};
 const RECT CLOSE_RECT = {779, 7, 792, 20};
 const POINT TRASH_AT = {707, 428};
+const UINT MAIN_BTN_ID = 1010;
 const UINT STATUS_ID = 1011;
 const UINT MINIMIZE_ID = 1012;
 const UINT CLOSE_ID = 1013;
@@ -41,6 +44,7 @@ const CWnd::MessageEntry CMainDlg::messageMap[] = {
     on<WM_CLOSE, &CMainDlg::OnClose>(),
     on<WM_LBUTTONDOWN, &CMainDlg::OnLButtonDown>(),
     on<WM_SETCURSOR, &CMainDlg::OnSetCursor>(),
+    on<WM_HELP, &CMainDlg::OnHelp>(),
     on<WM_MAIN_DLG_COMMAND, &CMainDlg::OnMainDlgCommand>(),
     endOfMap(CDialog::messageMap),
 };
@@ -59,6 +63,7 @@ CMainDlg::~CMainDlg()
     CTrace::trace(SCOPE, "~CMainDlg");
     delete closeBtn_;
     delete minimizeBtn_;
+    delete mainBtn_;
     delete trash_;
     delete status_;
     if (icon_ != nullptr)
@@ -77,14 +82,16 @@ BOOL CMainDlg::OnInitDialog()
     firstSkin_ = true;
     SetWindowText("Tavelin");
     CTrace::scopedAssertTrue(mainWnd_ != nullptr, SCOPE, "OnInitDialog: no GUI handle", -1);
+    CTrace::scopedAssertTrue(preferences_ != nullptr, SCOPE, "OnInitDialog: no preferences", -1);
 
     status_ = new CStatusCtrl(STATUS_RECT, LAMP_RECT, this, STATUS_ID);
+    mainBtn_ = new CMainBtn(MAIN_BTN_RECT, this, this, preferences_, MAIN_BTN_ID);
     minimizeBtn_ = new CMinimizeBtn(MINIMIZE_RECT, this, this, MINIMIZE_ID);
     closeBtn_ = new CCloseBtn(CLOSE_RECT, this, this, CLOSE_ID);
     trash_ = new CTrashWnd(TRASH_AT.x, TRASH_AT.y, this, TRASH_ID);
     trash_->Create();
 
-    setSkin(preferences_ != nullptr ? preferences_->getSkin() : 0);
+    setSkin(preferences_->getSkin());
 
     CRect rect;
     GetWindowRect(&rect);
@@ -109,6 +116,7 @@ void CMainDlg::Show(bool show)
     }
     ShowWindow(SW_SHOW);
     status_->ShowWindow(SW_SHOW);
+    mainBtn_->ShowWindow(SW_SHOW);
     minimizeBtn_->ShowWindow(SW_SHOW);
     closeBtn_->ShowWindow(SW_SHOW);
     Invalidate(TRUE);
@@ -139,6 +147,7 @@ void CMainDlg::setSkin(int skin)
     skin_ = skin;
     background_.loadBitmap("IDB_MAINDLG_BG" + std::to_string(skin));
     status_->SetSkin(skin);
+    mainBtn_->SetSkin(skin);
     minimizeBtn_->SetSkin(skin);
     closeBtn_->SetSkin(skin);
     trash_->SetSkin(skin);
@@ -153,6 +162,7 @@ void CMainDlg::OnPaint()
         background_.drawAt(&dc, 0, 0);
     }
     status_->UpdateWindow();
+    mainBtn_->UpdateWindow();
     closeBtn_->UpdateWindow();
     minimizeBtn_->UpdateWindow();
 }
@@ -175,6 +185,12 @@ BOOL CMainDlg::PreTranslateMessage(MSG* msg)
 BOOL CMainDlg::OnSetCursor(HWND, UINT, UINT)
 {
     showCursor();
+    return TRUE;
+}
+
+BOOL CMainDlg::OnHelp(HELPINFO*)
+{
+    mainBtn_->OnMainBtnHelp();
     return TRUE;
 }
 

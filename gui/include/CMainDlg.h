@@ -1,6 +1,6 @@
 #pragma once
 // The program's one visible top-level window: a skinned, captionless 800 x 451 dialog holding
-// the controls of a session (status lamp, minimize and close buttons, trash). Made hidden by
+// the controls of a session (main menu button, status lamp, minimize and close buttons, trash). Made hidden by
 // the main window, shown when the logic has opened the session, closed by the user's request.
 #include "CDrawObject.h"
 #include "IMainDlg.h"
@@ -8,6 +8,7 @@
 #include <CDialog.h>
 
 class CCloseBtn;
+class CMainBtn;
 class CMainWnd;
 class CMinimizeBtn;
 class CPreferenceManager;
@@ -41,6 +42,7 @@ public:
     RECT getMainDlgRect() override;
 
     bool isBusy() const { return busy_; }
+    CMainBtn* getMainBtn() const { return mainBtn_; }
 
     // Esc and Enter close nothing here.
     BOOL PreTranslateMessage(MSG* msg) override;
@@ -54,6 +56,7 @@ protected:
     void OnClose();
     void OnLButtonDown(UINT flags, POINT point);
     BOOL OnSetCursor(HWND window, UINT hitTest, UINT message);
+    BOOL OnHelp(HELPINFO* info);
     LRESULT OnMainDlgCommand(WPARAM wParam, LPARAM lParam);
 
 private:
@@ -63,6 +66,7 @@ private:
     CMainWnd* mainWnd_;
     CPreferenceManager* preferences_;
     CStatusCtrl* status_ = nullptr;
+    CMainBtn* mainBtn_ = nullptr;
     CMinimizeBtn* minimizeBtn_ = nullptr;
     CCloseBtn* closeBtn_ = nullptr;
     CTrashWnd* trash_ = nullptr;

@@ -1,6 +1,7 @@
 // The main dialog with its real controls, owned by a real main window, its skin from
 // preferences in a private registry key; sounds through a recording player.
 #include "BitmapPixels.h"
+#include "CMainBtn.h"
 #include "CMainDlg.h"
 #include "CMainWnd.h"
 #include "CPreferenceManager.h"
@@ -11,9 +12,13 @@
 #include "WidgetTestSupport.h"
 #include "WindowsTestSupport.h"
 
+#include <CMenu.h>
+
 #include <objbase.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <memory>
 #include <mutex>
@@ -55,7 +60,7 @@ protected:
 // main window in the thread's slot, preferences with the given skin stored.
 class MainDlgFixture {
 public:
-    explicit MainDlgFixture(int storedSkin = -1)
+    explicit MainDlgFixture(int storedSkin = -1, int storedCursor = -1, int storedMute = -1)
     {
         previousPlay_ = CSoundPlay::setPlayFunction(&recordSound);
         {
@@ -64,6 +69,10 @@ public:
         }
         if (storedSkin >= 0)
             key.setNumber("skin", static_cast<DWORD>(storedSkin));
+        if (storedCursor >= 0)
+            key.setNumber("cursor", static_cast<DWORD>(storedCursor));
+        if (storedMute >= 0)
+            key.setNumber("mute", static_cast<DWORD>(storedMute));
         CoInitialize(nullptr);   // the manager releases one when it goes
         preferences = std::make_unique<CPreferenceManager>(key.path(), "APP", "T1", "Nick", "C:\\res");
         gui.reset(CMainWnd::createGuiHandle(&ui.m_pMainWnd, preferences.get(), nullptr));
@@ -77,6 +86,7 @@ public:
         ui.m_pMainWnd = nullptr;
         preferences.reset();
         CSoundPlay::setPlayFunction(previousPlay_);
+        CSoundPlay::setMute(false);
     }
     // The child's rectangle in the dialog's client coordinates; empty when it is missing.
     RECT childRect(int id) const
@@ -168,6 +178,7 @@ TEST(CMainDlg, IsMadeHiddenWithItsControlsAtTheirPlacesOwnedByTheMainWindow)
         int id;
         RECT rect;
     } layout[] = {
+        {1010, {19, 428, 114, 448}},
         {1011, {423, 428, 535, 447}},
         {1012, {763, 7, 776, 20}},
         {1013, {779, 7, 792, 20}},
@@ -277,16 +288,17 @@ TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCross
     ASSERT_TRUE(IsWindowVisible(dialog));
     SetCursorPos(5, 600);
     HWND status = GetDlgItem(dialog, 1011), minimize = GetDlgItem(dialog, 1012), close = GetDlgItem(dialog, 1013),
-         trash = GetDlgItem(dialog, 1026);
-    for (HWND control : {status, minimize, close, trash})
+         trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010);
+    for (HWND control : {status, minimize, close, trash, menuButton})
         EXPECT_TRUE(IsWindowVisible(control));
     for (int skin : {0, 1, 2}) {
         f.dialog->setSkin(skin);
         pumpMessages(200);
         const std::string digit = std::to_string(skin);
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINDLG_BG" + digit), dialog,
-                                 {status, minimize, close, trash}))
+                                 {status, minimize, close, trash, menuButton}))
             << skin;
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINBTN_NORMAL" + digit), menuButton)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MINIBTN_NORMAL" + digit), minimize)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_CLOSEBTN_NORMAL" + digit), close)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_TRASH_OFF" + digit), trash)) << skin;
@@ -369,4 +381,129 @@ TEST(CMainDlg, AnUndefinedCommandEndsTheProcess)
     TempDir dir;
     EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
     EXPECT_TRUE(hasLineWith(dir.logLines(), "undefined command 9")) << dir.logBytes();
+}
+
+namespace {
+
+struct HelpCall {
+    HWND caller;
+    std::string file;
+    UINT command;
+    DWORD_PTR data;
+};
+std::vector<HelpCall> g_helpCalls;
+
+HWND WINAPI recordHelp(HWND caller, LPCSTR file, UINT command, DWORD_PTR data)
+{
+    g_helpCalls.push_back({caller, file, command, data});
+    return nullptr;   // as when the file is missing
+}
+
+bool checked(CMenu* menu, UINT id)
+{
+    return (menu->GetMenuState(id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+} // namespace
+
+TEST(CMainBtn, MenuCarriesTheCursorMuteAndSkinChecksOfThisMoment)
+{
+    struct {
+        int cursor, mute, skin;
+    } cases[] = {{1, 0, 0}, {0, 1, 2}, {1, 1, 1}};
+    for (const auto& c : cases) {
+        MainDlgFixture f(c.skin, c.cursor, c.mute);
+        CMainBtn* button = f.dialog->getMainBtn();
+        ASSERT_NE(nullptr, button);
+        EXPECT_EQ(c.mute != 0, CSoundPlay::isMute()) << c.mute;
+        CMenu menu;
+        CMenu* popup = button->PrepareMenu(menu);
+        ASSERT_NE(nullptr, popup);
+        EXPECT_EQ(c.cursor != 0, checked(popup, CMainBtn::ID_CURSOR)) << c.cursor;
+        EXPECT_EQ(c.mute != 0, checked(popup, CMainBtn::ID_MUTE)) << c.mute;
+        for (int skin = 0; skin < 3; ++skin)
+            EXPECT_EQ(skin == c.skin, checked(popup, CMainBtn::ID_FRAME_FIRST + skin)) << c.skin << " " << skin;
+        // The skin of the moment, not of the start.
+        f.dialog->setSkin((c.skin + 1) % 3);
+        CMenu again;
+        popup = button->PrepareMenu(again);
+        ASSERT_NE(nullptr, popup);
+        for (int skin = 0; skin < 3; ++skin)
+            EXPECT_EQ(skin == (c.skin + 1) % 3, checked(popup, CMainBtn::ID_FRAME_FIRST + skin)) << skin;
+    }
+}
+
+TEST(CMainBtn, MutingAndCursorToggleAndAreStoredFrameChangesTheSkin)
+{
+    MainDlgFixture f;
+    CMainBtn* button = f.dialog->getMainBtn();
+    ASSERT_NE(nullptr, button);
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_MUTE, 0);
+    EXPECT_TRUE(CSoundPlay::isMute());
+    EXPECT_TRUE(f.preferences->getMute());
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_MUTE, 0);
+    EXPECT_FALSE(CSoundPlay::isMute());
+    EXPECT_FALSE(f.preferences->getMute());
+    EXPECT_FALSE(button->isMuted());
+
+    const bool cursor = f.preferences->getCursor();
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_CURSOR, 0);
+    EXPECT_EQ(!cursor, f.preferences->getCursor());
+    EXPECT_EQ(!cursor, button->isCursorShown());
+
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_FRAME_FIRST + 2, 0);
+    EXPECT_EQ(2, f.dialog->getSkin());
+    EXPECT_EQ(2, f.preferences->getSkin());
+    EXPECT_EQ((std::vector<UINT_PTR>{174}), sounds());
+}
+
+TEST(CMainBtn, NicknameCancelledStaysAndConfirmedIsStored)
+{
+    MainDlgFixture f;
+    CMainBtn* button = f.dialog->getMainBtn();
+    ASSERT_NE(nullptr, button);
+    const DWORD uiThread = GetCurrentThreadId();
+    struct {
+        const char* typed;
+        int button;
+        const char* stored;
+    } cases[] = {{"changed", IDCANCEL, "Nick"}, {"Neo", IDOK, "Neo"}};
+    for (const auto& c : cases) {
+        std::atomic<bool> opened{false};
+        std::thread driver([&] {
+            HWND dialogWnd = nullptr;
+            if (!waitUntil([&] { return (dialogWnd = findDialog(uiThread, "Nick Name")) != nullptr; }))
+                return;
+            HWND edit = GetDlgItem(dialogWnd, 1023);
+            opened = textOf(edit) == f.preferences->getNickname();
+            SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.typed));
+            PostMessageA(GetDlgItem(dialogWnd, c.button), BM_CLICK, 0, 0);
+            if (!waitUntil([&] { return !IsWindow(dialogWnd); }, 3000))
+                PostMessageA(dialogWnd, WM_COMMAND, IDCANCEL, 0);
+        });
+        button->SendMessage(WM_COMMAND, CMainBtn::ID_NICKNAME, 0);
+        driver.join();
+        EXPECT_TRUE(opened) << c.typed;
+        EXPECT_EQ(c.stored, f.preferences->getNickname()) << c.typed;
+    }
+}
+
+TEST(CMainBtn, HelpOnF1AsksTheViewerForTheFileBesideTheResources)
+{
+    MainDlgFixture f;
+    g_helpCalls.clear();
+    CMainBtn::HelpFunction previous = CMainBtn::setHelpFunction(&recordHelp);
+    HELPINFO info{};
+    info.cbSize = sizeof info;
+    info.iContextType = HELPINFO_WINDOW;
+    EXPECT_EQ(TRUE, f.dialog->SendMessage(WM_HELP, 0, reinterpret_cast<LPARAM>(&info)));
+    f.dialog->getMainBtn()->SendMessage(WM_COMMAND, CMainBtn::ID_HELP, 0);
+    CMainBtn::setHelpFunction(previous);
+    ASSERT_EQ(2u, g_helpCalls.size());
+    for (const HelpCall& call : g_helpCalls) {
+        EXPECT_EQ(nullptr, call.caller);
+        EXPECT_EQ("C:\\res\\tavapp.chm", call.file);
+        EXPECT_EQ(static_cast<UINT>(HH_DISPLAY_TOPIC), call.command);
+        EXPECT_EQ(0u, call.data);
+    }
 }

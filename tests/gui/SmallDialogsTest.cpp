@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "UiThreadScope.h"
 #include "WidgetTestSupport.h"
+#include "WindowsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,27 +13,6 @@
 #include <thread>
 
 namespace {
-
-// The dialog window of this thread with that caption, once it is shown.
-HWND findDialog(DWORD thread, const char* caption)
-{
-    struct Search {
-        const char* caption;
-        HWND found;
-    } search = {caption, nullptr};
-    EnumThreadWindows(
-        thread,
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (IsWindowVisible(hwnd) && textOf(hwnd) == s->caption) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 HWND focusOf(DWORD thread)
 {
