@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include <memory>
 #include <mutex>
@@ -87,6 +88,13 @@ public:
         preferences.reset();
         CSoundPlay::setPlayFunction(previousPlay_);
         CSoundPlay::setMute(false);
+    }
+    // Shown at (20, 20) above other windows.
+    void showOnTop()
+    {
+        SetWindowPos(dialog->m_hWnd, HWND_TOPMOST, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        dialog->Show(true);
+        pumpMessages(200);
     }
     // The child's rectangle in the dialog's client coordinates; empty when it is missing.
     RECT childRect(int id) const
@@ -506,4 +514,110 @@ TEST(CMainBtn, HelpOnF1AsksTheViewerForTheFileBesideTheResources)
         EXPECT_EQ(static_cast<UINT>(HH_DISPLAY_TOPIC), call.command);
         EXPECT_EQ(0u, call.data);
     }
+}
+
+namespace {
+
+void mouseTo(int x, int y, DWORD extra = 0)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
+    input.mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | extra;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+
+// The visible pop-up menu window, or null.
+HWND shownMenu()
+{
+    HWND menu = FindWindowA("#32768", nullptr);
+    return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+} // namespace
+
+TEST(CMainBtn, AClickPlaysItsSoundAndOpensTheMenuCentredAboveThePointer)
+{
+    MainDlgFixture f;
+    HWND dialog = f.dialog->m_hWnd;
+    f.showOnTop();
+    RECT button;
+    GetWindowRect(GetDlgItem(dialog, 1010), &button);
+    const POINT click = {(button.left + button.right) / 2, (button.top + button.bottom) / 2};
+    RECT menuRect = {0, 0, 0, 0};
+    std::atomic<bool> seen{false};
+    std::thread driver([&] {
+        HWND menu = nullptr;
+        if (waitUntil([&] { return (menu = shownMenu()) != nullptr; }, 5000)) {
+            Sleep(200);
+            GetWindowRect(menu, &menuRect);
+            seen = true;
+            saveScreenshot("main_menu_open");
+        }
+        for (int attempt = 0; attempt < 5 && shownMenu() != nullptr; ++attempt) {
+            typeKey(VK_ESCAPE);
+            waitUntil([] { return shownMenu() == nullptr; }, 1000);
+        }
+    });
+    clickAt(click.x, click.y);
+    pumpMessages(1500);   // the menu's own loop runs inside, until Esc
+    driver.join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ((std::vector<UINT_PTR>{167}), sounds());
+    EXPECT_LE(std::abs((menuRect.left + menuRect.right) / 2 - click.x), 1);
+    if (click.y - 5 + (menuRect.bottom - menuRect.top) <= GetSystemMetrics(SM_CYSCREEN)) {
+        EXPECT_EQ(click.y - 5, menuRect.top);
+    }
+    EXPECT_EQ(nullptr, shownMenu());
+    EXPECT_EQ(0, f.dialog->getSkin());   // nothing chosen
+}
+
+TEST(CMainDlg, APressOnTheBodyDragsTheDialog)
+{
+    MainDlgFixture f;
+    HWND dialog = f.dialog->m_hWnd;
+    f.showOnTop();
+    RECT before;
+    GetWindowRect(dialog, &before);
+    const POINT start = {before.left + 400, before.top + 15};
+    std::thread driver([&] {
+        mouseTo(start.x, start.y);
+        Sleep(100);
+        mouseTo(start.x, start.y, MOUSEEVENTF_LEFTDOWN);
+        Sleep(200);
+        for (int step = 1; step <= 10; ++step) {
+            mouseTo(start.x + 3 * step, start.y + 2 * step);
+            Sleep(30);
+        }
+        Sleep(200);
+        mouseTo(start.x + 30, start.y + 20, MOUSEEVENTF_LEFTUP);
+    });
+    pumpMessages(2000);
+    driver.join();
+    pumpMessages(200);
+    RECT after;
+    GetWindowRect(dialog, &after);
+    EXPECT_EQ(before.left + 30, after.left);
+    EXPECT_EQ(before.top + 20, after.top);
+    EXPECT_EQ(before.right - before.left, after.right - after.left);
+    saveScreenshot("main_dialog_dragged");
+}
+
+TEST(CMainBtn, ExitRequestsTerminationAsClosingDoes)
+{
+    if (isChild()) {
+        MainDlgFixture f;
+        f.dialog->getMainBtn()->SendMessage(WM_COMMAND, CMainBtn::ID_EXIT, 0);
+        MSG msg;
+        int terminates = 0;
+        while (PeekMessageA(&msg, f.mainWnd->m_hWnd, CMainWnd::WM_MAIN_WND_COMMAND, CMainWnd::WM_MAIN_WND_COMMAND,
+                            PM_REMOVE))
+            terminates += msg.wParam == CMainWnd::COMMAND_TERMINATE && msg.lParam == CMainWnd::TERMINATE_BY_USER;
+        exit(terminates == 1 ? 0 : 2);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
 }

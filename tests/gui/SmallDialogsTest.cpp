@@ -21,15 +21,6 @@ HWND focusOf(DWORD thread)
     return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
-void typeKey(WORD key)
-{
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof(INPUT));
-}
-
 } // namespace
 
 TEST(CNicknameDlg, TypedNicknameStopsAt255AndOkGivesIt)

@@ -35,3 +35,12 @@ HWND findDialog(DWORD thread, const char* caption)
         reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
+
+void typeKey(WORD key)
+{
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+}

@@ -6,3 +6,5 @@
 void clickAt(int x, int y);
 // The visible window of the thread with that caption, or null.
 HWND findDialog(DWORD thread, const char* caption);
+// A key pressed and released (real input).
+void typeKey(WORD key);
