@@ -625,3 +625,17 @@ TEST(CMainBtn, ExitRequestsTerminationAsClosingDoes)
     TempDir dir;
     EXPECT_EQ(0, runInChild(dir));
 }
+
+TEST(CMainBtn, AHelpViewerThatDoesNotOpenIsTracedWithThePath)
+{
+    if (isChild()) {
+        childTracesToFile(true);
+        MainDlgFixture f;
+        CMainBtn::setHelpFunction(&recordHelp);
+        f.dialog->getMainBtn()->OnMainBtnHelp();
+        exit(shownBoxes().empty() ? 0 : 2);
+    }
+    TempDir dir;
+    EXPECT_EQ(0, runInChild(dir));
+    EXPECT_TRUE(hasLineWith(dir.logLines(), "the help viewer did not open C:\\res\\tavapp.chm")) << dir.logBytes();
+}
