@@ -1,5 +1,7 @@
 #include "CMainWnd.h"
 
+#include "CGuiMessage.h"
+
 #include "CMessageBox.h"
 #include "CMonitorHold.h"
 #include "CNullPointerException.h"
@@ -11,6 +13,7 @@
 #include <AfxRichEdit.h>
 #include <CWinApp.h>
 
+#include <memory>
 #include <new>
 
 namespace {
@@ -50,6 +53,7 @@ const CWnd::MessageEntry CMainWnd::messageMap[] = {
     on<WM_CLOSE, &CMainWnd::OnClose>(),
     on<WM_MAIN_WND_COMMAND, &CMainWnd::OnMainWndCommand>(),
     on<WM_POWERBROADCAST, &CMainWnd::OnPowerBroadcast>(),
+    on<WM_DESTROY, &CMainWnd::OnDestroy>(),
     endOfMap(CWnd::messageMap),
 };
 
@@ -60,7 +64,7 @@ IGuiHandle* CMainWnd::createGuiHandle(CWnd** mainWndSlot, CPreferenceManager* pr
 }
 
 CMainWnd::CMainWnd(CWnd** mainWndSlot, CPreferenceManager* preferences, CQuarn* middleware)
-    : icon_(nullptr), preferences_(preferences), middleware_(middleware), logic_(nullptr)
+    : icon_(nullptr), preferences_(preferences), middleware_(middleware), logic_(nullptr), waitingMessages_(0)
 {
     CTrace::trace(SCOPE, "CMainWnd");
     if (mainWndSlot != nullptr)
@@ -68,8 +72,12 @@ CMainWnd::CMainWnd(CWnd** mainWndSlot, CPreferenceManager* preferences, CQuarn* 
     LPCSTR windowClass = RegisterWndClass(0);
     if (!CreateEx(0, windowClass, "", WS_POPUP | WS_BORDER | WS_SYSMENU, 0, 0, 0, 0, nullptr, nullptr))
         CTrace::scopedFatalError(SCOPE, "CMainWnd: failed to create the dummy window", -1);
-    CMonitorHold hold(g_mainWndLock, __LINE__, SCOPE);
-    g_mainWnd = this;
+    {
+        CMonitorHold hold(g_mainWndLock, __LINE__, SCOPE);
+        g_mainWnd = this;
+    }
+    // The libraries below the GUI show their boxes through this window.
+    CGuiMessage::setShowFunction(&CMainWnd::showMessage);
 }
 
 CMainWnd::~CMainWnd()
@@ -80,8 +88,12 @@ CMainWnd::~CMainWnd()
         if (g_mainWnd == this) {
             g_mainWnd = nullptr;
             g_mainWndHandle = nullptr;
+            CGuiMessage::setShowFunction(nullptr);
         }
     }
+    // Destroyed here, while its own handlers still answer, so the texts still queued are freed.
+    if (m_hWnd != nullptr && ::IsWindow(m_hWnd) && ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId())
+        DestroyWindow();
     if (icon_ != nullptr)
         DestroyIcon(icon_);
 }
@@ -176,8 +188,19 @@ void CMainWnd::showMessageNonStatic(const std::string& text)
 {
     CTrace::scopedAssertTrue(m_hWnd != nullptr, SCOPE, "showMessageNonStatic: no window", -1);
     CMonitorHold hold(monitor_, __LINE__, SCOPE);
-    pendingMessage_ = text;
-    PostMessage(WM_MAIN_WND_COMMAND, COMMAND_MESSAGE, 0);
+    if (waitingMessages_ >= MAX_WAITING_MESSAGES) {
+        CTrace::trace(SCOPE, "showMessageNonStatic: " + std::to_string(MAX_WAITING_MESSAGES) +
+                                 " messages wait, dropped [" + text + "]");
+        return;
+    }
+    // Each command carries its own text, so a second message cannot overwrite the first.
+    std::string* own = new std::string(text);
+    if (!::PostMessageA(m_hWnd, WM_MAIN_WND_COMMAND, COMMAND_MESSAGE, reinterpret_cast<LPARAM>(own))) {
+        CTrace::trace(SCOPE, "showMessageNonStatic: not posted, dropped [" + text + "]");
+        delete own;
+        return;
+    }
+    ++waitingMessages_;
 }
 
 void CMainWnd::ShowMessage(const std::string& text)
@@ -225,12 +248,13 @@ LRESULT CMainWnd::OnMainWndCommand(WPARAM wParam, LPARAM lParam)
         startWorker(&CMainWnd::CB_Terminate, this, "closes the main window");
         break;
     case COMMAND_MESSAGE: {
-        std::string text;
+        std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
         {
             CMonitorHold hold(monitor_, __LINE__, SCOPE);
-            text = pendingMessage_;
+            --waitingMessages_;
         }
-        ShowMessage(text);
+        if (text != nullptr)
+            ShowMessage(*text);
         break;
     }
     default:
@@ -244,6 +268,20 @@ void CMainWnd::OnClose()
     CTrace::trace(SCOPE, "OnClose");
     if (logic_ != nullptr)
         logic_->terminate();
+    Default();
+}
+
+void CMainWnd::OnDestroy()
+{
+    // Messages still queued die with the window: their texts are freed here.
+    MSG msg;
+    while (::PeekMessageA(&msg, m_hWnd, WM_MAIN_WND_COMMAND, WM_MAIN_WND_COMMAND, PM_REMOVE)) {
+        if (msg.wParam != COMMAND_MESSAGE)
+            continue;
+        delete reinterpret_cast<std::string*>(msg.lParam);
+        CMonitorHold hold(monitor_, __LINE__, SCOPE);
+        --waitingMessages_;
+    }
     Default();
 }
 

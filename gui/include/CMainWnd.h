@@ -62,6 +62,7 @@ protected:
     void OnClose();
     LRESULT OnMainWndCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnPowerBroadcast(WPARAM wParam, LPARAM lParam);
+    void OnDestroy();
 
 private:
     // The owner of this window's boxes.
@@ -71,6 +72,9 @@ private:
     CPreferenceManager* preferences_;
     CQuarn* middleware_;
     ILogicHandle* logic_;
-    std::string pendingMessage_;
-    CJObject monitor_;   // guards the pending message
+    // Texts posted with command 2 and not yet taken by it. A peer's faults can make failures
+    // pile up while one box waits for the user: a few are worth telling, the rest only traced.
+    static constexpr int MAX_WAITING_MESSAGES = 16;
+    int waitingMessages_;
+    CJObject monitor_;   // guards the count of waiting messages
 };

@@ -1,3 +1,4 @@
+#include "CGuiMessage.h"
 #include "CMainWnd.h"
 #include "CNullPointerException.h"
 #include "ILogicHandle.h"
@@ -9,6 +10,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -151,7 +154,7 @@ TEST_F(MainWndTest, TerminateCommandShowsTheLostSessionBoxOnlyWhenTheSessionWasL
     }
 }
 
-TEST_F(MainWndTest, MessagesFromAnyThreadShowOnThisThreadAndTheLaterTextWins)
+TEST_F(MainWndTest, MessagesFromAnyThreadShowOnThisThreadEachWithItsTextInOrder)
 {
     std::thread([] {
         CMainWnd::showMessage("first");
@@ -159,8 +162,11 @@ TEST_F(MainWndTest, MessagesFromAnyThreadShowOnThisThreadAndTheLaterTextWins)
     }).join();
     EXPECT_TRUE(shownBoxes().empty());
     EXPECT_TRUE(pumpUntil([] { return shownBoxes().size() == 2; }));
-    for (const ShownBox& box : shownBoxes()) {
-        EXPECT_EQ("second", box.text);
+    std::vector<ShownBox> boxes = shownBoxes();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ("first", boxes[0].text);
+    EXPECT_EQ("second", boxes[1].text);
+    for (const ShownBox& box : boxes) {
         EXPECT_EQ("Tavelin", box.caption);
         EXPECT_EQ(static_cast<UINT>(MB_OK), box.type);
         EXPECT_EQ(window, box.owner);
@@ -169,6 +175,52 @@ TEST_F(MainWndTest, MessagesFromAnyThreadShowOnThisThreadAndTheLaterTextWins)
     CMainWnd::showMessage("gone");   // no main window: nothing
     Sleep(50);
     EXPECT_EQ(2u, shownBoxes().size());
+}
+
+TEST_F(MainWndTest, AtMostSixteenMessagesWaitAndAFurtherOneIsTracedAndDropped)
+{
+    if (isChild()) {
+        childTracesToFile(true);
+        std::thread([] {
+            for (int i = 1; i <= 17; ++i)
+                CMainWnd::showMessage("m" + std::to_string(i));
+        }).join();
+        pumpUntil([] { return shownBoxes().size() >= 16; });
+        pumpUntil([] { return false; }, 300);
+        std::vector<ShownBox> boxes = shownBoxes();
+        bool inOrder = boxes.size() == 16;
+        for (size_t i = 0; inOrder && i < boxes.size(); ++i)
+            inOrder = boxes[i].text == "m" + std::to_string(i + 1);
+        // Taken ones make room again.
+        CMainWnd::showMessage("after");
+        bool again = pumpUntil([] { return shownBoxes().size() == 17; }) && shownBoxes()[16].text == "after";
+        exit(inOrder && again ? 0 : 2);
+    }
+    EXPECT_EQ(0, runInChild(dir));
+    EXPECT_TRUE(hasLineWith(dir.logLines(), "16 messages wait, dropped [m17]")) << dir.logBytes();
+}
+
+TEST_F(MainWndTest, MessagesStillQueuedGoWithTheWindow)
+{
+    for (const char* text : {"a", "b", "c"})
+        CMainWnd::showMessage(text);
+    gui.reset();
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, CMainWnd::WM_MAIN_WND_COMMAND, CMainWnd::WM_MAIN_WND_COMMAND, PM_NOREMOVE));
+    pumpUntil([] { return false; }, 100);
+    EXPECT_TRUE(shownBoxes().empty());
+}
+
+TEST_F(MainWndTest, TheWidgetsForwarderShowsThroughTheMainWindowWhileItExists)
+{
+    CGuiMessage::show("from below");
+    EXPECT_TRUE(pumpUntil([] { return shownBoxes().size() == 1; }));
+    EXPECT_EQ("from below", shownBoxes()[0].text);
+    EXPECT_EQ(window, shownBoxes()[0].owner);
+    gui.reset();
+    CGuiMessage::show("nobody");
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(1u, shownBoxes().size());
 }
 
 TEST_F(MainWndTest, SuspendIsRefusedAtOnceAndToldFromAWorker)

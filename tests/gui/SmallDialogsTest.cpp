@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "UiThreadScope.h"
 #include "WidgetTestSupport.h"
+#include "WindowsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,41 +14,11 @@
 
 namespace {
 
-// The dialog window of this thread with that caption, once it is shown.
-HWND findDialog(DWORD thread, const char* caption)
-{
-    struct Search {
-        const char* caption;
-        HWND found;
-    } search = {caption, nullptr};
-    EnumThreadWindows(
-        thread,
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (IsWindowVisible(hwnd) && textOf(hwnd) == s->caption) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 HWND focusOf(DWORD thread)
 {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
-}
-
-void typeKey(WORD key)
-{
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof(INPUT));
 }
 
 } // namespace
