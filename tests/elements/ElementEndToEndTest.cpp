@@ -50,10 +50,10 @@ protected:
 
 TEST_F(ElementEndToEndTest, NoticesAndQueriesReachTheOtherTerminalsElement)
 {
-    a.sendNoticeStr("TB", STAGE, "LOC_strArg", "hello");
+    a.sendNoticeStr("TB", STAGE, "NTC_strArg", "hello");
     ASSERT_TRUE(logB.waitForArgument("hello"));
     MethodRun run = logB.runs().back();
-    EXPECT_EQ("LOC_strArg", run.method);
+    EXPECT_EQ("NTC_strArg", run.method);
     EXPECT_EQ("TA", run.caller);
     EXPECT_NE(GetCurrentThreadId(), run.thread);
 
@@ -75,7 +75,7 @@ TEST_F(ElementEndToEndTest, TheRemoteMethodsExceptionIsThrownAtTheCaller)
     };
     EXPECT_EQ("remote CJException refused now", outcomeOf([&] { return a.queryWithStr("TB", STAGE, "QUE_call", "now"); }));
     // A name that is unknown, or known under another kind, is not run.
-    for (const char* method : {"QUE_missing", "LOC_noArg", "QUE_strArg"}) {
+    for (const char* method : {"QUE_missing", "NTC_noArg", "QUE_strArg"}) {
         std::string got = outcomeOf([&] { return a.query("TB", STAGE, method); });
         EXPECT_EQ(0u, got.find("remote CJException  no method of that kind exists")) << method << ": " << got;
     }
@@ -86,15 +86,15 @@ TEST_F(ElementEndToEndTest, TheRemoteMethodsExceptionIsThrownAtTheCaller)
 TEST_F(ElementEndToEndTest, EachElementCallsTheOtherFromItsMethods)
 {
     b.hook = [&](ProbeElement& self, const std::string& method, const std::string& argument) -> ISerializable* {
-        if (method == "LOC_strArg" && argument == "ping") {
+        if (method == "NTC_strArg" && argument == "ping") {
             std::string caller = self.getCallerTerminal();
-            self.sendNoticeStr(caller, STAGE, "LOC_strArg", "pong");
+            self.sendNoticeStr(caller, STAGE, "NTC_strArg", "pong");
             std::string answered = self.queryStr(caller, STAGE, "QUE_strRv");
-            self.sendNoticeStr(caller, STAGE, "LOC_strArg", "B was answered: " + answered);
+            self.sendNoticeStr(caller, STAGE, "NTC_strArg", "B was answered: " + answered);
         }
         return nullptr;
     };
-    a.sendNoticeStr("@ALL_TERMINAL_EXCEPT_ME", STAGE, "LOC_strArg", "ping");
+    a.sendNoticeStr("@ALL_TERMINAL_EXCEPT_ME", STAGE, "NTC_strArg", "ping");
     ASSERT_TRUE(logA.waitForArgument("B was answered: answer"));
     std::vector<MethodRun> runs = logA.runs();
     ASSERT_EQ(4u, runs.size());

@@ -60,10 +60,10 @@ int RunLog::mostAtOnce()
 ProbeElement::ProbeElement(RunLog& journal, const std::string& elementId) : journal_(journal)
 {
     setElementId(elementId);
-    registerMethod("LOC_noArg", &ProbeElement::noArg);
-    registerMethod("LOC_objArg", &ProbeElement::objArg);
-    registerMethod("LOC_bufArg", &ProbeElement::bufArg);
-    registerMethod("LOC_strArg", &ProbeElement::strArg);
+    registerMethod("NTC_noArg", &ProbeElement::noArg);
+    registerMethod("NTC_objArg", &ProbeElement::objArg);
+    registerMethod("NTC_bufArg", &ProbeElement::bufArg);
+    registerMethod("NTC_strArg", &ProbeElement::strArg);
     registerMethod("QUE_noArg", &ProbeElement::syncNoArg);
     registerMethod("QUE_objArg", &ProbeElement::syncObjArg);
     registerMethod("QUE_bufArg", &ProbeElement::syncBufArg);
@@ -101,21 +101,21 @@ ISerializable* ProbeElement::run(const std::string& method, const std::string& a
 
 void ProbeElement::onPlugIn(const std::string& text) { run("onPlugIn", text); }
 void ProbeElement::onPlugOut(const std::string& text) { run("onPlugOut", text); }
-void ProbeElement::noArg() { run("LOC_noArg", ""); }
+void ProbeElement::noArg() { run("NTC_noArg", ""); }
 
 void ProbeElement::objArg(ISerializable* object)
 {
     std::string text = object == nullptr ? std::string("NULL") : dynamic_cast<CJObject*>(object)->toString();
     delete object;
-    run("LOC_objArg", text);
+    run("NTC_objArg", text);
 }
 
 void ProbeElement::bufArg(int size, const unsigned char* bytes)
 {
-    run("LOC_bufArg", size > 0 ? std::string(reinterpret_cast<const char*>(bytes), size) : std::string());
+    run("NTC_bufArg", size > 0 ? std::string(reinterpret_cast<const char*>(bytes), size) : std::string());
 }
 
-void ProbeElement::strArg(const std::string& text) { run("LOC_strArg", text); }
+void ProbeElement::strArg(const std::string& text) { run("NTC_strArg", text); }
 
 ISerializable* ProbeElement::syncNoArg()
 {

@@ -57,9 +57,10 @@ private:
     int mostAtOnce_ = 0;
 };
 
-// Registers one method of each kind and the failing and blocking ones the tests need:
-//   "LOC_noArg" FP_IIM, "LOC_objArg" FP_IIM_ARG, "LOC_bufArg" FP_IIM_BUFARG,
-//   "LOC_strArg" FP_IIM_STRARG, "QUE_noArg" FP_SYNC_IIM (CInteger 7),
+// Registers one method of each kind and the failing and blocking ones the tests need (the
+// notices are not "LOC_" methods: peers call them, and the gate keeps peers from those):
+//   "NTC_noArg" FP_IIM, "NTC_objArg" FP_IIM_ARG, "NTC_bufArg" FP_IIM_BUFARG,
+//   "NTC_strArg" FP_IIM_STRARG, "QUE_noArg" FP_SYNC_IIM (CInteger 7),
 //   "QUE_objArg" FP_SYNC_IIM_ARG (returns its argument), "QUE_bufArg" FP_SYNC_IIM_BUFARG
 //   (CInteger of the size), "QUE_strArg" FP_SYNC_IIM_STRARG (CJString "got " + text),
 //   "QUE_strRv" FP_SYNC_IIM_STRRV ("answer"), and "QUE_call" FP_SYNC_IIM_STRARG, which runs

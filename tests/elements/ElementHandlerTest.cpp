@@ -41,7 +41,7 @@ protected:
     {
         static int drains = 0;
         std::string token = "drain " + std::to_string(++drains);
-        s.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", token));
+        s.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", token));
         ASSERT_TRUE(j.waitForArgument(token));
     }
 
@@ -67,9 +67,9 @@ TEST_F(ElementHandlerTest, CallsFromSeveralProducersRunOneAtATimeInTheirOrder)
                 for (int i = 0; i < calls; ++i) {
                     std::string text = std::to_string(p) + ":" + std::to_string(i);
                     if (p % 2 == 0) // local posts and remote deliveries alike
-                        CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", text);
+                        CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", text);
                     else
-                        session.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", text));
+                        session.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", text));
                 }
             });
         }
@@ -91,16 +91,16 @@ TEST_F(ElementHandlerTest, CallsRunInTheOrderTheyWereQueued)
 {
     ProbeElement element(journal);
     Signal release;
-    element.holdIn("LOC_noArg", release);
+    element.holdIn("NTC_noArg", release);
     connect(element);
-    CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
+    CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
     Worker a;
     Worker b;
     std::vector<std::string> queued;
     for (int i = 0; i < 6; ++i) {
         std::string text = "q" + std::to_string(i);
         queued.push_back(text);
-        (i % 2 == 0 ? a : b).run([&] { CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", text); });
+        (i % 2 == 0 ? a : b).run([&] { CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", text); });
     }
     release.set();
     ASSERT_TRUE(journal.waitFor(2 + queued.size()));
@@ -115,7 +115,7 @@ TEST_F(ElementHandlerTest, QueuedBeforeStartRunsAfterItQueuedAfterEndNeverRuns)
     ProbeElement element(journal);
     CElementHandler handler(&element, "RAW");
     for (const char* text : {"a", "b", "c"})
-        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_strArg", 1, text));
+        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "NTC_strArg", 1, text));
     Sleep(50);
     EXPECT_TRUE(journal.runs().empty()) << "nothing runs before start";
     handler.start();
@@ -124,7 +124,7 @@ TEST_F(ElementHandlerTest, QueuedBeforeStartRunsAfterItQueuedAfterEndNeverRuns)
     EXPECT_EQ("c", journal.runs()[2].argument);
     EXPECT_EQ(handler.getThreadId(), journal.runs()[0].thread);
     handler.end();
-    handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_objArg", new CountedValue("late")));
+    handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "NTC_objArg", new CountedValue("late")));
     Sleep(50);
     EXPECT_EQ(3u, journal.runs().size());
     EXPECT_EQ(1, CountedValue::live) << "kept until the handler goes";
@@ -135,8 +135,8 @@ TEST_F(ElementHandlerTest, QueuedMessagesAreDestroyedWithTheHandler)
     ProbeElement element(journal);
     {
         CElementHandler handler(&element, "RAW");
-        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_objArg", new CountedValue("a")));
-        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_objArg", new CountedValue("b")));
+        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "NTC_objArg", new CountedValue("a")));
+        handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "NTC_objArg", new CountedValue("b")));
         EXPECT_EQ(2, CountedValue::live);
     }
     EXPECT_EQ(0, CountedValue::live);
@@ -153,7 +153,7 @@ TEST(ElementHandlerDestroyed, WhileRunningStopsTheProcess)
         {
             CElementHandler handler(&element, "RAW");
             handler.start();
-            handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "LOC_noArg"));
+            handler.notifyMessage(CMethodCallMessage::createLocalCall("0", "x", "NTC_noArg"));
             EXPECT_TRUE(journal.waitFor(1));
         }
         exit(0); // not stopped: the parent sees 0
@@ -229,10 +229,10 @@ TEST_F(ElementHandlerTest, FiltersDropWhatIsNotForThisCopy)
         ASSERT_TRUE(own.waitFor(c.role == CElement::SLAVE_COPY ? 2 : 1)); // initializeSlave
         size_t before = own.runs().size();
         session.deliver(CMethodCallMessage::createRemoteCall(c.receiver, element.getElementId(), c.sender,
-                                                             CProxyElement::getProxyId(), "LOC_noArg"));
+                                                             CProxyElement::getProxyId(), "NTC_noArg"));
         drain(element, own, session);
         std::vector<std::string> methods = own.methods();
-        bool ran = methods.size() == before + 2 && methods[before] == "LOC_noArg";
+        bool ran = methods.size() == before + 2 && methods[before] == "NTC_noArg";
         EXPECT_EQ(c.runs, ran) << c.receiver << " from " << c.sender << " to role " << c.role;
         disconnect(element);
     }
@@ -264,7 +264,7 @@ TEST_F(ElementHandlerTest, QueriesAreAnsweredWithTheReturnValueOrTheException)
          {true, true, "own", "CJException"}},
         {"QUE_missing", nullptr, nullptr, {true, true, "no method of that kind exists", "CNoSuchMethodException"}},
         // Registered, but not as a query, or not without parameter: not run through another signature.
-        {"LOC_noArg", nullptr, nullptr, {true, true, "no method of that kind exists", "CNoSuchMethodException"}},
+        {"NTC_noArg", nullptr, nullptr, {true, true, "no method of that kind exists", "CNoSuchMethodException"}},
         {"QUE_bufArg", nullptr, nullptr, {true, true, "no method of that kind exists", "CNoSuchMethodException"}},
         {"QUE_call", "", []() -> ISerializable* { throw CIOException("disk gone"); },
          {true, true, "disk gone", "CUnexpectedException"}},
@@ -321,20 +321,20 @@ TEST_F(ElementHandlerTest, QueryQueuedBeforePlugOutAndRunAfterItGetsNoReply)
 {
     ProbeElement element(journal);
     Signal release;
-    element.holdIn("LOC_noArg", release);
+    element.holdIn("NTC_noArg", release);
     connect(element);
-    session.deliver(remoteCall("T1", element.getElementId(), "LOC_noArg"));
+    session.deliver(remoteCall("T1", element.getElementId(), "NTC_noArg"));
     session.deliver(remoteCall("T1", element.getElementId(), "QUE_noArg", CMethodCallMessage::QUERY, 5));
     Worker owner;
     owner.post([&] { session.plugOut(element.getElementId()); });
     // Released once the handler has left the session (and forgotten the proxy).
-    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "LOC_noArg");
+    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "NTC_noArg");
     for (int i = 0; i < 1000 && session.source.canDeliver(probe); ++i)
         Sleep(10);
     IMessage::release(probe);
     release.set();
     ASSERT_TRUE(owner.waitIdle(10000));
-    EXPECT_EQ((std::vector<std::string>{"onPlugIn", "LOC_noArg", "onPlugOut"}), journal.methods());
+    EXPECT_EQ((std::vector<std::string>{"onPlugIn", "NTC_noArg", "onPlugOut"}), journal.methods());
     EXPECT_EQ(0u, session.outbox.size());
     element.end();
 }
@@ -357,7 +357,7 @@ TEST_F(ElementHandlerTest, PlugOutWaitsForTheReplyOfTheQueryBeingAnswered)
         handler.plugOut();
         returned = true;
     });
-    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "LOC_noArg");
+    CMethodCallMessage* probe = remoteCall("T1", element.getElementId(), "NTC_noArg");
     EXPECT_TRUE(waitUntil([&] { return !session.source.canDeliver(probe); })) << "the handler leaves the source at once";
     IMessage::release(probe);
     Sleep(100);
@@ -382,9 +382,9 @@ TEST_F(ElementHandlerTest, BadMessagesFromPeersAreReportedAndDropped)
             m->setModifier(CMethodCallMessage::REPLY);
             return m;
         },
-        [&] { return remoteCall("T1", element.getElementId(), "LOC_noArg", CMethodCallMessage::REPLY); },
-        [&] { return remoteCall("T1", element.getElementId(), "LOC_noArg", CMethodCallMessage::ERROR_REPLY); },
-        [&] { return remoteCall("T1", element.getElementId(), "LOC_noArg", 7); },
+        [&] { return remoteCall("T1", element.getElementId(), "NTC_noArg", CMethodCallMessage::REPLY); },
+        [&] { return remoteCall("T1", element.getElementId(), "NTC_noArg", CMethodCallMessage::ERROR_REPLY); },
+        [&] { return remoteCall("T1", element.getElementId(), "NTC_noArg", 7); },
         // A NOTICE or QUERY that decoded as a return value or an exception.
         [&] {
             return CMethodCallMessage::createReturnValue("T1", element.getElementId(), "PEER", "P",
@@ -425,12 +425,12 @@ TEST_F(ElementHandlerTest, WhatANoticesMethodThrowsEndsThereAndTheThreadGoesOn)
     int index = 0;
     for (const auto& thrower : throwers) {
         element.hook = [&](ProbeElement&, const std::string& method, const std::string&) -> ISerializable* {
-            if (method == "LOC_noArg")
+            if (method == "NTC_noArg")
                 thrower();
             return nullptr;
         };
         TraceCapture trace;
-        CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
+        CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
         drain(element);
         EXPECT_EQ(1, trace.count("ERROR: ")) << "thrower " << index << "\n" << trace.text();
         ++index;
@@ -449,8 +449,8 @@ TEST_F(ElementHandlerTest, CallerTerminalIsTheSenderOfTheCallBeingRun)
     ProbeElement element(journal);
     connect(element);
     session.deliver(CMethodCallMessage::createRemoteCall("T1", element.getElementId(), "T7",
-                                                         CProxyElement::getProxyId(), "LOC_noArg"));
-    CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
+                                                         CProxyElement::getProxyId(), "NTC_noArg"));
+    CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
     ASSERT_TRUE(journal.waitFor(3));
     EXPECT_EQ("T7", journal.runs()[1].caller);
     EXPECT_EQ("@LOCAL_TERMINAL", journal.runs()[2].caller);
@@ -487,7 +487,7 @@ TEST_F(ElementHandlerTest, AQueryingMethodMayNotQueryUntilItsReplyIsOut)
     element.start("NESTED");
     quick.plugIn("", &element);
     quick.deliver(remoteCallStr("T1", element.getElementId(), "QUE_call", "", CMethodCallMessage::QUERY, 1));
-    quick.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", "later"));
+    quick.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", "later"));
     drain(element, journal, quick);
     ASSERT_EQ(2u, quick.outbox.size()) << "the reply to QUE_call and the later query";
     EXPECT_TRUE(quick.outbox.at(0)->isReturnValue());

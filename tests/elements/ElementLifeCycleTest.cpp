@@ -105,14 +105,14 @@ TEST_F(ElementLifeCycleTest, StartedElementTakesLocalCallsUnderItsObjectIdUntilE
     ProbeElement element(journal);
     element.start("LOCAL");
     std::string id = element.getObjectId();
-    CLocalMethod::postMethodStr(id, "LOC_strArg", "one");
+    CLocalMethod::postMethodStr(id, "NTC_strArg", "one");
     ASSERT_TRUE(journal.waitFor(1));
     MethodRun run = journal.runs()[0];
     EXPECT_EQ("one", run.argument);
     EXPECT_EQ("@LOCAL_TERMINAL", run.caller);
     EXPECT_NE(GetCurrentThreadId(), run.thread) << "methods run on the handler thread";
     element.end();
-    EXPECT_THROW(CLocalMethod::postMethod(id, "LOC_noArg"), CIllegalArgumentException);
+    EXPECT_THROW(CLocalMethod::postMethod(id, "NTC_noArg"), CIllegalArgumentException);
 }
 
 // An element deleted while started (or even plugged in) would leave its handler thread calling
@@ -167,19 +167,19 @@ TEST_F(ElementLifeCycleTest, PlugInQueuesOnPlugInAndAForSlaveCopyItsSynchronisat
         std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {CElement::NOT_SHARED, {"LOC_noArg", "onPlugIn", "LOC_strArg"}},
-        {CElement::MASTER_COPY, {"LOC_noArg", "onPlugIn", "LOC_strArg"}},
-        {CElement::SLAVE_COPY, {"LOC_noArg", "onPlugIn", "initializeSlave", "LOC_strArg"}},
+        {CElement::NOT_SHARED, {"NTC_noArg", "onPlugIn", "NTC_strArg"}},
+        {CElement::MASTER_COPY, {"NTC_noArg", "onPlugIn", "NTC_strArg"}},
+        {CElement::SLAVE_COPY, {"NTC_noArg", "onPlugIn", "initializeSlave", "NTC_strArg"}},
     };
     for (const Case& c : cases) {
         RunLog own;
         ProbeSharedElement element(own, c.role);
         Signal release;
-        element.holdIn("LOC_noArg", release);
+        element.holdIn("NTC_noArg", release);
         element.start("ROLE");
-        CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg"); // keeps the thread busy
+        CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg"); // keeps the thread busy
         session.plugIn("", &element);
-        CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", "after");
+        CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", "after");
         release.set();
         ASSERT_TRUE(own.waitFor(c.expected.size()));
         EXPECT_EQ(c.expected, own.methods()) << "role " << c.role;
@@ -193,11 +193,11 @@ TEST_F(ElementLifeCycleTest, PlugOutReturnsAfterTheQueuedCallsAndOnPlugOut)
 {
     ProbeElement element(journal);
     Signal release;
-    element.holdIn("LOC_noArg", release);
+    element.holdIn("NTC_noArg", release);
     element.start("PLUG");
     session.plugIn("", &element);
-    CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
-    CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", "queued");
+    CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
+    CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", "queued");
     std::atomic<bool> returned{false};
     Worker owner;
     owner.post([&] {
@@ -210,10 +210,10 @@ TEST_F(ElementLifeCycleTest, PlugOutReturnsAfterTheQueuedCallsAndOnPlugOut)
     ASSERT_TRUE(owner.waitIdle(10000));
     EXPECT_TRUE(returned);
     std::vector<MethodRun> runs = journal.runs();
-    EXPECT_EQ((std::vector<std::string>{"onPlugIn", "LOC_noArg", "LOC_strArg", "onPlugOut"}), journal.methods());
+    EXPECT_EQ((std::vector<std::string>{"onPlugIn", "NTC_noArg", "NTC_strArg", "onPlugOut"}), journal.methods());
     EXPECT_EQ("FAKE", runs.back().argument) << "onPlugOut gets the plug-in text";
     EXPECT_EQ(runs[0].thread, runs.back().thread) << "onPlugOut runs on the handler thread";
-    CMethodCallMessage* late = remoteCall("T1", element.getElementId(), "LOC_noArg");
+    CMethodCallMessage* late = remoteCall("T1", element.getElementId(), "NTC_noArg");
     EXPECT_FALSE(session.source.canDeliver(late)) << "the handler left the session's source";
     IMessage::release(late);
     element.end();
@@ -240,7 +240,7 @@ TEST_F(ElementLifeCycleTest, PlugOutReturnsEvenWhenOnPlugOutThrows)
         Worker owner;
         owner.post([&] { session.plugOut(element.getElementId()); });
         ASSERT_TRUE(owner.waitIdle(10000)) << "plugOut must return";
-        CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
+        CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
         ASSERT_TRUE(own.waitFor(3)) << "the handler thread goes on";
         EXPECT_EQ(1, trace.count("ERROR: ")) << trace.text();
         session.plugIn("", &element);
@@ -358,7 +358,7 @@ TEST_F(ElementLifeCycleTest, PlugOutAndEndAreRefusedToTheElementsOwnMethods)
     ProbeElement element(journal);
     std::vector<std::string> refused;
     element.hook = [&](ProbeElement& self, const std::string& method, const std::string&) -> ISerializable* {
-        if (method != "LOC_noArg")
+        if (method != "NTC_noArg")
             return nullptr;
         for (auto operation : {&CElement::plugOut, &CElement::end}) {
             try {
@@ -371,7 +371,7 @@ TEST_F(ElementLifeCycleTest, PlugOutAndEndAreRefusedToTheElementsOwnMethods)
     };
     element.start("SELF");
     session.plugIn("", &element);
-    CLocalMethod::postMethod(element.getObjectId(), "LOC_noArg");
+    CLocalMethod::postMethod(element.getObjectId(), "NTC_noArg");
     ASSERT_TRUE(journal.waitFor(2));
     session.plugOut(element.getElementId()); // the handler still runs: both were refused
     element.end();

@@ -23,13 +23,13 @@ int runsOf(RunLog& log, const std::string& method)
     return static_cast<int>(std::count(methods.begin(), methods.end(), method));
 }
 
-// Keeps the handler thread in "LOC_strArg" with the argument "hold" until released; then runs
+// Keeps the handler thread in "NTC_strArg" with the argument "hold" until released; then runs
 // after, on that thread, before the method returns.
 void holdOnHold(ProbeElement& element, Signal& entered, Signal& release, std::function<void()> after = nullptr)
 {
     element.hook = [&entered, &release, after](ProbeElement&, const std::string& method,
                                                const std::string& argument) -> ISerializable* {
-        if (method == "LOC_strArg" && argument == "hold") {
+        if (method == "NTC_strArg" && argument == "hold") {
             entered.set();
             release.waitFor(30000);
             if (after)
@@ -63,13 +63,13 @@ TEST(ElementQueueLimit, APeersFloodIsRefusedPastTheLimitAndTheSessionGoesOn)
     ASSERT_TRUE(other.waitFor(1));
 
     CProxyElement& peer = pair.a.proxy();
-    peer.sendNotice("TB", "STAGE", "LOC_strArg", 4, "hold");
+    peer.sendNotice("TB", "STAGE", "NTC_strArg", 4, "hold");
     ASSERT_TRUE(entered.waitFor(10000));
     int before = liveObjects();
     for (int i = 0; i < LIMIT + EXTRA; ++i)
-        peer.sendNotice("TB", "STAGE", "LOC_noArg");
+        peer.sendNotice("TB", "STAGE", "NTC_noArg");
     // Behind the flood on the same receive thread: once it ran, every notice was handled.
-    peer.sendNotice("TB", "OTHER", "LOC_strArg", 5, "after");
+    peer.sendNotice("TB", "OTHER", "NTC_strArg", 5, "after");
     EXPECT_TRUE(other.waitForArgument("after")) << "the receive thread waited for the flooded element";
     EXPECT_LE(liveObjects() - before, LIMIT + 64) << "the refused notices were kept";
     EXPECT_EQ(EXTRA, errorLines(trace, "a peer's message is refused"));
@@ -79,7 +79,7 @@ TEST(ElementQueueLimit, APeersFloodIsRefusedPastTheLimitAndTheSessionGoesOn)
     // refused like the flood.
     ASSERT_TRUE(flooded.waitFor(2 + LIMIT, 30000));
     EXPECT_EQ("value 7", outcomeOf([&] { return peer.sendQuery("TB", "STAGE", "QUE_noArg"); }));
-    EXPECT_EQ(LIMIT, runsOf(flooded, "LOC_noArg")) << "the queued notices run, in full";
+    EXPECT_EQ(LIMIT, runsOf(flooded, "NTC_noArg")) << "the queued notices run, in full";
 
     sessionB.close();
     target.end();
@@ -98,19 +98,19 @@ TEST(ElementQueueLimit, ALocalCallerWaitsForRoomAndLosesNothing)
     holdOnHold(element, entered, release);
     element.start("BUSY");
     const std::string id = element.getObjectId();
-    CLocalMethod::postMethodStr(id, "LOC_strArg", "hold");
+    CLocalMethod::postMethodStr(id, "NTC_strArg", "hold");
     ASSERT_TRUE(entered.waitFor(10000));
 
     Worker caller;
     caller.post([&] {
         for (int i = 0; i < LIMIT + 2; ++i)
-            CLocalMethod::postMethod(id, "LOC_noArg");
+            CLocalMethod::postMethod(id, "NTC_noArg");
     });
     EXPECT_FALSE(caller.waitIdle(300)) << "the caller did not wait for room";
     release.set();
     EXPECT_TRUE(caller.waitIdle(20000));
     EXPECT_TRUE(log.waitFor(LIMIT + 3, 20000));
-    EXPECT_EQ(LIMIT + 2, runsOf(log, "LOC_noArg"));
+    EXPECT_EQ(LIMIT + 2, runsOf(log, "NTC_noArg"));
     EXPECT_EQ(0, errorLines(trace, "is refused"));
     element.end();
 }
@@ -125,27 +125,27 @@ TEST(ElementQueueLimit, TheUiThreadAndTheHandlerThreadDoNotWaitForRoom)
     Signal entered;
     Signal release;
     std::string id;
-    holdOnHold(element, entered, release, [&] { CLocalMethod::postMethodStr(id, "LOC_strArg", "from itself"); });
+    holdOnHold(element, entered, release, [&] { CLocalMethod::postMethodStr(id, "NTC_strArg", "from itself"); });
     element.start("BUSY");
     id = element.getObjectId();
-    CLocalMethod::postMethodStr(id, "LOC_strArg", "hold");
+    CLocalMethod::postMethodStr(id, "NTC_strArg", "hold");
     ASSERT_TRUE(entered.waitFor(10000));
     Worker filler;
     filler.run([&] {
         for (int i = 0; i < LIMIT; ++i)
-            CLocalMethod::postMethod(id, "LOC_noArg");
+            CLocalMethod::postMethod(id, "NTC_noArg");
     });
 
     Signal posted;
     runAsync([&] {
-        CLocalMethod::postMethodStr(id, "LOC_strArg", "from the UI thread");
+        CLocalMethod::postMethodStr(id, "NTC_strArg", "from the UI thread");
         posted.set();
     });
     EXPECT_TRUE(posted.waitFor(10000)) << "the UI thread waited for room";
     release.set();
     EXPECT_TRUE(log.waitForArgument("from itself", 20000)) << "the handler thread waited for itself";
     EXPECT_TRUE(log.waitForArgument("from the UI thread", 20000));
-    EXPECT_EQ(LIMIT, runsOf(log, "LOC_noArg"));
+    EXPECT_EQ(LIMIT, runsOf(log, "NTC_noArg"));
     element.end();
 }
 

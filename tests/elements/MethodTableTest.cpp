@@ -56,42 +56,42 @@ TEST_F(MethodTableTest, ACallFindsOnlyAMethodOfItsOwnKind)
         };
     };
     const Case cases[] = {
-        {"notice, no parameter", notice([&] { e.executeMethod("LOC_noArg"); }), ""},
-        {"notice, no parameter, object method", notice([&] { e.executeMethod("LOC_objArg"); }), "<no method>"},
+        {"notice, no parameter", notice([&] { e.executeMethod("NTC_noArg"); }), ""},
+        {"notice, no parameter, object method", notice([&] { e.executeMethod("NTC_objArg"); }), "<no method>"},
         {"notice, no parameter, query method", notice([&] { e.executeMethod("QUE_noArg"); }), "<no method>"},
         {"notice, no parameter, unknown", notice([&] { e.executeMethod("LOC_none"); }), "<no method>"},
-        {"notice, object", notice([&] { e.executeMethodArg("LOC_objArg", new CountedValue("o")); }), ""},
-        {"notice, object, no-parameter method", notice([&] { e.executeMethodArg("LOC_noArg", new CountedValue("o")); }),
+        {"notice, object", notice([&] { e.executeMethodArg("NTC_objArg", new CountedValue("o")); }), ""},
+        {"notice, object, no-parameter method", notice([&] { e.executeMethodArg("NTC_noArg", new CountedValue("o")); }),
          "<no method>"},
         // Object calls never search the string table.
-        {"notice, object, text method", notice([&] { e.executeMethodArg("LOC_strArg", new CountedValue("o")); }),
+        {"notice, object, text method", notice([&] { e.executeMethodArg("NTC_strArg", new CountedValue("o")); }),
          "<no method>"},
         {"notice, object, query method", notice([&] { e.executeMethodArg("QUE_objArg", new CountedValue("o")); }),
          "<no method>"},
-        {"notice, buffer, text method", notice([&] { e.executeMethodBuf("LOC_strArg", 2, bytesOf("ab")); }), ""},
-        {"notice, buffer, buffer method", notice([&] { e.executeMethodBuf("LOC_bufArg", 2, bytesOf("ab")); }), ""},
+        {"notice, buffer, text method", notice([&] { e.executeMethodBuf("NTC_strArg", 2, bytesOf("ab")); }), ""},
+        {"notice, buffer, buffer method", notice([&] { e.executeMethodBuf("NTC_bufArg", 2, bytesOf("ab")); }), ""},
         {"notice, buffer, text query", notice([&] { e.executeMethodBuf("QUE_strArg", 2, bytesOf("ab")); }),
          "<no method>"},
-        {"notice, buffer, no-parameter method", notice([&] { e.executeMethodBuf("LOC_noArg", 2, bytesOf("ab")); }),
+        {"notice, buffer, no-parameter method", notice([&] { e.executeMethodBuf("NTC_noArg", 2, bytesOf("ab")); }),
          "<no method>"},
         {"query, no parameter", [&] { return e.executeSyncMethod("QUE_noArg"); }, "7"},
         {"query, no parameter, text-returning", [&] { return e.executeSyncMethod("QUE_strRv"); }, "answer"},
-        {"query, no parameter, notice method", [&] { return e.executeSyncMethod("LOC_noArg"); }, "<no method>"},
+        {"query, no parameter, notice method", [&] { return e.executeSyncMethod("NTC_noArg"); }, "<no method>"},
         {"query, no parameter, object query", [&] { return e.executeSyncMethod("QUE_objArg"); }, "<no method>"},
         {"query, object", [&] { return e.executeSyncMethodArg("QUE_objArg", new CountedValue("back")); }, "back"},
         {"query, object, notice method",
-         [&] { return e.executeSyncMethodArg("LOC_objArg", new CountedValue("o")); }, "<no method>"},
+         [&] { return e.executeSyncMethodArg("NTC_objArg", new CountedValue("o")); }, "<no method>"},
         {"query, object, no-parameter query",
          [&] { return e.executeSyncMethodArg("QUE_noArg", new CountedValue("o")); }, "<no method>"},
         {"query, buffer, text query", [&] { return e.executeSyncMethodBuf("QUE_strArg", 2, bytesOf("ab")); }, "got ab"},
         {"query, buffer, buffer query", [&] { return e.executeSyncMethodBuf("QUE_bufArg", 2, bytesOf("ab")); }, "2"},
-        {"query, buffer, text notice", [&] { return e.executeSyncMethodBuf("LOC_strArg", 2, bytesOf("ab")); },
+        {"query, buffer, text notice", [&] { return e.executeSyncMethodBuf("NTC_strArg", 2, bytesOf("ab")); },
          "<no method>"},
         {"query, buffer, text-returning", [&] { return e.executeSyncMethodBuf("QUE_strRv", 2, bytesOf("ab")); },
          "<no method>"},
-        {"relay, text method", notice([&] { e.executeStrMethod("LOC_strArg", "t"); }), ""},
+        {"relay, text method", notice([&] { e.executeStrMethod("NTC_strArg", "t"); }), ""},
         {"relay, text query", notice([&] { e.executeStrMethod("QUE_strArg", "t"); }), "<no method>"},
-        {"relay, buffer method", notice([&] { e.executeStrMethod("LOC_bufArg", "t"); }), "<no method>"},
+        {"relay, buffer method", notice([&] { e.executeStrMethod("NTC_bufArg", "t"); }), "<no method>"},
     };
     for (const Case& c : cases) {
         size_t before = journal.runs().size();
@@ -104,9 +104,9 @@ TEST_F(MethodTableTest, ACallFindsOnlyAMethodOfItsOwnKind)
 TEST_F(MethodTableTest, ABufferForATextMethodArrivesAsATextOfExactlyItsLength)
 {
     const unsigned char bytes[] = {'a', 0, 'b', 'c'};
-    element.executeMethodBuf("LOC_strArg", 4, bytes);
-    element.executeMethodBuf("LOC_strArg", 2, bytes + 2);
-    element.executeMethodBuf("LOC_strArg", 0, nullptr);
+    element.executeMethodBuf("NTC_strArg", 4, bytes);
+    element.executeMethodBuf("NTC_strArg", 2, bytes + 2);
+    element.executeMethodBuf("NTC_strArg", 0, nullptr);
     std::vector<MethodRun> runs = journal.runs();
     ASSERT_EQ(3u, runs.size());
     EXPECT_EQ(std::string("a\0bc", 4), runs[0].argument);
@@ -128,11 +128,11 @@ TEST_F(MethodTableTest, ANameIsRegisteredOnceInAllTables)
     EXPECT_THROW(late.registerMethod("onPlugIn", &LateRegistration::again), CIllegalArgumentException);
     EXPECT_THROW(late.registerMethod("executeOnPlugOut", &LateRegistration::again), CIllegalArgumentException);
     // Nor under another kind, in another table.
-    EXPECT_THROW(late.registerMethod("LOC_noArg", &LateRegistration::again), CIllegalArgumentException);
-    EXPECT_THROW(late.registerMethod("LOC_strArg", &LateRegistration::other), CIllegalArgumentException);
-    late.executeMethod("LOC_noArg");
-    late.executeMethodBuf("LOC_strArg", 1, bytesOf("x"));
-    EXPECT_EQ((std::vector<std::string>{"LOC_noArg", "LOC_strArg"}), journal.methods()) << "the first entries stay";
+    EXPECT_THROW(late.registerMethod("NTC_noArg", &LateRegistration::again), CIllegalArgumentException);
+    EXPECT_THROW(late.registerMethod("NTC_strArg", &LateRegistration::other), CIllegalArgumentException);
+    late.executeMethod("NTC_noArg");
+    late.executeMethodBuf("NTC_strArg", 1, bytesOf("x"));
+    EXPECT_EQ((std::vector<std::string>{"NTC_noArg", "NTC_strArg"}), journal.methods()) << "the first entries stay";
     EXPECT_NO_THROW(late.registerMethod("LOC_other", &LateRegistration::other));
 }
 
@@ -141,7 +141,7 @@ TEST_F(MethodTableTest, AWindowMessageArgumentGoesToTheElementsWindow)
 {
     CTestWnd* wnd = CTestWnd::createOnUiThread("WND-ELEMENT");
     element.setObjectId("WND-ELEMENT");
-    element.executeMethodArg("LOC_noArg", new CWndMsg(CTestWnd::WM_NOTE, 0, 77));
+    element.executeMethodArg("NTC_noArg", new CWndMsg(CTestWnd::WM_NOTE, 0, 77));
     ASSERT_TRUE(wnd->noted.waitFor(10000));
     EXPECT_EQ((std::vector<LPARAM>{77}), wnd->notes());
 

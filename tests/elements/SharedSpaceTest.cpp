@@ -353,11 +353,18 @@ TEST(SharedSpace, InstallsPastTheLimitOfReplicasAreRefused)
         for (int i = 0; i <= LIMIT; ++i)
             forge(session, "HOST", "HOST", "REQ_install",
                   record("T7", "ID-" + std::to_string(i), "r" + std::to_string(i)));
-        // Behind them on the same road.
-        forge(session, "HOST", "HOST", "LOC_install", "own");
-        ASSERT_TRUE(waitUntil([&] { return session.space("HOST").members().count("own") == 1; }, 60000));
+        // Behind them on the same road (a peer's road, which never reaches "LOC_install").
+        forge(session, "HOST", "HOST", "REQ_uninstall", "r0");
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                std::map<std::string, std::string> members = session.space("HOST").members();
+                return members.count("r" + std::to_string(LIMIT - 1)) == 1 && members.count("r0") == 0;
+            },
+            60000));
+        session.install("HOST", "own");
+        ASSERT_TRUE(waitUntil([&] { return session.space("HOST").members().count("own") == 1; }));
         std::map<std::string, std::string> members = session.space("HOST").members();
-        EXPECT_EQ(static_cast<size_t>(LIMIT + 1), members.size());
+        EXPECT_EQ(static_cast<size_t>(LIMIT), members.size());
         EXPECT_EQ(0u, members.count("r" + std::to_string(LIMIT))) << "the last install came past the limit";
     }
     EXPECT_EQ(1, errorLines(capture, "[r" + std::to_string(LIMIT) + "] is refused"));

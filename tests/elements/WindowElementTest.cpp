@@ -36,7 +36,7 @@ protected:
     {
         size_t sent = session.outbox.size();
         session.deliver(remoteCallStr("T1", element.getElementId(), method, text, CMethodCallMessage::QUERY, 9));
-        session.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", "after " + method + text));
+        session.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", "after " + method + text));
         EXPECT_TRUE(journal.waitForArgument("after " + method + text));
         return session.outbox.size() > sent ? session.outbox.at(sent) : nullptr;
     }
@@ -49,8 +49,8 @@ protected:
 
 TEST_F(WindowElementTest, NoticesAndQueriesRunOnTheUiThread)
 {
-    CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", "local");
-    session.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", "remote"));
+    CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", "local");
+    session.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", "remote"));
     ASSERT_TRUE(journal.waitForArgument("remote"));
     CMethodCallMessage* reply = ask("QUE_strArg", "x");
     ASSERT_NE(nullptr, reply);
@@ -92,15 +92,15 @@ TEST_F(WindowElementTest, WhatAQueryThrowsOnTheUiThreadIsTheReply)
 TEST_F(WindowElementTest, WhatANoticeThrowsOnTheUiThreadEndsThere)
 {
     element.hook = [](ProbeElement&, const std::string& method, const std::string& argument) -> ISerializable* {
-        if (method == "LOC_strArg" && argument == "throw")
+        if (method == "NTC_strArg" && argument == "throw")
             throw CIOException("notice threw");
         return nullptr;
     };
     TraceCapture trace;
-    CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", "throw");
-    CLocalMethod::postMethodStr(element.getObjectId(), "LOC_strArg", "next");
+    CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", "throw");
+    CLocalMethod::postMethodStr(element.getObjectId(), "NTC_strArg", "next");
     ASSERT_TRUE(journal.waitForArgument("next"));
-    EXPECT_EQ(1, trace.count("ERROR: [ CElement ] Execute(): [LOC_strArg] threw")) << trace.text();
+    EXPECT_EQ(1, trace.count("ERROR: [ CElement ] Execute(): [NTC_strArg] threw")) << trace.text();
 }
 
 TEST(WindowElementOnUiThread, PlugInAndPlugOutOnTheUiThreadRunTheHooksAtOnce)
@@ -141,11 +141,11 @@ TEST(WindowElementOnUiThread, QueryWhileQueriesAreDisabledCountsAsTimedOut)
         CLocalMethod::disableQuery();
         TraceCapture trace;
         session.deliver(remoteCall("T1", element.getElementId(), "QUE_noArg", CMethodCallMessage::QUERY, 3));
-        session.deliver(remoteCallStr("T1", element.getElementId(), "LOC_strArg", "after"));
+        session.deliver(remoteCallStr("T1", element.getElementId(), "NTC_strArg", "after"));
         EXPECT_TRUE(journal.waitForArgument("after"));
         EXPECT_EQ(0u, session.outbox.size()) << "no reply";
         EXPECT_EQ(1, trace.count("treat it as a time-out")) << trace.text();
-        EXPECT_EQ((std::vector<std::string>{"onPlugIn", "LOC_strArg"}), journal.methods());
+        EXPECT_EQ((std::vector<std::string>{"onPlugIn", "NTC_strArg"}), journal.methods());
         session.plugOut(element.getElementId());
         element.end();
         exit(testing::Test::HasFailure() ? 1 : 0);

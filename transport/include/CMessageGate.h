@@ -1,6 +1,8 @@
 #pragma once
 // Joins the elements of this terminal to one message connection of a session. Received
-// messages go to the listener entered under their receiver element id; messages handed to
+// messages go to the listener entered under their receiver element id, except calls of local
+// methods ("LOC_...") and calls that name no sending terminal (empty or a "@" macro), which are
+// dropped with an error line; messages handed to
 // notifyMessage are queued for the connection's send thread unchanged, except that those
 // addressed to "@LOCAL_TERMINAL" are refused. Its owner ends the transport's input, stops the
 // connection and only then deletes the gate (deleting it earlier stops the process).

@@ -150,7 +150,7 @@ TestGroup::TestGroup(const std::string& elementId, bool master, const std::strin
     : CTerminalGroup(elementId, master, selfTerminalId, selfPortNum, masterTerminalId, masterIpAddress,
                      lookupServiceHandle, broadcastSH)
 {
-    registerMethod("LOC_mark", &TestGroup::LOC_mark);
+    registerMethod("NTC_mark", &TestGroup::NTC_mark);
 }
 
 void TestGroup::deliver(const std::string& method, const std::string& text, const std::string& caller)
@@ -332,7 +332,7 @@ bool GroupSession::flush()
         std::map<std::string, int> before;
         for (auto& entry : terminals_) {
             before[entry.first] = entry.second->group->marks();
-            post(entry.first, "LOC_mark");
+            post(entry.first, "NTC_mark");
         }
         for (auto& entry : terminals_) {
             TestGroup* group = entry.second->group.get();
@@ -346,7 +346,7 @@ bool GroupSession::flush()
         for (auto& entry : terminals_) {
             if (entry.first == "HOST")
                 continue;
-            hub.terminal(entry.first).proxy().sendNotice("HOST", GROUP_ID, "LOC_mark");
+            hub.terminal(entry.first).proxy().sendNotice("HOST", GROUP_ID, "NTC_mark");
             ++hostExpected;
         }
         if (!waitUntil([&] { return master->marks() >= hostExpected; }))
@@ -356,7 +356,7 @@ bool GroupSession::flush()
                 continue;
             TestGroup* group = entry.second->group.get();
             int expected = group->marks() + 1;
-            hub.host().proxy().sendNotice(entry.first, GROUP_ID, "LOC_mark");
+            hub.host().proxy().sendNotice(entry.first, GROUP_ID, "NTC_mark");
             if (!waitUntil([&] { return group->marks() >= expected; }))
                 return false;
         }

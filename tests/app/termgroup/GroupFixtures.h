@@ -87,7 +87,7 @@ private:
     std::function<std::string()> probe_;
 };
 
-// "LOC_mark" counts the calls that reached it: once a mark posted (or sent) after other calls
+// "NTC_mark" counts the calls that reached it: once a mark posted (or sent) after other calls
 // has run, they have run too.
 class TestGroup : public CTerminalGroup {
 public:
@@ -107,7 +107,7 @@ public:
     std::map<std::string, std::string> tam();
 
 private:
-    void LOC_mark() { ++marks_; }
+    void NTC_mark() { ++marks_; }
     std::atomic<int> marks_{0};
 };
 
