@@ -1,6 +1,7 @@
 #include "CDirector.h"
 
 #include "CFatalTroubleException.h"
+#include "CFileCopy.h"
 #include "CFatalTroubleRecommendRebootException.h"
 #include "CIOException.h"
 #include "CIllegalArgumentException.h"
@@ -40,6 +41,7 @@ const char BROADCAST_NAME[] = "BC";
 const char MASTER_GROUP_NAME[] = "M_TERMGP";
 const char SLAVE_GROUP_NAME[] = "S_TERMGP";
 const char REMOVE_LOST_MEMBER[] = "LOC_removeSessionLostMember";
+const char FILE_COPY_NAME[] = "FILE_COPY";
 const char TIME_KEY[] = "TIME=";
 const char SESSION_KEY[] = "SESSION=";
 const char SEPARATOR = ' ';
@@ -101,7 +103,8 @@ ILogicHandle* CDirector::create(IGuiHandle* gui, CPreferenceManager* preferences
 CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* middleware)
     : rpPreferenceManager(nullptr), rpGuiHandle(nullptr), pLookupServiceHandle(nullptr),
       pLocalSessionHandle(nullptr), pRemoteSessionHandle(nullptr), pBroadcastSessionHandle(nullptr),
-      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false), bTerminated(false)
+      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
+      bTerminated(false)
 {
     assertUiThread("CDirector");
     CTrace::trace(SCOPE, "CDirector");
@@ -161,6 +164,10 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
     CTrace::trace(SCOPE, std::string("CDirector: the session handle is the ") +
                              (sessionHandle == pLocalSessionHandle ? "hosted" : "joined") + " one");
 
+    // Local calls only (the stage's copy jobs, to its object id): it is plugged in nowhere.
+    pFileCopy = new CFileCopy();
+    pFileCopy->start(FILE_COPY_NAME);
+
     plugInto(sessionHandle, pIPPhoneTermGroup, "the member list");
 }
 
@@ -200,6 +207,8 @@ CDirector::~CDirector()
         CTrace::trace(SCOPE, "~CDirector: terminate did not run, it runs now");
         terminate();
     }
+    delete pFileCopy;
+    pFileCopy = nullptr;
     delete pIPPhoneTermGroup;
     pIPPhoneTermGroup = nullptr;
     delete pBroadcastSessionHandle;
@@ -435,6 +444,8 @@ void CDirector::terminate()
         CMonitorHold hold(sessionLock, SITE_TERMINATE, SCOPE);
         ISessionHandle* sessionHandle = pLocalSessionHandle != nullptr ? pLocalSessionHandle : pRemoteSessionHandle;
         try {
+            if (pFileCopy != nullptr)
+                pFileCopy->end();
             if (pIPPhoneTermGroup != nullptr) {
                 sessionHandle->plugOut(pIPPhoneTermGroup->getElementId());
                 pIPPhoneTermGroup->end();

@@ -4,6 +4,7 @@
 #include "CDirector.h"
 #include "CFatalTroubleException.h"
 #include "CFatalTroubleRecommendRebootException.h"
+#include "CFileCopy.h"
 #include "CIOException.h"
 #include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
@@ -14,6 +15,7 @@
 #include "CPreferenceManager.h"
 #include "CMethodCallMessage.h"
 #include "CSessionMaker.h"
+#include "CTavUtility.h"
 #include "CTerminalGroup.h"
 #include "CThread.h"
 #include "CTrace.h"
@@ -903,7 +905,7 @@ std::vector<std::string> traceOrder(const std::string& text)
     return withoutQueries(lines);
 }
 
-TEST_F(DirectorTest, TheMemberListStartsPlugsInPlugsOutAndEndsAtItsPlaces)
+TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
 {
     for (bool host : {true, false}) {
         resetScript();
@@ -929,9 +931,12 @@ TEST_F(DirectorTest, TheMemberListStartsPlugsInPlugsOutAndEndsAtItsPlaces)
             std::string("create ") + SELF + " BC port 0",
             std::string("regist ") + SELF + (host ? " valid [Server] [0.0.0.0] 0" : " valid [] [0.0.0.0] 0"),
             "start " + group,
+            // Never plugged in.
+            "start FILE_COPY",
             "plugIn " + session + " " + GROUP_ID,
             // terminate
             std::string("remove ") + SELF,
+            "end FILE_COPY",
             "plugOut " + session + " " + GROUP_ID,
             "end " + group,
             "close BC",
@@ -971,6 +976,17 @@ TEST_F(DirectorTest, ThePictureLoaderIsMadeBeforeTheGuiHearsOfTheDirectorAndGoes
     EXPECT_FALSE(loaderWindowExists());
 }
 
+// The object id under which the element started by that name was entered, from the trace.
+std::string objectIdOf(const std::string& text, const std::string& startName)
+{
+    const std::string entered = "[ CMessageMulticaster ] addListener(): [";
+    size_t at = text.find("[ CElement ] start(" + startName + ")");
+    if (at == std::string::npos || (at = text.find(entered, at)) == std::string::npos)
+        return "";
+    at += entered.size();
+    return text.substr(at, text.find(']', at) - at);
+}
+
 // Notes each local call that reaches the name it is entered under.
 class PostRecorder : public IMessageListener {
 public:
@@ -984,6 +1000,58 @@ public:
         IMessage::release(message);
     }
 };
+
+TEST_F(DirectorTest, TheFileCopyTakesJobsAtItsObjectIdAndItsCopiesGoWithTheDirector)
+{
+    std::string source = dir_->file("dropped.bmp");
+    HANDLE file = CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, "BM-dropped", 10, &written, nullptr);
+    CloseHandle(file);
+
+    // The process's own temp folder, inside the test's (the variables restored at the end).
+    std::string temp = dir_->file("tmp") + "\\";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : {"TMP", "TEMP"}) {
+        saved.emplace_back(name, environment(name));
+        SetEnvironmentVariableA(name, temp.c_str());
+    }
+    std::shared_ptr<void> restore(nullptr, [&saved](void*) {
+        for (const auto& variable : saved)
+            SetEnvironmentVariableA(variable.first.c_str(),
+                                    variable.second.empty() ? nullptr : variable.second.c_str());
+    });
+    auto utility = std::make_unique<CTavUtility>();
+
+    TraceCapture trace;
+    auto director = make();
+    std::string objectId = objectIdOf(trace.text(), "FILE_COPY");
+    ASSERT_FALSE(objectId.empty()) << trace.text();
+    PostRecorder reports;
+    const char REPORTS[] = "DIRECTOR_TEST_REPORTS";
+    CLocalMethod::addListener(REPORTS, &reports);
+    g_journal.clear();
+    std::string job = CFileCopy::makeCopyJobDesc(REPORTS, "LOC_onFileCopied", source, "", "");
+    CLocalMethod::postMethodStr(objectId, "LOC_copy", job);
+    ASSERT_TRUE(g_journal.waitFor(1, 10000)) << trace.text();
+    CLocalMethod::removeTarget(REPORTS);
+    std::string line = journal().at(0);
+    const std::string head = "posted LOC_onFileCopied [";
+    ASSERT_EQ(0u, line.rfind(head, 0)) << line;
+    std::string report = line.substr(head.size(), line.size() - head.size() - 1);
+    std::string reportedJob, copy;
+    int result = 0;
+    CFileCopy::getReportField(report, &reportedJob, &copy, &result);
+    EXPECT_EQ(job, reportedJob);
+    EXPECT_EQ(static_cast<int>(CFileCopy::COPIED), result) << report;
+    EXPECT_EQ("BM-dropped", fileBytes(copy)) << copy;
+    EXPECT_EQ(0u, copy.rfind(temp, 0)) << copy;
+    director.reset();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(copy.c_str())) << copy;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(source.c_str()));
+}
 
 TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListOnly)
 {
