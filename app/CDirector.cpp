@@ -2,9 +2,11 @@
 
 #include "CFatalTroubleException.h"
 #include "CFatalTroubleRecommendRebootException.h"
+#include "CFileCopy.h"
 #include "CIOException.h"
 #include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
+#include "CLeadImage.h"
 #include "CLocalMethod.h"
 #include "CLusException.h"
 #include "CMessageBox.h"
@@ -16,6 +18,7 @@
 #include "CSessionEvent.h"
 #include "CSessionMaker.h"
 #include "CTavUtility.h"
+#include "CTerminalGroup.h"
 #include "CThread.h"
 #include "CTrace.h"
 #include "IBroadcastSessionHandle.h"
@@ -35,6 +38,10 @@ const char OWN_IP_ADDRESS[] = "0.0.0.0";
 const char HOSTED_NAME[] = "LC";
 const char JOINED_NAME[] = "RM";
 const char BROADCAST_NAME[] = "BC";
+const char MASTER_GROUP_NAME[] = "M_TERMGP";
+const char SLAVE_GROUP_NAME[] = "S_TERMGP";
+const char REMOVE_LOST_MEMBER[] = "LOC_removeSessionLostMember";
+const char FILE_COPY_NAME[] = "FILE_COPY";
 const char TIME_KEY[] = "TIME=";
 const char SESSION_KEY[] = "SESSION=";
 const char SEPARATOR = ' ';
@@ -57,6 +64,7 @@ enum LockSite {
     SITE_IS_LOCAL,
     SITE_CLOSE,
     SITE_READ_RECORD,
+    SITE_TERMINATE,
 };
 
 bool onUiThread()
@@ -84,6 +92,8 @@ std::string_view after(std::string_view text, std::string_view key)
 
 } // namespace
 
+const char CDirector::TERMINAL_GROUP_ID[] = "D1D9B0A0-B266-11d4-8727-0000F460D121";
+
 ILogicHandle* CDirector::create(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* middleware)
 {
     CDirector* director = new (std::nothrow) CDirector(gui, preferences, middleware);
@@ -93,7 +103,8 @@ ILogicHandle* CDirector::create(IGuiHandle* gui, CPreferenceManager* preferences
 CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* middleware)
     : rpPreferenceManager(nullptr), rpGuiHandle(nullptr), pLookupServiceHandle(nullptr),
       pLocalSessionHandle(nullptr), pRemoteSessionHandle(nullptr), pBroadcastSessionHandle(nullptr),
-      bTermInfoRegistered(false), bTerminated(false)
+      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
+      bTerminated(false)
 {
     assertUiThread("CDirector");
     CTrace::trace(SCOPE, "CDirector");
@@ -102,6 +113,9 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
     rpPreferenceManager = preferences;
     terminalId = rpPreferenceManager->getTerminalId();
     applicationId = rpPreferenceManager->getAppId();
+
+    // The process's one picture loader; its constructor ends the process when it cannot work.
+    pLeadImage = new CLeadImage();
 
     terminalInfo.setValid();
     bTermInfoRegistered = false;
@@ -144,9 +158,45 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
 
     registTermInfo();
 
+    makeTerminalGroup(broadcastPort, hostTerminalId, hostIpAddress);
+
     ISessionHandle* sessionHandle = isLocalSession() ? pLocalSessionHandle : pRemoteSessionHandle;
     CTrace::trace(SCOPE, std::string("CDirector: the session handle is the ") +
                              (sessionHandle == pLocalSessionHandle ? "hosted" : "joined") + " one");
+
+    // Local calls only (the stage's copy jobs, to its object id): it is plugged in nowhere.
+    pFileCopy = new CFileCopy();
+    pFileCopy->start(FILE_COPY_NAME);
+
+    plugInto(sessionHandle, pIPPhoneTermGroup, "the member list");
+}
+
+void CDirector::makeTerminalGroup(int broadcastPort, const std::string& hostTerminalId,
+                                  const std::string& hostIpAddress)
+{
+    if (isLocalSession()) {
+        pIPPhoneTermGroup = new (std::nothrow) CTerminalGroup(TERMINAL_GROUP_ID, true, terminalId, broadcastPort, "",
+                                                              "", pLookupServiceHandle, pBroadcastSessionHandle);
+    } else {
+        pIPPhoneTermGroup = new (std::nothrow) CTerminalGroup(TERMINAL_GROUP_ID, false, terminalId, broadcastPort,
+                                                              hostTerminalId, hostIpAddress, nullptr,
+                                                              pBroadcastSessionHandle);
+    }
+    CTrace::scopedAssertTrue(pIPPhoneTermGroup != nullptr, SCOPE, "CDirector: no member list", EXIT_FATAL);
+    pIPPhoneTermGroup->start(pIPPhoneTermGroup->isMaster() ? MASTER_GROUP_NAME : SLAVE_GROUP_NAME);
+}
+
+void CDirector::plugInto(ISessionHandle* sessionHandle, CElement* element, const char* what)
+{
+    try {
+        sessionHandle->plugIn(element->getElementId(), element);
+    } catch (const CIllegalStateException& e) {
+        CTrace::scopedFatalError(SCOPE, std::string("CDirector: ") + what + " cannot be plugged in: " + e.getMessage(),
+                                 EXIT_FATAL);
+    } catch (const CIllegalArgumentException& e) {
+        CTrace::scopedFatalError(SCOPE, std::string("CDirector: ") + what + " cannot be plugged in: " + e.getMessage(),
+                                 EXIT_FATAL);
+    }
 }
 
 CDirector::~CDirector()
@@ -157,6 +207,10 @@ CDirector::~CDirector()
         CTrace::trace(SCOPE, "~CDirector: terminate did not run, it runs now");
         terminate();
     }
+    delete pFileCopy;
+    pFileCopy = nullptr;
+    delete pIPPhoneTermGroup;
+    pIPPhoneTermGroup = nullptr;
     delete pBroadcastSessionHandle;
     pBroadcastSessionHandle = nullptr;
     delete pLocalSessionHandle;
@@ -165,6 +219,8 @@ CDirector::~CDirector()
     pRemoteSessionHandle = nullptr;
     delete pLookupServiceHandle;
     pLookupServiceHandle = nullptr;
+    delete pLeadImage;
+    pLeadImage = nullptr;
 }
 
 CTerminalInfo CDirector::getTerminalInfo()
@@ -384,6 +440,21 @@ void CDirector::terminate()
     CTrace::trace(SCOPE, "terminate");
     removeTermInfo();
     CLocalMethod::disableQuery();
+    {
+        CMonitorHold hold(sessionLock, SITE_TERMINATE, SCOPE);
+        ISessionHandle* sessionHandle = pLocalSessionHandle != nullptr ? pLocalSessionHandle : pRemoteSessionHandle;
+        try {
+            if (pFileCopy != nullptr)
+                pFileCopy->end();
+            if (pIPPhoneTermGroup != nullptr) {
+                sessionHandle->plugOut(pIPPhoneTermGroup->getElementId());
+                pIPPhoneTermGroup->end();
+            }
+        } catch (const CIllegalArgumentException& e) {
+            CTrace::scopedFatalError(SCOPE, "terminate: the member list cannot be plugged out: " + e.getMessage(),
+                                     EXIT_FATAL);
+        }
+    }
     if (pBroadcastSessionHandle != nullptr)
         pBroadcastSessionHandle->close();
     closeSession();
@@ -450,6 +521,14 @@ void CDirector::OnSessionOut(const std::string& leftTerminalId)
         return;
     }
     CTrace::trace(SCOPE, "OnSessionOut: [" + leftTerminalId + "] left the session");
+    // On a joined terminal the list is a slave copy: its master removes the member everywhere.
+    if (pIPPhoneTermGroup != nullptr && pIPPhoneTermGroup->isMaster()) {
+        try {
+            CLocalMethod::postMethodStr(pIPPhoneTermGroup->getObjectId(), REMOVE_LOST_MEMBER, leftTerminalId);
+        } catch (const CJException& e) {
+            CTrace::scopedError(SCOPE, "OnSessionOut: the member list is not reached: " + e.getMessage(), EXIT_FATAL);
+        }
+    }
 }
 
 void CDirector::endForTrouble(unsigned stringId)

@@ -2,8 +2,9 @@
 // The session logic of tavapp. Made once, last of all, by the start-up builder on the
 // user-interface thread, it finds through the lookup service the terminal that hosts the
 // newest session and joins it, or hosts a session of its own; it makes the broadcast session
-// and publishes this terminal's record. It hears the session's events and, on terminate,
-// takes the record out of the lookup service and closes what it opened.
+// and publishes this terminal's record; it makes the picture loader, the phone's member list
+// and the file copy element. It hears the session's events and, on terminate, takes the record
+// out of the lookup service, stops its elements and closes what it opened.
 //
 // Locks: sessionLock (the choice and the life of the two session handles), then termInfoLock
 // (the own record); never the other way round.
@@ -16,8 +17,12 @@
 #include <string_view>
 #include <vector>
 
+class CElement;
+class CFileCopy;
+class CLeadImage;
 class CPreferenceManager;
 class CQuarn;
+class CTerminalGroup;
 class IBroadcastSessionHandle;
 class IGuiHandle;
 class ILookupServiceHandle;
@@ -39,6 +44,9 @@ public:
     // User-interface thread only; a second call only traces.
     void terminate() override;
     void OnSessionHandleEvent(int eventId, const std::string& terminalId) override;
+
+    // The member list's element id, the same on every terminal.
+    static const char TERMINAL_GROUP_ID[];
 
     // A copy of the own record as it stands.
     CTerminalInfo getTerminalInfo();
@@ -66,6 +74,9 @@ private:
     bool isLocalSession();
     void closeSession();
     void OnSessionOut(const std::string& terminalId);
+    void makeTerminalGroup(int broadcastPort, const std::string& hostTerminalId, const std::string& hostIpAddress);
+    // Plugs an element into the session; a refusal ends the process.
+    void plugInto(ISessionHandle* sessionHandle, CElement* element, const char* what);
     // The own record after the hosted session closed or after a join.
     void setPlainTermInfo();
     // The box of the string, then the end with exit code 1.
@@ -78,6 +89,9 @@ private:
     ISessionHandle* pLocalSessionHandle;
     ISessionHandle* pRemoteSessionHandle;
     IBroadcastSessionHandle* pBroadcastSessionHandle;
+    CTerminalGroup* pIPPhoneTermGroup;
+    CFileCopy* pFileCopy;
+    CLeadImage* pLeadImage;
     CTerminalInfo terminalInfo;   // termInfoLock
     bool bTermInfoRegistered;
     bool bTerminated;

@@ -4,19 +4,25 @@
 #include "CDirector.h"
 #include "CFatalTroubleException.h"
 #include "CFatalTroubleRecommendRebootException.h"
+#include "CFileCopy.h"
 #include "CIOException.h"
 #include "CIllegalArgumentException.h"
 #include "CIllegalStateException.h"
+#include "CLeadImage.h"
 #include "CLocalMethod.h"
 #include "CLusException.h"
 #include "CNoSuchElementException.h"
 #include "CPreferenceManager.h"
+#include "CMethodCallMessage.h"
 #include "CSessionMaker.h"
+#include "CTavUtility.h"
+#include "CTerminalGroup.h"
 #include "CThread.h"
 #include "CTrace.h"
 #include "IBroadcastSessionHandle.h"
 #include "IGuiHandle.h"
 #include "ILookupServiceHandle.h"
+#include "IMessageListener.h"
 #include "ISessionHandle.h"
 #include "RegistryKey.h"
 #include "TestSupport.h"
@@ -41,6 +47,7 @@ const char APP[] = "764A7520-9D2C-11d4-AFDB-00105A67EDD0";
 const char HOSTED_GUID[] = "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9";
 const char HOST_GUID[] = "11111111-2222-3333-4444-555555555555";
 const char HOST_IP[] = "198.18.0.1";
+const char GROUP_ID[] = "D1D9B0A0-B266-11d4-8727-0000F460D121";
 const HWND MAIN_WINDOW = reinterpret_cast<HWND>(0x1234);
 const char CASE_VARIABLE[] = "DIRECTOR_TEST_CASE";
 const char KEY_VARIABLE[] = "DIRECTOR_TEST_KEY";
@@ -82,15 +89,31 @@ struct Script {
     Fault openRemoteFault = Fault::none;
     Fault registFault = Fault::none;
     Fault removeFault = Fault::none;
+    Fault plugInFault = Fault::none;
 };
 Script g_script;
 Journal g_journal;
 ILogicHandle* g_logic = nullptr;
 std::string g_registeredData;
+// The member list as the session got it.
+CElement* g_group = nullptr;
+// Whether the picture loader's host window was there when the GUI got the director, and when
+// the lookup proxy went.
+bool g_loaderAtLogicHandle = false;
+bool g_loaderAtLookupDelete = false;
 
+bool loaderWindowExists()
+{
+    return FindWindowA(nullptr, "LEADTOOLS OCX Container") != nullptr;
+}
+
+const char JOURNAL_SCOPE[] = "DirectorJournal";
+
+// Also traced, so that the stand-ins' calls and the elements' own trace lines come in one order.
 void note(const std::string& entry)
 {
     g_journal.add(entry);
+    CTrace::trace(JOURNAL_SCOPE, entry);
 }
 
 std::string queries()
@@ -122,7 +145,11 @@ CTerminalInfo hostRecord(const std::string& data, const std::string& ip = HOST_I
 
 class FakeLookup : public ILookupServiceHandle {
 public:
-    ~FakeLookup() override { note("delete lookup"); }
+    ~FakeLookup() override
+    {
+        g_loaderAtLookupDelete = loaderWindowExists();
+        note("delete lookup");
+    }
     void regist(std::string terminalId, CTerminalInfo info) override
     {
         note("regist " + terminalId + " " + record(info));
@@ -182,8 +209,14 @@ public:
             throw CIllegalStateException("close: never opened");
         opened_ = false;
     }
-    void plugIn(const std::string&, CElement*) override {}
-    void plugOut(const std::string&) override {}
+    void plugIn(const std::string& elementId, CElement* element) override
+    {
+        note("plugIn " + name_ + " " + elementId + (elementId == element->getElementId() ? "" : " (not its id)"));
+        raise(g_script.plugInFault, "plugIn");
+        if (dynamic_cast<CTerminalGroup*>(element) != nullptr)
+            g_group = element;
+    }
+    void plugOut(const std::string& elementId) override { note("plugOut " + name_ + " " + elementId); }
     std::string createGuidString() override { return HOSTED_GUID; }
 
 private:
@@ -229,6 +262,7 @@ public:
     void setLogicHandle(ILogicHandle* logic) override
     {
         g_logic = logic;
+        g_loaderAtLogicHandle = loaderWindowExists();
         note("setLogicHandle");
     }
     HWND getWindowHandle() override { return MAIN_WINDOW; }
@@ -296,6 +330,7 @@ protected:
         g_script = Script();
         g_journal.clear();
         g_logic = nullptr;
+        g_group = nullptr;
         g_registeredData.clear();
         clearShownBoxes();
         // The manager releases one COM initialisation when it goes.
@@ -308,6 +343,7 @@ protected:
         g_script = Script();
         g_journal.clear();
         g_logic = nullptr;
+        g_group = nullptr;
         g_registeredData.clear();
         clearShownBoxes();
     }
@@ -393,6 +429,7 @@ const std::vector<std::string> HOSTING = {
     std::string("openLocalSession ") + APP + " director",
     std::string("create ") + SELF + " BC port 0",
     std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
+    std::string("plugIn LC ") + GROUP_ID,
 };
 
 // ---- the host search's choice and the descriptor ----
@@ -514,6 +551,7 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
         std::string("openRemoteSession ") + APP + " [" + HOST_GUID + "] " + HOST_IP + " director",
         std::string("create ") + SELF + " BC port 0",
         std::string("regist ") + SELF + " valid [] [0.0.0.0] 0",
+        std::string("plugIn RM ") + GROUP_ID,
     };
     EXPECT_EQ(joined(expected), joined(journal()));
     EXPECT_EQ("", g_registeredData);
@@ -545,6 +583,7 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
             std::string("openLocalSession ") + APP + " director",
             std::string("create ") + SELF + " BC port 0",
             std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
+            std::string("plugIn LC ") + GROUP_ID,
         };
         EXPECT_EQ(joined(expected), joined(withoutQueries(journal()))) << static_cast<int>(fault);
         EXPECT_TRUE(shownBoxes().empty());
@@ -588,6 +627,7 @@ struct EndCase {
     int status;
     const char* box;    // the box's text, or null
     const char* logPiece;
+    Fault plugIn = Fault::none;
 };
 
 const EndCase END_CASES[] = {
@@ -613,6 +653,12 @@ const EndCase END_CASES[] = {
      ABNORMAL_EXIT, nullptr, "FATAL ERROR: [ CDirector ]CDirector: the lookup service was made before"},
     {"off the UI thread", Fault::none, Fault::none, Fault::none, Fault::none, false, true, ABNORMAL_EXIT, nullptr,
      "ASSERT: "},
+    {"the session refuses the list: state", Fault::none, Fault::none, Fault::none, Fault::none, false, false,
+     ABNORMAL_EXIT, nullptr, "FATAL ERROR: [ CDirector ]CDirector: the member list cannot be plugged in: plugIn: state",
+     Fault::state},
+    {"the session refuses the list: argument", Fault::none, Fault::none, Fault::none, Fault::none, true, false,
+     ABNORMAL_EXIT, nullptr,
+     "FATAL ERROR: [ CDirector ]CDirector: the member list cannot be plugged in: plugIn: argument", Fault::argument},
 };
 
 TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
@@ -626,6 +672,7 @@ TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
             g_script.openLocalFault = c.openLocal;
             g_script.openRemoteFault = c.openRemote;
             g_script.registFault = c.regist;
+            g_script.plugInFault = c.plugIn;
             if (c.host) {
                 g_script.hostIds = {"HOST-A"};
                 g_script.hostRecords = {hostRecord(std::string("TIME=1 SESSION=") + HOST_GUID)};
@@ -674,6 +721,7 @@ TEST_F(DirectorTest, TerminateRemovesTheRecordStopsQueriesAndClosesBroadcastThen
     ASSERT_EQ(0, child("order", out)) << out;
     std::vector<std::string> expected = {
         std::string("remove ") + SELF + " queries on",
+        std::string("plugOut LC ") + GROUP_ID,
         "close BC queries off",
         "close LC queries off",
         "delete LC",
@@ -710,11 +758,12 @@ TEST_F(DirectorTest, AJoinedTerminalClosesItsJoinedSession)
     g_journal.clear();
     director->terminate();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(4u, lines.size()) << joined(lines);
+    ASSERT_EQ(5u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ("close BC", lines[1].substr(0, 8));
-    EXPECT_EQ("close RM", lines[2].substr(0, 8));
-    EXPECT_EQ("delete RM", lines[3]);
+    EXPECT_EQ(std::string("plugOut RM ") + GROUP_ID, lines[1]);
+    EXPECT_EQ("close BC", lines[2].substr(0, 8));
+    EXPECT_EQ("close RM", lines[3].substr(0, 8));
+    EXPECT_EQ("delete RM", lines[4]);
 }
 
 TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
@@ -723,16 +772,17 @@ TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
     g_journal.clear();
     director.reset();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(6u, lines.size()) << joined(lines);
+    ASSERT_EQ(7u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ("close BC", lines[1].substr(0, 8));
-    EXPECT_EQ("close LC", lines[2].substr(0, 8));
-    EXPECT_EQ("delete LC", lines[3]);
-    EXPECT_EQ("delete BC", lines[4]);
-    EXPECT_EQ("delete lookup", lines[5]);
+    EXPECT_EQ(std::string("plugOut LC ") + GROUP_ID, lines[1]);
+    EXPECT_EQ("close BC", lines[2].substr(0, 8));
+    EXPECT_EQ("close LC", lines[3].substr(0, 8));
+    EXPECT_EQ("delete LC", lines[4]);
+    EXPECT_EQ("delete BC", lines[5]);
+    EXPECT_EQ("delete lookup", lines[6]);
 }
 
-TEST_F(DirectorTest, TheOwnTerminalLeavingAsksTheGuiToEndAnotherTerminalLeavingDoesNothingYet)
+TEST_F(DirectorTest, TheOwnTerminalLeavingAsksTheGuiToEnd)
 {
     auto director = make();
     g_journal.clear();
@@ -813,9 +863,231 @@ TEST_F(DirectorTest, AFailedRemovalAtTheEndIsAnErrorLineAndShutdownGoesOn)
         TraceCapture trace;
         director->terminate();
         std::vector<std::string> lines = journal();
-        ASSERT_EQ(4u, lines.size()) << joined(lines);
-        EXPECT_EQ("close LC", lines[2].substr(0, 8));
+        ASSERT_EQ(5u, lines.size()) << joined(lines);
+        EXPECT_EQ("close LC", lines[3].substr(0, 8));
         EXPECT_EQ(1, trace.count("ERROR: [ CDirector ]removeTermInfo")) << trace.text();
+        director.reset();
+    }
+}
+
+// ---- the elements' places in the order ----
+
+// The stand-ins' calls and the elements' starts and ends (by their start names), in the order
+// of the trace.
+std::vector<std::string> traceOrder(const std::string& text)
+{
+    const std::string journalMark = std::string("[ ") + JOURNAL_SCOPE + " ]";
+    const std::string startMark = "[ CElementHandler ] start() [";
+    const std::string endMark = "[ CElementHandler ] end() [";
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t mark;
+        if ((mark = line.find(journalMark)) != std::string::npos) {
+            lines.push_back(line.substr(mark + journalMark.size()));
+        } else {
+            for (const std::string* element : {&startMark, &endMark}) {
+                if ((mark = line.find(*element)) == std::string::npos)
+                    continue;
+                size_t from = mark + element->size();
+                lines.push_back((element == &startMark ? "start " : "end ") +
+                                line.substr(from, line.find(']', from) - from));
+            }
+        }
+    }
+    return withoutQueries(lines);
+}
+
+TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
+{
+    for (bool host : {true, false}) {
+        resetScript();
+        if (!host) {
+            g_script.hostIds = {"HOST-A"};
+            g_script.hostRecords = {hostRecord(std::string("TIME=1 SESSION=") + HOST_GUID)};
+        }
+        const std::string session = host ? "LC" : "RM";
+        const std::string group = host ? "M_TERMGP" : "S_TERMGP";
+        std::vector<std::string> expected = {"setLogicHandle", std::string("lookup ") + APP + " main window",
+                                             "enum Server"};
+        if (host) {
+            expected.push_back(std::string("create ") + SELF + " host LC");
+            expected.push_back(std::string("openLocalSession ") + APP + " director");
+        } else {
+            expected.push_back("enum Server");
+            expected.push_back("find HOST-A");
+            expected.push_back(std::string("create ") + SELF + " join RM");
+            expected.push_back(std::string("openRemoteSession ") + APP + " [" + HOST_GUID + "] " + HOST_IP +
+                               " director");
+        }
+        std::vector<std::string> rest = {
+            std::string("create ") + SELF + " BC port 0",
+            std::string("regist ") + SELF + (host ? " valid [Server] [0.0.0.0] 0" : " valid [] [0.0.0.0] 0"),
+            "start " + group,
+            // Never plugged in.
+            "start FILE_COPY",
+            "plugIn " + session + " " + GROUP_ID,
+            // terminate
+            std::string("remove ") + SELF,
+            "end FILE_COPY",
+            "plugOut " + session + " " + GROUP_ID,
+            "end " + group,
+            "close BC",
+            "close " + session,
+            "delete " + session,
+            // the destructor
+            std::string("delete BC"),
+            std::string("delete lookup"),
+        };
+        expected.insert(expected.end(), rest.begin(), rest.end());
+
+        TraceCapture trace;
+        auto director = make();
+        ASSERT_NE(nullptr, g_group);
+        EXPECT_EQ(host, static_cast<CTerminalGroup*>(g_group)->isMaster());
+        director->terminate();
+        director.reset();
+        EXPECT_EQ(joined(expected), joined(traceOrder(trace.text()))) << (host ? "host" : "joined");
+        EXPECT_EQ(0, trace.count("ERROR")) << trace.text();
+    }
+}
+
+TEST_F(DirectorTest, ThePictureLoaderIsMadeBeforeTheGuiHearsOfTheDirectorAndGoesAfterTheProxy)
+{
+    g_loaderAtLogicHandle = false;
+    g_loaderAtLookupDelete = false;
+    ASSERT_FALSE(loaderWindowExists());
+    auto director = make();
+    EXPECT_TRUE(g_loaderAtLogicHandle);
+    // The process-wide operations reach it while the director lives.
+    const unsigned char block[4] = {10, 30, 200, 0};
+    HBITMAP bitmap = CLeadImage::getBitmapHandle(block, sizeof(block), 1, 1, 24);
+    EXPECT_NE(nullptr, bitmap);
+    DeleteObject(bitmap);
+    director.reset();
+    EXPECT_TRUE(g_loaderAtLookupDelete);
+    EXPECT_FALSE(loaderWindowExists());
+}
+
+// The object id under which the element started by that name was entered, from the trace.
+std::string objectIdOf(const std::string& text, const std::string& startName)
+{
+    const std::string entered = "[ CMessageMulticaster ] addListener(): [";
+    size_t at = text.find("[ CElement ] start(" + startName + ")");
+    if (at == std::string::npos || (at = text.find(entered, at)) == std::string::npos)
+        return "";
+    at += entered.size();
+    return text.substr(at, text.find(']', at) - at);
+}
+
+// Notes each local call that reaches the name it is entered under.
+class PostRecorder : public IMessageListener {
+public:
+    void notifyMessage(IMessage* message) override
+    {
+        auto* call = dynamic_cast<CMethodCallMessage*>(message);
+        if (call != nullptr) {
+            note("posted " + call->getMethodName() + " [" +
+                 std::string(reinterpret_cast<const char*>(call->getBuf()), call->getBufSize()) + "]");
+        }
+        IMessage::release(message);
+    }
+};
+
+TEST_F(DirectorTest, TheFileCopyTakesJobsAtItsObjectIdAndItsCopiesGoWithTheDirector)
+{
+    std::string source = dir_->file("dropped.bmp");
+    HANDLE file = CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, "BM-dropped", 10, &written, nullptr);
+    CloseHandle(file);
+
+    // The process's own temp folder, inside the test's (the variables restored at the end).
+    std::string temp = dir_->file("tmp") + "\\";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : {"TMP", "TEMP"}) {
+        saved.emplace_back(name, environment(name));
+        SetEnvironmentVariableA(name, temp.c_str());
+    }
+    std::shared_ptr<void> restore(nullptr, [&saved](void*) {
+        for (const auto& variable : saved)
+            SetEnvironmentVariableA(variable.first.c_str(),
+                                    variable.second.empty() ? nullptr : variable.second.c_str());
+    });
+    auto utility = std::make_unique<CTavUtility>();
+
+    TraceCapture trace;
+    auto director = make();
+    std::string objectId = objectIdOf(trace.text(), "FILE_COPY");
+    ASSERT_FALSE(objectId.empty()) << trace.text();
+    PostRecorder reports;
+    const char REPORTS[] = "DIRECTOR_TEST_REPORTS";
+    CLocalMethod::addListener(REPORTS, &reports);
+    g_journal.clear();
+    std::string job = CFileCopy::makeCopyJobDesc(REPORTS, "LOC_onFileCopied", source, "", "");
+    CLocalMethod::postMethodStr(objectId, "LOC_copy", job);
+    ASSERT_TRUE(g_journal.waitFor(1, 10000)) << trace.text();
+    CLocalMethod::removeTarget(REPORTS);
+    std::string line = journal().at(0);
+    const std::string head = "posted LOC_onFileCopied [";
+    ASSERT_EQ(0u, line.rfind(head, 0)) << line;
+    std::string report = line.substr(head.size(), line.size() - head.size() - 1);
+    std::string reportedJob, copy;
+    int result = 0;
+    CFileCopy::getReportField(report, &reportedJob, &copy, &result);
+    EXPECT_EQ(job, reportedJob);
+    EXPECT_EQ(static_cast<int>(CFileCopy::COPIED), result) << report;
+    EXPECT_EQ("BM-dropped", fileBytes(copy)) << copy;
+    EXPECT_EQ(0u, copy.rfind(temp, 0)) << copy;
+    director.reset();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(copy.c_str())) << copy;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(source.c_str()));
+}
+
+TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListOnly)
+{
+    struct {
+        const char* name;
+        bool host;
+        bool terminateFirst;
+        std::vector<std::string> posted;
+    } cases[] = {
+        {"host", true, false, {"posted LOC_removeSessionLostMember [OTHER]"}},
+        {"joined", false, false, {}},
+        {"host after terminate", true, true, {}},
+    };
+    for (const auto& c : cases) {
+        resetScript();
+        if (!c.host) {
+            g_script.hostIds = {"HOST-A"};
+            g_script.hostRecords = {hostRecord(std::string("TIME=1 SESSION=") + HOST_GUID)};
+        }
+        auto director = make();
+        ASSERT_NE(nullptr, g_group);
+        const std::string objectId = g_group->getObjectId();
+        if (c.terminateFirst)
+            director->terminate();
+        // The list's own handler is left out: what is posted to its object id comes here.
+        PostRecorder recorder;
+        CLocalMethod::addListener(objectId, &recorder);
+        g_journal.clear();
+        director->OnSessionHandleEvent(1, "OTHER");
+        CLocalMethod::postMethodStr(objectId, "mark", "");
+        std::vector<std::string> expected = c.posted;
+        expected.push_back("posted mark []");
+        EXPECT_EQ(joined(expected), joined(journal())) << c.name;
+        // The list's end takes the recorder out again; an ended list no longer does.
+        if (c.terminateFirst)
+            CLocalMethod::removeTarget(objectId);
         director.reset();
     }
 }

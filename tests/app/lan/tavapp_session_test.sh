@@ -127,6 +127,26 @@ director_done() {
   done
   fail "the terminal of host $1 made no session"
 }
+# logged K TEXT WHAT: waits (at most 20 s) until the log of host K's terminal, started with
+# DUMP, holds the text.
+logged() {
+  local i
+  for ((i = 0; i < 200; i++)); do
+    grep -qF -- "$2" "$share/F$1/log.dat" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "host $1: $3 (no line [$2])"
+}
+# group_in K NAME SESSION / group_out K NAME SESSION: the member list of host K's terminal,
+# started under NAME, is plugged into (out of) its session handle SESSION and runs (has ended).
+group_in() {
+  logged $1 "[$2] [ CTerminalGroup ] onPlugIn($3)" "the member list $2 is not plugged in"
+}
+group_out() {
+  logged $1 "[$2] [ CTerminalGroup ] onPlugOut($3)" "the member list $2 is not plugged out"
+  logged $1 "[ CElementHandler ] end() [$2]" "the member list $2 did not end"
+}
+
 # hold NAME: a probe on every host that holds its computer's middleware, so that it keeps the
 # other computers in view and keeps the records while the terminals come and go.
 hold() {
@@ -152,6 +172,7 @@ session() {
   start a NICKNAME=Ann DUMP
   main_window a
   director_done 1
+  group_in 1 M_TERMGP LC
 
   # a. The first terminal hosts: one "Server" record, its computer's address, the descriptor.
   until_records 2 1
@@ -176,12 +197,15 @@ session() {
   [[ "$line" =~ ^RECORD\ ($GUID)\ valid\ \[\]\ \[$IP2\]\ 0\ \[\]$ ]] || fail "not the joined record expected: [$line]"
   joined_id=${BASH_REMATCH[1]}
   grep -q "joined the session of \[$host_id\] at $IP1" "$share/F2/log.dat" || fail "b did not join a's session"
+  group_in 2 S_TERMGP RM
 
   # The joined terminal ends by its terminate command: no box, exit 0, its record gone; the host
-  # runs on. Started again, it joins again.
+  # runs on, its member list told of b's departure. Started again, b joins again.
   drive post 0x8064 1 1
   expect_answer '^POSTED 1' "the terminate command was not posted"
   ended b 0 20
+  group_out 2 S_TERMGP RM
+  logged 1 "[M_TERMGP] [ CElement ] FP_IIM_STRARG [LOC_removeSessionLostMember]" "a's member list was not told that b left"
   until_records 2 1
   grep -q "^RECORD $host_id valid \[Server\] " <<<"$records" || fail "not only a's record left: [$records]"
   on 1
@@ -207,6 +231,7 @@ session() {
   expect_answer '^POSTED 1' "the terminate command was not posted"
   ended a 0 20
   shot a-ended
+  group_out 1 M_TERMGP LC
   # Its record went with it; the joined terminal's is still there. (Another computer's view of
   # the records follows a change after a moment.)
   until_records 2 1
@@ -215,6 +240,7 @@ session() {
   box b2 session-lost "$lost_box"
   press b2 OK
   ended b2 0
+  group_out 2 S_TERMGP RM
   until_records 2 0
 
   # Without a client the middleware of each host ends.
