@@ -181,6 +181,19 @@ lan_count_passed() {
 }
 # lan_winpath PATH: PATH as the hosts' Windows programs see it.
 lan_winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# count_exact LOG TEXT: lines of the share's LOG.log that are exactly "<tick> TEXT".
+count_exact() { awk -v t="$2" 'substr($0, index($0, " ") + 1) == t' "$share/$1.log" 2>/dev/null | wc -l; }
+# wait_exact LOG TEXT N SECONDS: until exactly N such lines (false when more, or too late).
+wait_exact() {
+  local i c
+  for ((i = 0; i <= $4 * 10; i++)); do
+    c=$(count_exact "$1" "$2")
+    [ "$c" -eq "$3" ] && return 0
+    [ "$c" -gt "$3" ] && return 1
+    sleep 0.1
+  done
+  return 1
+}
 
 # --- audio: sound on the hosts (tools/lan audio, tools/audio) ---
 # lan_audio K: host K's own sound server; its programs then play to its "spk" sink and record

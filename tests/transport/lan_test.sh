@@ -140,21 +140,6 @@ no_damage() {
 
 now_ms() { date +%s%3N; }
 
-# count_exact LOG TEXT: lines of the log that are exactly "<tick> TEXT".
-count_exact() { awk -v t="$2" 'substr($0, index($0, " ") + 1) == t' "$share/$1.log" 2>/dev/null | wc -l; }
-
-# wait_exact LOG TEXT N SECONDS: until exactly N such lines (false when more, or too late).
-wait_exact() {
-  local i c
-  for ((i = 0; i <= $4 * 10; i++)); do
-    c=$(count_exact "$1" "$2")
-    [ "$c" -eq "$3" ] && return 0
-    [ "$c" -gt "$3" ] && return 1
-    sleep 0.1
-  done
-  return 1
-}
-
 # in_order LOG TEXT...: these lines occur in the log in this order, each once.
 in_order() {
   local log=$1 got want

@@ -173,17 +173,3 @@ void saveScreenshot(const std::string& name)
         << "screenshot " << name;
 }
 
-int freeGdiRoom()
-{
-    std::vector<HBRUSH> made;
-    made.reserve(70000);
-    while (made.size() < 70000) {
-        HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-        if (!brush)
-            break;
-        made.push_back(brush);
-    }
-    for (HBRUSH brush : made)
-        DeleteObject(brush);
-    return static_cast<int>(made.size());
-}

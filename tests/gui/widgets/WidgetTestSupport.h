@@ -2,6 +2,7 @@
 // What the widget tests share: a 32-bit picture in memory to paint into and read back, a known
 // pattern to paint, the screen's pixels and screenshots.
 #include "BitmapPixels.h"
+#include "GdiRoom.h"
 
 #include <CDC.h>
 
@@ -49,6 +50,3 @@ bool writeBmpFile(const std::string& path, int width, int height, const std::vec
 // The whole screen as a picture "NAME.bmp" in the folder screenshots beside the test program.
 void saveScreenshot(const std::string& name);
 
-// How many more drawing objects the process can make now (the system's count of a process's
-// objects is not kept under Wine: GetGuiResources answers 0).
-int freeGdiRoom();

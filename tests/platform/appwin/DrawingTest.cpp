@@ -1,6 +1,7 @@
 // Device contexts and drawing objects: pixels in a DIB section, selections put back, no handle
 // left behind, painting a window.
 #include "BitmapPixels.h"
+#include "GdiRoom.h"
 #include "CBitmap.h"
 #include "CBrush.h"
 #include "CClientDC.h"
@@ -186,22 +187,6 @@ TEST(CGdiObject, OwnsItsHandleUntilDetached) {
 }
 
 namespace {
-
-// How many more drawing objects the process can make now. The system's count of a process's
-// objects is not kept under Wine (GetGuiResources answers 0), so the free room is measured.
-int freeGdiRoom() {
-    std::vector<HBRUSH> made;
-    made.reserve(70000);
-    while (made.size() < 70000) {
-        HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-        if (!brush)
-            break;
-        made.push_back(brush);
-    }
-    for (HBRUSH brush : made)
-        DeleteObject(brush);
-    return static_cast<int>(made.size());
-}
 
 // Paints its client area red.
 class CRedWnd : public CWnd {

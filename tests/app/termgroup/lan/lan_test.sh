@@ -36,19 +36,6 @@ post() {
   shift
   for line in "$@"; do echo "$line" >>"$share/$log.cmd"; done
 }
-# Log lines are "<tick> TEXT"; these match TEXT whole.
-count_exact() { awk -v t="$2" 'substr($0, index($0, " ") + 1) == t' "$share/$1.log" 2>/dev/null | wc -l; }
-# wait_exact LOG TEXT N SECONDS: until exactly N such lines (false when more, or too late).
-wait_exact() {
-  local i c
-  for ((i = 0; i <= $4 * 10; i++)); do
-    c=$(count_exact "$1" "$2")
-    [ "$c" -eq "$3" ] && return 0
-    [ "$c" -gt "$3" ] && return 1
-    sleep 0.1
-  done
-  return 1
-}
 must_see() { wait_exact "$1" "$2" 1 "${3:-30}" || fail "$1 did not log [$2] once"; }
 heard_none() { [ "$(grep -c " HEARD $2 FROM " "$share/$1.log")" -eq 0 ] || fail "$1 heard notice $2"; }
 port_of() { cat "$share/$1.port"; }
