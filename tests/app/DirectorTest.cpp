@@ -104,7 +104,7 @@ bool g_loaderAtLookupDelete = false;
 
 bool loaderWindowExists()
 {
-    return FindWindowA(nullptr, "LEADTOOLS OCX Container") != nullptr;
+    return findOwnWindow(nullptr, "LEADTOOLS OCX Container") != nullptr;
 }
 
 const char JOURNAL_SCOPE[] = "DirectorJournal";

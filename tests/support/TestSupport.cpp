@@ -387,3 +387,15 @@ bool hasLineWith(const std::vector<std::string>& lines, const std::string& piece
             return true;
     return false;
 }
+
+HWND findOwnWindow(const char* className, const char* title)
+{
+    HWND found = nullptr;
+    while ((found = FindWindowExA(nullptr, found, className, title)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(found, &process);
+        if (process == GetCurrentProcessId())
+            return found;
+    }
+    return nullptr;
+}
