@@ -534,11 +534,10 @@ void mouseTo(int x, int y, DWORD extra = 0)
 }
 
 
-// The visible pop-up menu window, or null.
+// This process's visible pop-up menu window, or null.
 HWND shownMenu()
 {
-    HWND menu = FindWindowA("#32768", nullptr);
-    return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
+    return findOwnWindow("#32768", nullptr, true);
 }
 
 } // namespace
@@ -565,6 +564,8 @@ TEST(CMainBtn, AClickPlaysItsSoundAndOpensTheMenuCentredAboveThePointer)
             typeKey(VK_ESCAPE);
             waitUntil([] { return shownMenu() == nullptr; }, 1000);
         }
+        // Ends the tracking in any case, so that a failure does not hang the test.
+        EndMenu();
     });
     clickAt(click.x, click.y);
     pumpMessages(1500);   // the menu's own loop runs inside, until Esc

@@ -388,13 +388,13 @@ bool hasLineWith(const std::vector<std::string>& lines, const std::string& piece
     return false;
 }
 
-HWND findOwnWindow(const char* className, const char* title)
+HWND findOwnWindow(const char* className, const char* title, bool visibleOnly)
 {
     HWND found = nullptr;
     while ((found = FindWindowExA(nullptr, found, className, title)) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(found, &process);
-        if (process == GetCurrentProcessId())
+        if (process == GetCurrentProcessId() && (!visibleOnly || IsWindowVisible(found)))
             return found;
     }
     return nullptr;

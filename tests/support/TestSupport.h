@@ -107,9 +107,10 @@ std::vector<unsigned char> bytesOf(const std::string& hex);
 // Polls the condition every few milliseconds; false when it still fails after the time.
 bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
-// A top-level window of this process with that class and title (either may be null), or null.
-// The tests share one prefix: a search by class or title alone can meet another test's window.
-HWND findOwnWindow(const char* className, const char* title);
+// A top-level window of this process with that class and title (either may be null), visible
+// when asked, or null. The tests share one prefix and one display: a search by class or title
+// alone can meet another test's window.
+HWND findOwnWindow(const char* className, const char* title, bool visibleOnly = false);
 
 // Lines noted by any thread, in order: what a stand-in saw, to compare with what a test expects.
 class Journal {

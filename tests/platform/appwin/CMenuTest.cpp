@@ -1,6 +1,7 @@
 // Menus from tavlang: items, submenus, checks and greys, tracking with real keys, destruction.
 #include "CMenu.h"
 #include "SentInput.h"
+#include "TestSupport.h"
 #include "UiThreadScope.h"
 
 #include <gtest/gtest.h>
@@ -166,10 +167,7 @@ std::vector<UINT> trackWithKeys(const std::vector<WORD>& keys) {
     std::atomic<bool> done{false};
     std::thread driver([&] {
         // The menu's window, class "#32768", is there once the tracking runs.
-        shown = waitFor([] {
-            HWND menuWnd = FindWindowA("#32768", nullptr);
-            return menuWnd && IsWindowVisible(menuWnd);
-        });
+        shown = waitFor([] { return findOwnWindow("#32768", nullptr, true) != nullptr; });
         if (shown) {
             Sleep(100);
             for (WORD key : keys)
