@@ -1,6 +1,24 @@
 #include "COleDispatchDriver.h"
 
+#include <atomic>
 #include <vector>
+
+namespace {
+std::atomic<COleDispatchDriver::ObjectSource> g_objectSource{nullptr};
+}
+
+void COleDispatchDriver::SetObjectSource(ObjectSource source) {
+    g_objectSource = source;
+}
+
+BOOL COleDispatchDriver::createFromSource(LPCSTR progId, BOOL* created) {
+    const ObjectSource source = g_objectSource.load();
+    if (source == nullptr)
+        return FALSE;
+    m_lpDispatch = source(progId);
+    *created = m_lpDispatch != nullptr;
+    return TRUE;
+}
 
 COleDispatchDriver::~COleDispatchDriver() {
     ReleaseDispatch();
@@ -20,6 +38,9 @@ BOOL COleDispatchDriver::CreateDispatch(LPCSTR progId) {
     ReleaseDispatch();
     if (!progId)
         return FALSE;
+    BOOL created = FALSE;
+    if (createFromSource(progId, &created))
+        return created;
     int wide = MultiByteToWideChar(CP_ACP, 0, progId, -1, nullptr, 0);
     if (wide <= 0)
         return FALSE;

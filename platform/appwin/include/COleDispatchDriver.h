@@ -32,7 +32,8 @@ public:
     // Creates an object of the class and keeps its IDispatch; FALSE (and no object) when the
     // class cannot be created or has no IDispatch. An object held before is released first.
     BOOL CreateDispatch(REFCLSID clsid);
-    // The same for the class registered under the ProgID; FALSE when no class has it.
+    // The same for the class registered under the ProgID; FALSE when no class has it. With an
+    // object source in place, the object comes from the source instead.
     BOOL CreateDispatch(LPCSTR progId);
     void ReleaseDispatch();
 
@@ -41,5 +42,15 @@ public:
     // convert). The HRESULT of the call; E_POINTER without an object.
     HRESULT InvokeMethod(DISPID id, std::initializer_list<Arg> args, long* result = nullptr);
 
+    // Where objects named by ProgID come from in place of COM, for tests: the object for the
+    // name with one reference for the caller, or null when there is none of that name. Null
+    // restores COM's classes.
+    using ObjectSource = IDispatch* (*)(LPCSTR progId);
+    static void SetObjectSource(ObjectSource source);
+
     LPDISPATCH m_lpDispatch = nullptr;
+
+private:
+    // TRUE when a source is in place; then *created tells whether it gave an object.
+    BOOL createFromSource(LPCSTR progId, BOOL* created);
 };

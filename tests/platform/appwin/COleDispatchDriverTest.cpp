@@ -25,6 +25,7 @@ public:
     LONG references = 1;
     std::vector<std::vector<std::string>> calls;
     std::vector<DISPID> ids;
+    std::vector<WORD> flagsSeen;   // of every call, those refused too
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch))
@@ -56,6 +57,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
+        flagsSeen.push_back(flags);
         if (flags != DISPATCH_METHOD)
             return DISP_E_MEMBERNOTFOUND;
         ids.push_back(id);
@@ -174,4 +176,62 @@ TEST(COleDispatchDriver, ProgIdNamesTheClassRegisteredUnderIt) {
     RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
     RegDeleteKeyA(HKEY_CLASSES_ROOT, progId);
     EXPECT_EQ(1, fake.references);
+}
+
+namespace {
+
+// The object source of the next test: the fake for one name only.
+FakeAutomation* g_sourced = nullptr;
+std::vector<std::string> g_asked;
+
+IDispatch* sourceOf(LPCSTR progId) {
+    g_asked.push_back(progId);
+    if (std::string(progId) != "KeldarOrvalis.KeepOriginalUI" || g_sourced == nullptr)
+        return nullptr;
+    g_sourced->AddRef();
+    return g_sourced;
+}
+
+}  // namespace
+
+TEST(COleDispatchDriver, AnObjectSourceStandsInForTheClassesOfProgIds) {
+    FakeAutomation fake;
+    g_sourced = &fake;
+    g_asked.clear();
+    COleDispatchDriver::SetObjectSource(&sourceOf);
+    {
+        COleDispatchDriver driver;
+        ASSERT_TRUE(driver.CreateDispatch("KeldarOrvalis.KeepOriginalUI"));
+        EXPECT_EQ(2, fake.references);
+        // The slider's call: its window handle and 0, the answer as a 32-bit integer.
+        long answer = 0;
+        EXPECT_EQ(S_OK, driver.InvokeMethod(1, {0x10A2C, 0}, &answer));
+        EXPECT_EQ(99, answer);
+        EXPECT_EQ((std::vector<DISPID>{1}), fake.ids);
+        EXPECT_EQ((std::vector<WORD>{DISPATCH_METHOD}), fake.flagsSeen);
+        EXPECT_EQ((std::vector<std::vector<std::string>>{{"I4 68140", "I4 0"}}), fake.calls);
+
+        // Another name: no object, so nothing to call, and the object held before is let go.
+        EXPECT_FALSE(driver.CreateDispatch("KeldarOrvalis.Unknown"));
+        EXPECT_EQ(nullptr, driver.m_lpDispatch);
+        EXPECT_EQ(1, fake.references);
+        EXPECT_EQ(E_POINTER, driver.InvokeMethod(1, {0x10A2C, 0}));
+        EXPECT_EQ(1u, fake.calls.size());
+        EXPECT_EQ(1u, fake.flagsSeen.size());
+        ASSERT_TRUE(driver.CreateDispatch("KeldarOrvalis.KeepOriginalUI"));
+    }
+    EXPECT_EQ(1, fake.references);
+    EXPECT_EQ((std::vector<std::string>{"KeldarOrvalis.KeepOriginalUI", "KeldarOrvalis.Unknown",
+                                        "KeldarOrvalis.KeepOriginalUI"}),
+              g_asked);
+    // Without the source, COM's classes again: this name has none.
+    COleDispatchDriver::SetObjectSource(nullptr);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        COleDispatchDriver driver;
+        EXPECT_FALSE(driver.CreateDispatch("KeldarOrvalis.KeepOriginalUI"));
+    }
+    CoUninitialize();
+    EXPECT_EQ(3u, g_asked.size());
+    g_sourced = nullptr;
 }

@@ -138,6 +138,36 @@ TEST(Reflection, TrackbarScrollReachesTheSliderOnlyThroughDefaultProcessing) {
     }
 }
 
+TEST(Reflection, APlainTrackbarLeavesTheParentsDefaultAsBefore) {
+    // A trackbar object without a reflected entry, and one with no object at all.
+    for (bool bound : {true, false}) {
+        SCOPED_TRACE(bound ? "bound to a plain CSliderCtrl" : "no object");
+        std::vector<std::string> calls;
+        CScrollParent parent;
+        parent.calls = &calls;
+        parent.passOn = true;
+        ASSERT_TRUE(parent.CreateEx(0, nullptr, "", WS_POPUP, 0, 0, 200, 50, nullptr, nullptr));
+        CSliderCtrl slider;
+        HWND trackbar = nullptr;
+        if (bound) {
+            ASSERT_TRUE(slider.Create(WS_CHILD | WS_VISIBLE | TBS_HORZ, CRect(0, 0, 150, 30), &parent, 2000));
+            trackbar = slider.m_hWnd;
+        } else {
+            trackbar = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_HORZ, 0, 0, 150, 30,
+                                       parent.m_hWnd, reinterpret_cast<HMENU>(2001), nullptr, nullptr);
+            ASSERT_NE(nullptr, trackbar);
+        }
+        SendMessageA(trackbar, TBM_SETRANGEMAX, TRUE, 100);
+        SendMessageA(trackbar, WM_KEYDOWN, VK_RIGHT, 0);
+        // The parent's handler ran, its default processing answered, and the trackbar moved.
+        EXPECT_EQ((std::vector<std::string>{"parent 1"}), calls);
+        EXPECT_EQ(0, parent.SendMessage(WM_HSCROLL, MAKEWPARAM(SB_PAGERIGHT, 0), reinterpret_cast<LPARAM>(trackbar)));
+        EXPECT_EQ(1, SendMessageA(trackbar, TBM_GETPOS, 0, 0));
+        if (!bound)
+            DestroyWindow(trackbar);
+    }
+}
+
 namespace {
 
 // Sees commands and notifications before its map.
