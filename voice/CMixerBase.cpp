@@ -8,6 +8,9 @@
 
 namespace {
 const char SCOPE[] = "CMixerBase";
+// Values of one control: far above any device's items × channels (a few dozen), so that a
+// device that reports absurd counts fails Init instead of making the array huge.
+const unsigned long long MAX_VALUES = 0x10000;
 }
 
 CMixerBase::CMixerBase() : m_functions(&MixerFunctions::current())
@@ -124,9 +127,8 @@ bool CMixerBase::Init(DWORD destinationType, DWORD sourceType, DWORD controlType
         return fail("the control's unit is not a number");
     }
     const DWORD items = (m_control.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) ? m_control.cMultipleItems : 1;
-    // A device's counts are not trusted to be sane: an empty or absurd array is a failure.
     const unsigned long long count = static_cast<unsigned long long>(items) * m_details.cChannels;
-    if (count == 0 || count > 0x10000)
+    if (count == 0 || count > MAX_VALUES)
         return fail("no room for the control's values");
     m_valueArray.reset(new (std::nothrow) DWORD[count]());
     if (!m_valueArray)

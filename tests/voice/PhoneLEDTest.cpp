@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -142,6 +143,20 @@ TEST_F(PhoneLEDScreen, TheListenMarkShowsUnderTheDarkLampOnlyAndOnlyAChangeRepai
     led->setLEDStatus(1);
     pumpMessages(100);
     EXPECT_EQ(picture("IDB_PHONE_LED_OFF0"), shown());
+}
+
+TEST_F(PhoneLEDScreen, TheVoiceThreadsValuesAreShownByTheWindowsOwnThread)
+{
+    std::thread voice([this] {
+        led->setLEDStatus(0);
+        led->SetListen(true);
+    });
+    voice.join();
+    pumpMessages(100);
+    EXPECT_EQ(picture("IDB_PHONE_LED_ON0"), shown());
+    std::thread([this] { led->setLEDStatus(1); }).join();
+    pumpMessages(100);
+    EXPECT_EQ(picture("IDB_PHONE_LED_OFF0", true), shown());
 }
 
 TEST_F(PhoneLEDScreen, PressedItMovesRightAndDownOnePixelShorterAndComesBackExactly)
