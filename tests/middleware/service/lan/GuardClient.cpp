@@ -292,6 +292,19 @@ IQuarnguard* createGuard()
     return server;
 }
 
+// The service installed and started by "net"; COM for this thread and an initialised client
+// object of it.
+void startInitialized(IQuarnguard*& server)
+{
+    ASSERT_EQ(0u, runSwitch("-Service"));
+    ASSERT_EQ(0u, runCommand(NET_START));
+    ASSERT_TRUE(Service().WaitFor(SERVICE_RUNNING));
+    CoInitialize(nullptr);
+    server = createGuard();
+    ASSERT_NE(nullptr, server);
+    ASSERT_EQ(S_OK, server->Initialize());
+}
+
 // What a new service process answers its first client: its server starts, its version, the
 // first window numbers.
 void expectFirstAnswers(IQuarnguard* server)
@@ -601,6 +614,89 @@ TEST(Answers, APlainRunServesUntilItsLastRelease)
     ASSERT_EQ(0u, runSwitch("-UnregServer"));
 }
 
+// A method of the server called by name through IDispatch, as a script client calls it, with
+// no argument; its long output (0 when it gave none) and the call's result, the method's own
+// failure where the call reports an exception.
+HRESULT invokeByName(IDispatch* dispatch, const wchar_t* method, LONG& output)
+{
+    output = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(method);
+    DISPID id = 0;
+    HRESULT found = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
+    if (FAILED(found))
+        return found;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception = {};
+    HRESULT called = dispatch->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &none, &result, &exception,
+                                      nullptr);
+    if (called == DISP_E_EXCEPTION) {
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return exception.scode;
+    }
+    if (SUCCEEDED(called) && V_VT(&result) == VT_I4)
+        output = V_I4(&result);
+    VariantClear(&result);
+    return called;
+}
+
+// The queue's lock by name: taken once; asked again by the client that holds it, answered at
+// once without an error and not taken twice; then held by another process, waited for within
+// the bound and refused.
+TEST(Answers, TheQueuesLockThroughIDispatch)
+{
+    IQuarnguard* server = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startInitialized(server));
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+
+    LONG locked = 0;
+    HRESULT first = invokeByName(dispatch, L"MsgLock", locked);
+    std::printf("FIGURE MsgLock by name answered 0x%08lX\n", static_cast<unsigned long>(first));
+    EXPECT_TRUE(SUCCEEDED(first)) << std::hex << first;
+    EXPECT_EQ(1, locked);
+    locked = 7;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgLock", locked));
+    DWORD took = GetTickCount() - start;
+    std::printf("FIGURE the second MsgLock took %lu ms\n", took);
+    EXPECT_LT(took, LOCK_WAIT_MS / 2) << "it waited";
+    EXPECT_EQ(0, locked);
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgUnlock", locked));
+    EXPECT_EQ(1, locked);
+    EXPECT_TRUE(FAILED(invokeByName(dispatch, L"MsgUnlock", locked))) << "taken once, released once";
+    EXPECT_EQ(0, locked);
+
+    {
+        Holder holder;
+        ASSERT_TRUE(holder.Start("hold-mutex"));
+        start = GetTickCount();
+        locked = 7;
+        HRESULT refused = invokeByName(dispatch, L"MsgLock", locked);
+        took = GetTickCount() - start;
+        std::printf("FIGURE MsgLock by name against another holder: 0x%08lX after %lu ms\n",
+                    static_cast<unsigned long>(refused), took);
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), refused);
+        EXPECT_EQ(0, locked);
+        EXPECT_GE(took + 100, LOCK_WAIT_MS) << "it did not wait";
+        EXPECT_LT(took, LOCK_WAIT_MS + CALL_SLACK_MS);
+        EXPECT_EQ(0u, holder.Release());
+    }
+    EXPECT_TRUE(SUCCEEDED(invokeByName(dispatch, L"MsgLock", locked))) << "free again";
+    EXPECT_EQ(1, locked);
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgUnlock", locked));
+
+    dispatch->Release();
+    EXPECT_EQ(S_OK, server->Uninitialize());
+    server->Release();
+    CoUninitialize();
+    EXPECT_TRUE(stopService());
+    ASSERT_EQ(0u, runSwitch("-UnregServer"));
+}
+
 // ---- beside the module on the same host
 
 TEST(Coexist, TheModuleHoldsThePortUntilItEnds)
@@ -798,13 +894,8 @@ TEST(Security, NobodyElseMayWriteItsFolderFilesOrLock)
 // a stop that comes meanwhile ends the service.
 TEST(Security, AForeignHolderOfTheLockHoldsUpNeitherCallsNorStop)
 {
-    ASSERT_EQ(0u, runSwitch("-Service"));
-    ASSERT_EQ(0u, runCommand(NET_START));
-    ASSERT_TRUE(Service().WaitFor(SERVICE_RUNNING));
-    CoInitialize(nullptr);
-    IQuarnguard* server = createGuard();
-    ASSERT_NE(nullptr, server);
-    ASSERT_EQ(S_OK, server->Initialize());
+    IQuarnguard* server = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startInitialized(server));
     Holder holder;
     ASSERT_TRUE(holder.Start("hold-mutex"));
     LONG locked = 7;
