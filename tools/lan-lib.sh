@@ -140,15 +140,11 @@ when_cued() {
 cued() { : >"$share/done.$1"; }
 
 # lan_up N: hosts 1..N of this run and the shared folder. Windows need a display: the one
-# given, or else each host draws nowhere.
+# given, or else each host draws nowhere (tools/lan sets that up before any program runs).
 lan_up() {
-  local k
   mkdir -p "$dir"
   bash "$lan" up "$name" "$1" "$dir" || fail "the LAN could not be made"
   mkdir -p "$share"
-  if [ -z "${DISPLAY:-}" ]; then
-    for ((k = 1; k <= $1; k++)); do lan_on $k reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f; done
-  fi
 }
 # lan_on HOST CMD...: a Windows program of the host's own prefix, its output to on.log; its
 # exit code.

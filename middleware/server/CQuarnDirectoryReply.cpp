@@ -97,7 +97,12 @@ bool CQuarnDirectoryReply::ParseRecord(const BYTE* record, DWORD length, Entry& 
         return true;
     }
     case QUARNTYPE_STRING:
-        return CQuarnSocket::ParseString(record, length, offset, entry.text);
+        if (!CQuarnSocket::ParseString(record, length, offset, entry.text))
+            return false;
+        // Older peers send an empty value as an item that holds its zero alone.
+        if (entry.text && entry.text->empty())
+            entry.text.reset();
+        return true;
     case QUARNTYPE_BINARY:
         return CQuarnSocket::ParseBinary(record, length, offset, entry.bytes);
     default:

@@ -232,8 +232,9 @@ bool CQuarnServerSocket::GetAtEntryName(CQuarnDataBase& database, const std::wst
             break;
         }
         std::wstring value(characters, L'\0');
+        // An empty value goes as a null item (length 0 alone), as every build's peers write it.
         appended = (characters == 0 || database.GetValueString(full.c_str(), &value[0], &characters))
-            && AppendString(reply, characters == 0 ? nullptr : value.c_str());
+            && AppendString(reply, characters == 0 || value[0] == L'\0' ? nullptr : value.c_str());
         break;
     }
     case QUARNTYPE_BINARY: {

@@ -1,15 +1,33 @@
 #include "CQuarnClientSlots.h"
 
-DWORD CQuarnClientSlots::Take(const void* owner)
+DWORD CQuarnClientSlots::Take(const void* owner, HWND window)
 {
+    FreeGone();
     for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
         if (!m_inUse[slot]) {
             m_inUse[slot] = true;
             m_owner[slot] = owner;
+            m_window[slot] = window;
             return slot;
         }
     }
     return NO_SLOT;
+}
+
+void CQuarnClientSlots::SetWindowOf(const void* owner, HWND window)
+{
+    for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (owner != nullptr && m_inUse[slot] && m_owner[slot] == owner)
+            m_window[slot] = window;
+    }
+}
+
+void CQuarnClientSlots::FreeGone()
+{
+    for (DWORD slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (m_inUse[slot] && m_window[slot] != nullptr && !IsWindow(m_window[slot]))
+            Free(slot);
+    }
 }
 
 bool CQuarnClientSlots::Free(DWORD slot)
@@ -18,6 +36,7 @@ bool CQuarnClientSlots::Free(DWORD slot)
         return false;
     m_inUse[slot] = false;
     m_owner[slot] = nullptr;
+    m_window[slot] = nullptr;
     return true;
 }
 
@@ -39,6 +58,7 @@ DWORD CQuarnClientSlots::CountInUse() const
 
 bool CQuarnClientSlots::PassTurn()
 {
+    FreeGone();
     for (DWORD step = 1; step <= SLOT_COUNT; ++step) {
         DWORD slot = (m_turn + step) % SLOT_COUNT;
         if (m_inUse[slot]) {

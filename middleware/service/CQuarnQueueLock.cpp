@@ -48,8 +48,9 @@ HRESULT CQuarnQueueLock::Lock(LONG* pLocked)
         *pLocked = 0;
     if (!m_hMutex)
         return failure(ERROR_INVALID_HANDLE);
+    // Held already: no wait and no error; the output 0 tells that nothing was taken.
     if (m_count != 0)
-        return failure(ERROR_BUSY);
+        return S_OK;
     DWORD waited = WaitForSingleObject(m_hMutex, WAIT_MS);
     if (waited == WAIT_TIMEOUT)
         return failure(ERROR_TIMEOUT);

@@ -16,7 +16,8 @@ void clear(LONG* pResult)
 
 CQuarnguard::CQuarnguard(CQuarnServiceBuild& build) : m_references(1), m_build(build) {}
 
-// COM releases the objects of a client whose process has ended, and with them its slots.
+// COM releases a client's objects when the client lets go of them, and with them its slots;
+// a client that ended without doing so may leave its objects behind (see RegisterWnd).
 CQuarnguard::~CQuarnguard()
 {
     m_build.GetSlots().FreeOwnedBy(this);
@@ -40,6 +41,39 @@ template <typename Operation> HRESULT CQuarnguard::CallForNumber(ULONG* pResult,
         *pResult = operation();
         return S_OK;
     });
+}
+
+// The shared methods that the slots watch
+
+STDMETHODIMP CQuarnguard::RegisterWnd(ULONG hWnd)
+{
+    HRESULT result = m_server.RegisterWnd(hWnd);
+    HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(hWnd));
+    // A window number has no window behind it, and a window this process cannot see cannot be
+    // watched: neither is kept.
+    if (SUCCEEDED(result) && IsWindow(window)) {
+        Call([&] {
+            m_noticeWindow = window;
+            m_build.GetSlots().SetWindowOf(this, window);
+            return S_OK;
+        });
+    }
+    return result;
+}
+
+STDMETHODIMP CQuarnguard::DeregisterWnd(ULONG hWnd)
+{
+    HRESULT result = m_server.DeregisterWnd(hWnd);
+    HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(hWnd));
+    // A client that lets its window go keeps its slots.
+    if (SUCCEEDED(result) && window == m_noticeWindow) {
+        Call([&] {
+            m_noticeWindow = nullptr;
+            m_build.GetSlots().SetWindowOf(this, nullptr);
+            return S_OK;
+        });
+    }
+    return result;
 }
 
 // IUnknown
@@ -183,7 +217,7 @@ STDMETHODIMP CQuarnguard::GetNextQuarnhost(ULONG* pulSlot)
 
 STDMETHODIMP CQuarnguard::GetQuarnhostID(ULONG* pulSlot)
 {
-    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Take(this); });
+    return CallForNumber(pulSlot, [&] { return m_build.GetSlots().Take(this, m_noticeWindow); });
 }
 
 STDMETHODIMP CQuarnguard::SetNextQuarnhostID(LONG* pbResult)

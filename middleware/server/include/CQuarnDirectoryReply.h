@@ -17,7 +17,8 @@ public:
         std::wstring name;
         // QUARNTYPE_INT
         LONG number;
-        // QUARNTYPE_STRING; none for an empty value.
+        // QUARNTYPE_STRING; none for an empty value, whether it came as a null item or as one
+        // that holds its zero alone.
         std::optional<std::wstring> text;
         // QUARNTYPE_BINARY
         std::vector<BYTE> bytes;

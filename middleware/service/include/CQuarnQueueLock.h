@@ -21,8 +21,8 @@ public:
     CQuarnQueueLock& operator=(const CQuarnQueueLock&) = delete;
 
     // Takes the mutex within WAIT_MS (an abandoned one counts as taken): *pLocked 1 and
-    // S_QUARN_LOCKED. Refused (held already by the service, no mutex, time out, wait failed):
-    // *pLocked 0 and a failure.
+    // S_QUARN_LOCKED. Held already by the service: at once *pLocked 0 and S_OK. Refused (no
+    // mutex, time out, wait failed): *pLocked 0 and a failure.
     HRESULT Lock(LONG* pLocked);
     // Releases it: *pLocked 1 and S_OK; else *pLocked 0 and the failure.
     HRESULT Unlock(LONG* pLocked);

@@ -36,8 +36,10 @@ public:
     // The middleware's methods
     STDMETHODIMP Initialize() override { return m_server.Initialize(); }
     STDMETHODIMP Uninitialize() override { return m_server.Uninitialize(); }
-    STDMETHODIMP RegisterWnd(ULONG hWnd) override { return m_server.RegisterWnd(hWnd); }
-    STDMETHODIMP DeregisterWnd(ULONG hWnd) override { return m_server.DeregisterWnd(hWnd); }
+    // A window that exists when it is registered becomes the notice window of this client's
+    // slots, which go when it is gone.
+    STDMETHODIMP RegisterWnd(ULONG hWnd) override;
+    STDMETHODIMP DeregisterWnd(ULONG hWnd) override;
     STDMETHODIMP APDOpenEntry(ULONG ulAppID, BSTR strEntry, ULONG ulType) override { return m_server.APDOpenEntry(ulAppID, strEntry, ulType); }
     STDMETHODIMP APDCloseEntry(ULONG ulAppID, BSTR strEntry) override { return m_server.APDCloseEntry(ulAppID, strEntry); }
     STDMETHODIMP APDWatchWndChange(ULONG dwAppID, ULONG dwHwnd) override { return m_server.APDWatchWndChange(dwAppID, dwHwnd); }
@@ -102,4 +104,6 @@ private:
     CQuarnServiceBuild& m_build;
     // Runs the 38 shared methods; not counted as a COM object of its own.
     CQuarnSrv m_server;
+    // The client's notice window that its slots keep; null while it registered none that exists.
+    HWND m_noticeWindow = nullptr;
 };

@@ -2,6 +2,7 @@
 // its entry database: the reply's bytes, and what a requester reads back from them.
 #include "CQuarnDataBase.h"
 #include "CQuarnDirectoryReply.h"
+#include "CQuarnLookup.h"
 #include "CQuarnServerSocket.h"
 #include "CQuarnSocket.h"
 #include "QuarnCodes.h"
@@ -66,6 +67,48 @@ TEST_F(QuarnDirectoryRequestTest, AnIntegerEntryIsOneTwentyByteRecord)
     EXPECT_EQ(hexBytes(reply), hexBytes(expected));
 }
 
+// An empty text goes as a null item, 4 bytes of length 0; a one-character text as its two
+// units padded to 4.
+TEST_F(QuarnDirectoryRequestTest, AnEmptyTextIsANullItemAndOneCharacterTwoUnits)
+{
+    ASSERT_TRUE(database_.SetValueString(1, L"\\D\\E", L""));
+    ASSERT_TRUE(database_.SetValueString(1, L"\\D\\O", L"a"));
+    Bytes reply;
+    ASSERT_EQ(answer(request(L"\\D"), reply), 0u);
+    Bytes expected = HANDLE_BYTES;
+    Bytes head = longs({counter(L"\\D"), 2});
+    expected.insert(expected.end(), head.begin(), head.end());
+    // Newest first: "O" = "a", then "E" = "".
+    Bytes records = bytesOf("00000018 00000002 00000004 004F0000 00000004 00610000"
+                            "00000014 00000002 00000004 00450000 00000000");
+    expected.insert(expected.end(), records.begin(), records.end());
+    EXPECT_EQ(hexBytes(reply), hexBytes(expected));
+}
+
+// A reply of an older peer, whose empty text holds its zero alone, reads as empty too: the
+// same as the null item, and as a lookup gives it, size 0.
+TEST(QuarnDirectoryReplyTexts, BothFormsOfAnEmptyTextReadAsNone)
+{
+    const char* forms[] = {"00000014 00000002 00000004 00450000 00000000",
+                           "00000018 00000002 00000004 00450000 00000002 00000000"};
+    for (const char* form : forms) {
+        CQuarnLookup lookup;
+        Bytes data = longs({lookup.GetId(), 9, 1});
+        Bytes record = bytesOf(form);
+        data.insert(data.end(), record.begin(), record.end());
+        CQuarnDirectoryReply reply;
+        ASSERT_TRUE(reply.Parse(data.data(), static_cast<DWORD>(data.size()))) << form;
+        ASSERT_EQ(reply.GetCount(), 1u);
+        EXPECT_EQ(reply.GetEntry(0)->name, L"E");
+        EXPECT_FALSE(reply.GetEntry(0)->text.has_value()) << form;
+        ASSERT_EQ(lookup.OnDirectoryReply(0, data.data(), static_cast<DWORD>(data.size())), 0u) << form;
+        WCHAR text[4] = {L'x', L'x', L'x', 0};
+        DWORD size = 4;
+        EXPECT_TRUE(lookup.GetEntryValueString(0, text, &size)) << form;
+        EXPECT_EQ(size, 0u) << form;
+    }
+}
+
 TEST_F(QuarnDirectoryRequestTest, AnEmptyPathOrNoneAsksForTheRoot)
 {
     database_.SetValueString(0xFFFFFFFF, L"\\Computer Information\\Computer Name", L"PC1");
@@ -108,8 +151,8 @@ TEST_F(QuarnDirectoryRequestTest, EveryKindOfValueReadsBackAsItWasPublished)
         EXPECT_EQ(a.GetEntry(1)->bytes, Bytes());
         EXPECT_EQ(a.GetEntry(2)->bytes, Bytes(seven, seven + 7));
         EXPECT_FALSE(a.GetEntry(3)->text.has_value());
-        ASSERT_TRUE(a.GetEntry(4)->text.has_value());
-        EXPECT_EQ(*a.GetEntry(4)->text, L"");
+        EXPECT_FALSE(a.GetEntry(4)->text.has_value()) << "an empty text reads as none";
+        ASSERT_TRUE(a.GetEntry(5)->text.has_value());
         EXPECT_EQ(*a.GetEntry(5)->text, L"ab");
     }
 }

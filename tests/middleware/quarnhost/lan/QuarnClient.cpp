@@ -6,6 +6,7 @@
 //
 // SHARE is the folder every host sees, for the files by which clients of two hosts meet.
 #include "Bstr.h"
+#include "CQuarnRawPeer.h"
 #include "MessagePump.h"
 #include "PatternFile.h"
 #include "Processes.h"
@@ -478,6 +479,51 @@ bool documented(HRESULT result)
     return result == S_OK || (code & 0xFFFF0000) == 0xE0040000 || (code & 0xFFFF0000) == 0x80070000;
 }
 
+// A directory read over the wire, as another node reads it: a raw connection to the server's
+// port asks for the counter (type 18), then the directory (type 17), and its reply's bytes are
+// as typed here: the one-character text as its two units padded to 4, the empty one as a null
+// item, its length 0 alone.
+TEST(Methods, ADirectoryOnTheWire)
+{
+    Client client;
+    ASSERT_EQ(S_OK, client.Start());
+    IQuarnSrv* s = client.server;
+    ULONG id = 0;
+    ASSERT_EQ(S_OK, s->GetNewAppID(&id));
+    ASSERT_EQ(S_OK, s->APDChangeEntryValueString(id, Bstr(L"\\Wire\\E").b, Bstr(L"").b));
+    ASSERT_EQ(S_OK, s->APDChangeEntryValueString(id, Bstr(L"\\Wire\\O").b, Bstr(L"a").b));
+
+    CQuarnRawPeer peer;
+    SOCKET raw = CQuarnRawPeer::connectTo(CQuarnRawPeer::parseAddress("127.0.0.1"), 4997, 10000);
+    ASSERT_NE(INVALID_SOCKET, raw);
+    auto ask = [raw](WORD type, CQuarnRawPeer::Packet& answer) {
+        return CQuarnRawPeer::sendAll(raw, CQuarnRawPeer::packet(type, 0, CQuarnRawPeer::request(0x11223344, L"\\Wire")),
+                                      10000)
+            && CQuarnRawPeer::readPacket(raw, answer, 10000);
+    };
+    CQuarnRawPeer::Packet counter, reply;
+    ASSERT_TRUE(ask(18, counter));
+    ASSERT_EQ(18, counter.type);
+    ASSERT_EQ(0, counter.status);
+    ASSERT_EQ(8u, counter.data.size());
+    ASSERT_TRUE(ask(17, reply));
+    closesocket(raw);
+    EXPECT_EQ(17, reply.type);
+    EXPECT_EQ(0, reply.status);
+    // Handle, the counter as the counter request told it, two entries, newest first.
+    std::vector<BYTE> expected = {0x11, 0x22, 0x33, 0x44};
+    expected.insert(expected.end(), counter.data.begin() + 4, counter.data.end());
+    const BYTE rest[] = {0x00, 0x00, 0x00, 0x02,
+                         0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x4F, 0x00, 0x00,
+                         0x00, 0x00, 0x00, 0x04, 0x00, 0x61, 0x00, 0x00,
+                         0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x45, 0x00, 0x00,
+                         0x00, 0x00, 0x00, 0x00};
+    expected.insert(expected.end(), rest, rest + sizeof(rest));
+    EXPECT_EQ(CQuarnRawPeer::hex(expected), CQuarnRawPeer::hex(reply.data));
+    EXPECT_EQ(S_OK, s->APDCloseAllEntry(id, Bstr(L"\\Wire").b));
+    EXPECT_EQ(S_OK, s->Uninitialize());
+}
+
 // Every number up to the highest handle + 10 given to each method that takes a handle.
 TEST(Methods, AnyHandleNumber)
 {
@@ -541,6 +587,22 @@ TEST(Methods, AnyHandleNumber)
     EXPECT_EQ(S_OK, s->GetServerVersion(&version));
     EXPECT_EQ(S_OK, s->APDCloseAllEntry(7, Bstr(L"\\Applications").b));
     EXPECT_EQ(S_OK, s->Uninitialize());
+}
+
+// ---- a host without a display
+
+// The server that COM starts on a fresh host without a display makes its windows: it starts
+// its core and answers.
+TEST(Headless, TheServerComStartsInitializes)
+{
+    Client client;
+    ASSERT_EQ(S_OK, client.Start());
+    ULONG version = 0;
+    EXPECT_EQ(S_OK, client.server->GetServerVersion(&version));
+    EXPECT_EQ(0x00010003u, version);
+    ULONG id = 0;
+    EXPECT_EQ(S_OK, client.server->GetNewAppID(&id));
+    EXPECT_EQ(S_OK, client.server->Uninitialize());
 }
 
 // ---- lifetime

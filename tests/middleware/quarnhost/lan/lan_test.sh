@@ -7,6 +7,7 @@
 #           lifetime (one process until quiet, its exit; two client processes, one core)
 #           dead     (a client killed: its entries go, others' stay)
 #           hosts    (two hosts: the root, a remote name, binary values, 8 MB A to B)
+#           headless (a fresh host without a display: the server COM starts makes its windows)
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
 
@@ -23,6 +24,8 @@ client() { lan_start "$1" "$2" "$client" "--gtest_filter=$3" "$winshare" "$modul
 
 hosts=1
 [ "$scenario" = hosts ] && hosts=2
+# As from a shell without X: the host is made without a display.
+[ "$scenario" = headless ] && unset DISPLAY
 lan_up $hosts
 # The path the server sees of itself, as LocalServer32 must hold it.
 module=$(lan_winpath "$server")
@@ -68,6 +71,11 @@ case $scenario in
     client a 1 'TwoHosts.A'
     lan_passed a 170
     lan_passed b 20
+    ;;
+  headless)
+    register 1 -RegServer
+    client headless 1 'Headless.*'
+    lan_passed headless 60
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac

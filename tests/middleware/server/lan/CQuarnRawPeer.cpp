@@ -1,5 +1,7 @@
 #include "CQuarnRawPeer.h"
 
+#include <cstdio>
+
 #include "CQuarnSocket.h"
 #include "QuarnWire.h"
 
@@ -42,6 +44,17 @@ CQuarnRawPeer::CQuarnRawPeer()
 CQuarnRawPeer::~CQuarnRawPeer()
 {
     WSACleanup();
+}
+
+std::string CQuarnRawPeer::hex(const std::vector<BYTE>& bytes)
+{
+    std::string text;
+    char pair[4];
+    for (BYTE b : bytes) {
+        std::snprintf(pair, sizeof(pair), "%02X", b);
+        text += pair;
+    }
+    return text;
 }
 
 DWORD CQuarnRawPeer::parseAddress(const char* dotted)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 class CQuarnRawPeer {
@@ -50,6 +51,8 @@ public:
     static bool streamWhileReading(SOCKET s, const std::vector<BYTE>& bytes, long long& answerBytes, size_t& sent,
                                    const std::vector<BYTE>* last = nullptr);
     static DWORD parseAddress(const char* dotted);
+    // The bytes in upper-case hexadecimal, for logs and comparisons.
+    static std::string hex(const std::vector<BYTE>& bytes);
 
     // A packet's bytes: header, data padded to 4, CRC.
     static std::vector<BYTE> packet(WORD type, WORD status, const std::vector<BYTE>& data);

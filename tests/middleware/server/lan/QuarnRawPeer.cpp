@@ -49,16 +49,6 @@ const size_t HELD_CONNECTIONS = 300;
 const int DATAGRAM_BURST = 40;
 const DWORD FAKE_LIFETIME_MS = 240000;
 
-std::string hex(const Bytes& bytes)
-{
-    std::string text;
-    char pair[4];
-    for (BYTE b : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02X", b);
-        text += pair;
-    }
-    return text;
-}
 
 
 // Up to count connections to the node, made one after the other; those that failed are left out.
@@ -117,7 +107,7 @@ int requests(DWORD address, WORD port)
 
     answered = ask(s, 17, CQuarnRawPeer::request(0x11223344, L"\\No Such Directory"), reply);
     check("unknown path", answered && reply.type == 17 && reply.status == 0x8002 && reply.data == handle,
-          hex(reply.data));
+          CQuarnRawPeer::hex(reply.data));
 
     answered = ask(s, 99, Bytes{1, 2, 3, 4, 5}, reply);
     check("type 99", answered && reply.type == 99 && reply.status == 0x8001 && reply.data.empty());
@@ -130,11 +120,11 @@ int requests(DWORD address, WORD port)
     answered = ask(s, 18, CQuarnRawPeer::request(0x11223344, L"\\Computer Information"), reply);
     check("counter", answered && reply.type == 18 && reply.status == 0 && reply.data.size() == 8
               && Bytes(reply.data.begin(), reply.data.begin() + 4) == handle,
-          hex(reply.data));
+          CQuarnRawPeer::hex(reply.data));
 
     // A request whose path does not end inside it.
     answered = ask(s, 17, Bytes{0x11, 0x22, 0x33, 0x44, 0x00, 0x5C, 0x00}, reply);
-    check("unended path", answered && reply.status == 87 && reply.data == handle, hex(reply.data));
+    check("unended path", answered && reply.status == 87 && reply.data == handle, CQuarnRawPeer::hex(reply.data));
     closesocket(s);
     return checkFailures() == 0 ? 0 : 1;
 }
@@ -160,7 +150,7 @@ int aliveBack(DWORD address, WORD port)
     bool parsed = read && alive.type == 1 && alive.data.size() == 20
         && CQuarnSocket::ParseGuid(alive.data.data(), 20, offset, node)
         && CQuarnSocket::ParseLong(alive.data.data(), 20, offset, counter);
-    check("alive back", parsed && counter == 0, parsed ? narrow(FormatBracedGuid(node)) : hex(alive.data));
+    check("alive back", parsed && counter == 0, parsed ? narrow(FormatBracedGuid(node)) : CQuarnRawPeer::hex(alive.data));
     // Asked for nothing, it only keeps the connection.
     logLine("PEER %s", parsed ? narrow(FormatBracedGuid(node)).c_str() : "?");
     if (back != INVALID_SOCKET)

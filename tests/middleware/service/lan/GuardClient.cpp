@@ -5,6 +5,7 @@
 //   quarnguard_client --gtest_filter=GROUP.* SERVICE_EXE [QUARNHOST_EXE SHARE]
 //   quarnguard_client hold-file PATH     (another process that holds a file open)
 //   quarnguard_client hold-mutex         (another process that holds the queue's lock)
+//   quarnguard_client hold-slot          (another client that holds a slot)
 //
 // SHARE is the folder the script sees too: the test asks it there for the Unix modes of files.
 #include "Bstr.h"
@@ -186,6 +187,15 @@ public:
         return WaitForMultipleObjects(2, both, FALSE, 20000) == WAIT_OBJECT_0;
     }
     bool Holds() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
+    // Ends it at once, as a crash or the task manager would; whether it ended.
+    bool Kill()
+    {
+        bool ended = m_process && TerminateProcess(m_process, 9) && WaitForSingleObject(m_process, 20000) == WAIT_OBJECT_0;
+        if (m_process)
+            CloseHandle(m_process);
+        m_process = nullptr;
+        return ended;
+    }
     // Lets it go and waits for its end; its exit code.
     DWORD Release()
     {
@@ -207,13 +217,43 @@ private:
     HANDLE m_process = nullptr;
 };
 
-// The holder's side: holds the file (no sharing) or the queue's lock until released.
+// The title of the notice window of the client that holds a slot.
+const char SLOT_WINDOW_TITLE[] = "QuarnguardClientSlot";
+
+IQuarnguard* createGuard();
+
+// The holder's side of a slot: a client of the service with its notice window registered,
+// holding the slot it took until released (or killed).
+int holdSlot(HANDLE held, HANDLE release)
+{
+    CoInitialize(nullptr);
+    IQuarnguard* server = createGuard();
+    if (!server || FAILED(server->Initialize()))
+        return 6;
+    HWND window = CreateWindowExA(0, "STATIC", SLOT_WINDOW_TITLE, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ULONG slot = 0;
+    if (!window || FAILED(server->RegisterWnd(static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(window))))
+        || FAILED(server->GetQuarnhostID(&slot)) || slot == 0xFFFFFFFF)
+        return 7;
+    std::printf("SLOT %lu\n", slot);
+    SetEvent(held);
+    WaitForSingleObject(release, 120000);
+    server->Uninitialize();
+    server->Release();
+    DestroyWindow(window);
+    CoUninitialize();
+    return 0;
+}
+
+// The holder's side: holds the file (no sharing), the queue's lock or a slot until released.
 int holdMain(const std::string& what, const std::string& path)
 {
     HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, Holder::HELD_EVENT);
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, Holder::RELEASE_EVENT);
     if (!held || !release)
         return 2;
+    if (what == "hold-slot")
+        return holdSlot(held, release);
     HANDLE object = nullptr;
     if (what == "hold-file") {
         object = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -290,6 +330,19 @@ IQuarnguard* createGuard()
     CoCreateInstance(CLSID_Quarnguard, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuarnguard,
                      reinterpret_cast<void**>(&server));
     return server;
+}
+
+// The service installed and started by "net"; COM for this thread and an initialised client
+// object of it.
+void startInitialized(IQuarnguard*& server)
+{
+    ASSERT_EQ(0u, runSwitch("-Service"));
+    ASSERT_EQ(0u, runCommand(NET_START));
+    ASSERT_TRUE(Service().WaitFor(SERVICE_RUNNING));
+    CoInitialize(nullptr);
+    server = createGuard();
+    ASSERT_NE(nullptr, server);
+    ASSERT_EQ(S_OK, server->Initialize());
 }
 
 // What a new service process answers its first client: its server starts, its version, the
@@ -601,6 +654,123 @@ TEST(Answers, APlainRunServesUntilItsLastRelease)
     ASSERT_EQ(0u, runSwitch("-UnregServer"));
 }
 
+// A method of the server called by name through IDispatch, as a script client calls it, with
+// no argument; its long output (0 when it gave none) and the call's result, the method's own
+// failure where the call reports an exception.
+HRESULT invokeByName(IDispatch* dispatch, const wchar_t* method, LONG& output)
+{
+    output = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(method);
+    DISPID id = 0;
+    HRESULT found = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
+    if (FAILED(found))
+        return found;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception = {};
+    HRESULT called = dispatch->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &none, &result, &exception,
+                                      nullptr);
+    if (called == DISP_E_EXCEPTION) {
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return exception.scode;
+    }
+    if (SUCCEEDED(called) && V_VT(&result) == VT_I4)
+        output = V_I4(&result);
+    VariantClear(&result);
+    return called;
+}
+
+// The queue's lock by name: taken once; asked again by the client that holds it, answered at
+// once without an error and not taken twice; then held by another process, waited for within
+// the bound and refused.
+TEST(Answers, TheQueuesLockThroughIDispatch)
+{
+    IQuarnguard* server = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startInitialized(server));
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+
+    LONG locked = 0;
+    HRESULT first = invokeByName(dispatch, L"MsgLock", locked);
+    std::printf("FIGURE MsgLock by name answered 0x%08lX\n", static_cast<unsigned long>(first));
+    EXPECT_TRUE(SUCCEEDED(first)) << std::hex << first;
+    EXPECT_EQ(1, locked);
+    locked = 7;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgLock", locked));
+    DWORD took = GetTickCount() - start;
+    std::printf("FIGURE the second MsgLock took %lu ms\n", took);
+    EXPECT_LT(took, LOCK_WAIT_MS / 2) << "it waited";
+    EXPECT_EQ(0, locked);
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgUnlock", locked));
+    EXPECT_EQ(1, locked);
+    EXPECT_TRUE(FAILED(invokeByName(dispatch, L"MsgUnlock", locked))) << "taken once, released once";
+    EXPECT_EQ(0, locked);
+
+    {
+        Holder holder;
+        ASSERT_TRUE(holder.Start("hold-mutex"));
+        start = GetTickCount();
+        locked = 7;
+        HRESULT refused = invokeByName(dispatch, L"MsgLock", locked);
+        took = GetTickCount() - start;
+        std::printf("FIGURE MsgLock by name against another holder: 0x%08lX after %lu ms\n",
+                    static_cast<unsigned long>(refused), took);
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), refused);
+        EXPECT_EQ(0, locked);
+        EXPECT_GE(took + 100, LOCK_WAIT_MS) << "it did not wait";
+        EXPECT_LT(took, LOCK_WAIT_MS + CALL_SLACK_MS);
+        EXPECT_EQ(0u, holder.Release());
+    }
+    EXPECT_TRUE(SUCCEEDED(invokeByName(dispatch, L"MsgLock", locked))) << "free again";
+    EXPECT_EQ(1, locked);
+    EXPECT_EQ(S_OK, invokeByName(dispatch, L"MsgUnlock", locked));
+
+    dispatch->Release();
+    EXPECT_EQ(S_OK, server->Uninitialize());
+    server->Release();
+    CoUninitialize();
+    EXPECT_TRUE(stopService());
+    ASSERT_EQ(0u, runSwitch("-UnregServer"));
+}
+
+// A client killed while it holds a slot: its notice window goes with its process, and the
+// next client that asks for a slot gets that one again.
+TEST(Answers, AKilledClientsSlotIsFreeAgain)
+{
+    IQuarnguard* server = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startInitialized(server));
+    ULONG mine = 0xFFFFFFFF;
+    ASSERT_EQ(S_OK, server->GetQuarnhostID(&mine));
+    EXPECT_EQ(0u, mine);
+    {
+        Holder holder;
+        ASSERT_TRUE(holder.Start("hold-slot"));
+        HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "STATIC", SLOT_WINDOW_TITLE);
+        EXPECT_NE(nullptr, window) << "the client's window";
+        ASSERT_TRUE(holder.Kill());
+        DWORD killed = GetTickCount();
+        while (window && IsWindow(window) && GetTickCount() - killed < 10000)
+            Sleep(10);
+        std::printf("FIGURE the killed client's window was gone %lu ms after its end\n", GetTickCount() - killed);
+        EXPECT_FALSE(IsWindow(window));
+    }
+    ULONG next = 0xFFFFFFFF;
+    EXPECT_EQ(S_OK, server->GetQuarnhostID(&next));
+    EXPECT_EQ(1u, next) << "the killed client's slot";
+    LONG freed = 0;
+    EXPECT_EQ(S_OK, server->DelQuarnhostID(next, &freed));
+    EXPECT_EQ(S_OK, server->DelQuarnhostID(mine, &freed));
+    EXPECT_EQ(S_OK, server->Uninitialize());
+    server->Release();
+    CoUninitialize();
+    EXPECT_TRUE(stopService());
+    ASSERT_EQ(0u, runSwitch("-UnregServer"));
+}
+
 // ---- beside the module on the same host
 
 TEST(Coexist, TheModuleHoldsThePortUntilItEnds)
@@ -798,13 +968,8 @@ TEST(Security, NobodyElseMayWriteItsFolderFilesOrLock)
 // a stop that comes meanwhile ends the service.
 TEST(Security, AForeignHolderOfTheLockHoldsUpNeitherCallsNorStop)
 {
-    ASSERT_EQ(0u, runSwitch("-Service"));
-    ASSERT_EQ(0u, runCommand(NET_START));
-    ASSERT_TRUE(Service().WaitFor(SERVICE_RUNNING));
-    CoInitialize(nullptr);
-    IQuarnguard* server = createGuard();
-    ASSERT_NE(nullptr, server);
-    ASSERT_EQ(S_OK, server->Initialize());
+    IQuarnguard* server = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startInitialized(server));
     Holder holder;
     ASSERT_TRUE(holder.Start("hold-mutex"));
     LONG locked = 7;
