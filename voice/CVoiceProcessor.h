@@ -46,8 +46,8 @@ public:
     void timeElapsed(int value) override;
 
     // The phone switched on or off by the panel: UI thread only (else the process ends).
-    void On();
-    void Off();
+    virtual void On();
+    virtual void Off();
 
     const std::string& getLogFileName() const { return logFileName_; }
     bool isTelling() const { return tell_.load(); }
