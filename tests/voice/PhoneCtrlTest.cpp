@@ -256,40 +256,56 @@ TEST(SliderCover, TheResourceCoverOpensAfter971MsAndClosingEndsAtZeroEvenWhenThe
 
 // --- the slider ---
 
+namespace {
+
+// Pixels of the slider's picture that differ from its background with the skin's thumb combined
+// through the mask, centred on the trackbar's thumb.
+int sliderMismatches(HMODULE module, CDrawedSlider* slider, const char* thumbName, Canvas* canvas = nullptr)
+{
+    const BitmapPixels back(module, L"IDB_SLD_BACK"), mask(module, L"IDB_SLD_MASK"),
+        thumb(module, wide(thumbName).c_str());
+    EXPECT_TRUE(back.valid() && mask.valid() && thumb.valid());
+    Canvas own(back.width(), back.height(), 0x123456);
+    Canvas& picture = canvas != nullptr ? *canvas : own;
+    slider->DrawSlider(picture.dc(), CRect(0, 0, back.width(), back.height()));
+    CRect rect;
+    slider->GetThumbRect(&rect);
+    const int x0 = (rect.left + rect.right - thumb.width()) / 2;
+    const int y0 = (back.height() - thumb.height()) / 2 + 1;
+    int wrong = 0;
+    for (int y = 0; y < back.height(); ++y)
+        for (int x = 0; x < back.width(); ++x) {
+            Rgb expected = back.at(x, y);
+            const int tx = x - x0, ty = y - y0;
+            if (tx >= 0 && ty >= 0 && tx < thumb.width() && ty < thumb.height()) {
+                const Rgb m = mask.at(tx, ty), t = thumb.at(tx, ty);
+                expected = Rgb{BYTE((expected.r & m.r) ^ t.r), BYTE((expected.g & m.g) ^ t.g),
+                               BYTE((expected.b & m.b) ^ t.b)};
+            }
+            wrong += picture.at(x, y) != expected;
+        }
+    return wrong;
+}
+
+} // namespace
+
 TEST(DrawedSlider, TheMaskedThumbIsCentredOnTheTrackbarsThumbAndANarrowTargetShowsTheLeftPart)
 {
     PanelFixture f(false);
     CDrawedSlider* slider = f.panel->getSlider();
     HMODULE module = f.ui.resources();
-    const BitmapPixels back(module, L"IDB_SLD_BACK"), mask(module, L"IDB_SLD_MASK"), thumb(module, L"IDB_SLD_THUMB0");
-    ASSERT_TRUE(back.valid() && mask.valid() && thumb.valid());
-    EXPECT_EQ(CRect(97, 1, 97 + back.width(), 1 + back.height()), placeIn(slider->m_hWnd, f.panel->m_hWnd));
+    const CRect rect = slider->getRect();
+    EXPECT_EQ(CRect(97, 1, 97 + rect.Width(), 1 + rect.Height()), placeIn(slider->m_hWnd, f.panel->m_hWnd));
     EXPECT_EQ(static_cast<int>(CDrawedSlider::CONTROL_ID), GetDlgCtrlID(slider->m_hWnd));
+    f.panel->SendMessage(WM_PAINT);   // the range
     for (int position : {0, 20000, 65535}) {
         SCOPED_TRACE(position);
         slider->setPosAndRedraw(position);
-        Canvas canvas(back.width(), back.height(), 0x123456);
-        slider->DrawSlider(canvas.dc(), CRect(0, 0, back.width(), back.height()));
-        CRect rect;
-        slider->GetThumbRect(&rect);
-        const int x0 = (rect.left + rect.right - thumb.width()) / 2;
-        const int y0 = (back.height() - thumb.height()) / 2 + 1;
-        int wrong = 0;
-        for (int y = 0; y < back.height(); ++y)
-            for (int x = 0; x < back.width(); ++x) {
-                Rgb expected = back.at(x, y);
-                const int tx = x - x0, ty = y - y0;
-                if (tx >= 0 && ty >= 0 && tx < thumb.width() && ty < thumb.height()) {
-                    const Rgb m = mask.at(tx, ty), t = thumb.at(tx, ty);
-                    expected = Rgb{BYTE((expected.r & m.r) ^ t.r), BYTE((expected.g & m.g) ^ t.g),
-                                   BYTE((expected.b & m.b) ^ t.b)};
-                }
-                wrong += canvas.at(x, y) != expected;
-            }
-        EXPECT_EQ(0, wrong);
+        Canvas canvas(rect.Width(), rect.Height(), 0x123456);
+        EXPECT_EQ(0, sliderMismatches(module, slider, "IDB_SLD_THUMB0", &canvas));
         // Narrower and elsewhere: the left part only, the rest of the picture untouched.
-        Canvas narrow(back.width() + 10, back.height() + 4, 0x123456);
-        slider->DrawSlider(narrow.dc(), CRect(5, 2, 25, 2 + back.height()));
+        Canvas narrow(rect.Width() + 10, rect.Height() + 4, 0x123456);
+        slider->DrawSlider(narrow.dc(), CRect(5, 2, 25, 2 + rect.Height()));
         EXPECT_EQ(canvas.at(0, 3), narrow.at(5, 5));
         EXPECT_EQ(canvas.at(19, 3), narrow.at(24, 5));
         EXPECT_EQ(rgbOf(0x123456), narrow.at(25, 5));
@@ -599,7 +615,7 @@ TEST(PhoneCtrl, TheLampStaysLitTenTicksAfterTheLastPacket)
     EXPECT_EQ(0, f.panel->getLEDCountdown());
 }
 
-TEST(PhoneCtrl, EachSkinReskinsThePanelAndItsButton)
+TEST(PhoneCtrl, EachSkinReskinsThePanelItsButtonAndTheSlider)
 {
     PanelFixture f(false);
     HMODULE module = f.ui.resources();
@@ -609,6 +625,7 @@ TEST(PhoneCtrl, EachSkinReskinsThePanelAndItsButton)
         EXPECT_EQ(pixelsOf(module, CPhoneCtrl::PANEL_LIST[skin]), erasedBy(f.panel.get(), 228, 20));
         EXPECT_EQ(pixelsOf(module, CPhoneCtrl::POWER_OFF_LIST[skin]), erasedBy(f.panel->getPowerBtn(), 89, 20));
         EXPECT_EQ(skin, f.panel->getPowerBtn()->getSkin());
+        EXPECT_EQ(0, sliderMismatches(module, f.panel->getSlider(), CPhoneCtrl::THUMB_LIST[skin]));
     }
 }
 
@@ -690,6 +707,23 @@ TEST(PhoneCtrlScreen, ThePanelShowsItsPiecesAtTheirPlacesAndTheOpeningCoverRevea
     EXPECT_EQ(rgbOf(screenPixel(screen.left + 2, screen.top + 2)), off.at(2, 2));
     EXPECT_EQ(rgbOf(screenPixel(screen.left + 89 + 70, screen.top + 10)), coverImage.at(70, 10));
 
+    // While the cover is closed the slider does not paint: with the cover's window out of the
+    // way the panel's own picture shows where the slider is.
+    CDrawedSlider* slider = f.panel->getSlider();
+    const CRect sliderRect = slider->getRect();
+    cover->ShowWindow(SW_HIDE);
+    pumpMessages(200);
+    const BitmapPixels panelImage(module, L"IDB_PHONE_CTRL0");
+    int unlike = 0;
+    for (int y = 0; y < sliderRect.Height(); ++y)
+        for (int x = 0; x < sliderRect.Width(); ++x)
+            unlike += rgbOf(screenPixel(screen.left + sliderRect.left + x, screen.top + sliderRect.top + y)) !=
+                      panelImage.at(sliderRect.left + x, sliderRect.top + y);
+    EXPECT_EQ(0, unlike);
+    ASSERT_TRUE(saveRootScreenshot("phone_panel_closed_cover_away"));
+    cover->ShowWindow(SW_SHOW);
+    pumpMessages(100);
+
     // At offset 60 the strip from column 8 to 59 shows the slider's left part at its place, and
     // the cover starts at column 60.
     cover->Open();
@@ -698,8 +732,6 @@ TEST(PhoneCtrlScreen, ThePanelShowsItsPiecesAtTheirPlacesAndTheOpeningCoverRevea
     KillTimer(cover->m_hWnd, CSliderCover::TIMER_ID);
     pumpMessages(100);
     ASSERT_TRUE(saveRootScreenshot("phone_panel_cover_at_60"));
-    CDrawedSlider* slider = f.panel->getSlider();
-    const CRect sliderRect = slider->getRect();
     Canvas expected(sliderRect.Width(), sliderRect.Height(), 0);
     slider->DrawSlider(expected.dc(), CRect(0, 0, sliderRect.Width(), sliderRect.Height()));
     const int coverLeft = screen.left + 89, coverTop = screen.top;
