@@ -29,6 +29,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -174,6 +175,17 @@ std::vector<Rgb> pixelsOf(HMODULE module, const char* name)
         for (int x = 0; x < bitmap.width(); ++x)
             pixels.push_back(bitmap.at(x, y));
     return pixels;
+}
+
+// Lets this thread's windows run until the condition holds; false after the time.
+bool pumpUntilTrue(const std::function<bool()>& condition, DWORD ms)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms;) {
+        if (condition())
+            return true;
+        pumpMessages(10);
+    }
+    return condition();
 }
 
 CRect placeIn(HWND child, HWND parent)
@@ -790,4 +802,48 @@ TEST(PhoneCtrlScreen, DraggingTheThumbSetsTheVolumeDuringTheDrag)
     EXPECT_EQ("set", duringDrag.back().substr(0, 3));
     EXPECT_EQ(static_cast<DWORD>(position), f.mixer.values[0]);
     EXPECT_EQ(static_cast<DWORD>(position) / 2, f.mixer.values[1]) << "the balance kept";
+}
+
+TEST(PhoneCtrlScreen, ARealClickOpensTheCoverInAboutASecondAndASecondClickBringsItBack)
+{
+    PanelFixture f(true);
+    CSliderCover::setTickSource(nullptr);   // the system's clock and timers from here on
+    pumpMessages(300);
+    CPowerBtn* button = f.panel->getPowerBtn();
+    CSliderCover* cover = f.panel->getCover();
+    HMODULE module = f.ui.resources();
+    CRect place;
+    button->GetWindowRect(&place);
+    const BitmapPixels on(module, L"IDB_PHONE_ON0"), off(module, L"IDB_PHONE_OFF0");
+    auto clickButton = [&] {
+        movePointer(place.left + 40, place.top + 5);
+        pumpMessages(150);
+        mouseButton(MOUSEEVENTF_LEFTDOWN);
+        pumpMessages(100);
+        mouseButton(MOUSEEVENTF_LEFTUP);
+        const DWORD clicked = GetTickCount();
+        pumpMessages(20);
+        movePointer(place.left + 40, place.bottom + 60);
+        return clicked;
+    };
+    const DWORD opened = clickButton();
+    EXPECT_FALSE(button->isOff());
+    EXPECT_FALSE(button->IsWindowEnabled());
+    ASSERT_TRUE(pumpUntilTrue([&] { return cover->GetState() == CSliderCover::OPEN; }, 5000));
+    EXPECT_GE(GetTickCount() - opened, 971u) << "the movement follows the clock";
+    EXPECT_TRUE(button->IsWindowEnabled());
+    EXPECT_FALSE(cover->IsWindowVisible());
+    pumpMessages(200);
+    ASSERT_TRUE(saveRootScreenshot("phone_panel_clicked_on"));
+    EXPECT_EQ(on.at(60, 3), rgbOf(screenPixel(place.left + 60, place.top + 3)));
+
+    const DWORD closed = clickButton();
+    EXPECT_TRUE(button->isOff());
+    ASSERT_TRUE(pumpUntilTrue([&] { return cover->GetState() == CSliderCover::CLOSED; }, 5000));
+    EXPECT_GE(GetTickCount() - closed, 990u);
+    EXPECT_TRUE(button->IsWindowEnabled());
+    EXPECT_TRUE(cover->IsWindowVisible());
+    pumpMessages(200);
+    ASSERT_TRUE(saveRootScreenshot("phone_panel_clicked_off"));
+    EXPECT_EQ(off.at(60, 3), rgbOf(screenPixel(place.left + 60, place.top + 3)));
 }
