@@ -36,6 +36,7 @@ namespace {
 
 const CRect PARENT_A(300, 700, 560, 740);
 const CRect PARENT_B(300, 760, 560, 800);
+const CRect PARENT_C(300, 820, 560, 860);
 
 // Stands where a terminal's voice element would: keeps every voice packet that reaches it.
 class VoiceSpy : public CElement {
@@ -134,14 +135,19 @@ protected:
             entry.first->plugOut(CVoiceProcessor::VOICE_ELEMENT_ID);
         for (auto& element : elements)
             element->end();
+        if (c)
+            hub.terminal("C").close();
         hub.terminal("B").close();
         hub.host().close();
-        for (Terminal* t : {b.get(), a.get()}) {
+        for (Terminal* t : {c.get(), b.get(), a.get()}) {
+            if (t == nullptr)
+                continue;
             t->group->end();
             t->broadcast->close();
         }
         processors.clear();
         spies.clear();
+        c.reset();
         b.reset();
         a.reset();
         CVoiceManager::setPlaybackFactory(nullptr);
@@ -183,10 +189,23 @@ protected:
         plugged.push_back({t.broadcast.get(), spy});
         return spy;
     }
+    // A third terminal joins the session.
+    Terminal& joinC()
+    {
+        lookup.setAddress("C", "127.0.0.1");
+        c.reset(new Terminal("C", PARENT_C));
+        c->group.reset(new TestGroup(GROUP_ID, false, "C", c->port, "A", "127.0.0.1", nullptr, c->broadcast.get()));
+        c->group->start("S_TERMGP");
+        hub.join("C").plugIn("", c->group.get());
+        EXPECT_TRUE(waitUntil([&] { return c->group->isSynchronized(); }));
+        return *c;
+    }
     void joinPhone(Terminal& t)
     {
         CLocalMethod::postMethod(t.group->getObjectId(), "LOC_addSelf");
-        EXPECT_TRUE(pumpUntil([&] { return a->group->isMember(t.id) && b->group->isMember(t.id); }));
+        EXPECT_TRUE(pumpUntil([&] {
+            return a->group->isMember(t.id) && b->group->isMember(t.id) && (!c || c->group->isMember(t.id));
+        }));
     }
     // Runs the call as the element's handler would, from the caller terminal.
     static void deliver(CVoiceProcessor* element, const std::string& caller, const std::vector<unsigned char>& packet)
@@ -224,6 +243,7 @@ protected:
     SessionHub hub;
     std::unique_ptr<Terminal> a;
     std::unique_ptr<Terminal> b;
+    std::unique_ptr<Terminal> c;
     std::vector<std::unique_ptr<CVoiceProcessor>> processors;
     std::vector<std::unique_ptr<VoiceSpy>> spies;
     std::vector<CElement*> elements;
@@ -235,6 +255,7 @@ protected:
 TEST_F(VoicePhone, APacketLeavesOnlyWhilePluggedInAndAMemberToEveryOtherMemberUnchanged)
 {
     VoiceSpy* spy = makeSpy(*b);
+    VoiceSpy* third = makeSpy(joinC());
     CVoiceProcessor* element = makeElement(*a, false);
     EXPECT_EQ(element, a->panel->getVoiceProcessor());
     const std::vector<unsigned char> packet = voicePacket(1);
@@ -242,6 +263,7 @@ TEST_F(VoicePhone, APacketLeavesOnlyWhilePluggedInAndAMemberToEveryOtherMemberUn
 
     element->tell(packet.data(), packet.size());   // neither plugged in nor a member
     joinPhone(*b);
+    joinPhone(*c);
     element->On();
     EXPECT_TRUE(pumpUntil([&] { return a->group->isSelfMember(); })) << "LOC_addSelf posted";
     EXPECT_EQ(1, microphone.starts.load());
@@ -253,9 +275,11 @@ TEST_F(VoicePhone, APacketLeavesOnlyWhilePluggedInAndAMemberToEveryOtherMemberUn
     plugIn(*a, element);
     const std::vector<unsigned char> second = voicePacket(2);
     element->tell(second.data(), second.size());
-    ASSERT_TRUE(pumpUntil([&] { return spy->count() == 1; }));
-    EXPECT_EQ("A", spy->packets()[0].first);
-    EXPECT_EQ(hexBytes(second), hexBytes(spy->packets()[0].second));
+    ASSERT_TRUE(pumpUntil([&] { return spy->count() == 1 && third->count() == 1; }));
+    for (VoiceSpy* receiver : {spy, third}) {
+        EXPECT_EQ("A", receiver->packets()[0].first);
+        EXPECT_EQ(hexBytes(second), hexBytes(receiver->packets()[0].second));
+    }
     EXPECT_EQ(0, a->panel->getPowerBtn()->getLED()->getLEDStatus()) << "the sender's lamp lit";
 
     // The microphone's speech goes out as packets; after the plug-out nothing leaves though it
@@ -270,6 +294,11 @@ TEST_F(VoicePhone, APacketLeavesOnlyWhilePluggedInAndAMemberToEveryOtherMemberUn
     ASSERT_TRUE(waitUntil([&] { return microphone.reads() > reads; }));
     pumpMessages(500);
     EXPECT_EQ(2u, spy->count());
+    EXPECT_EQ(2u, third->count());
+    // The sender is a member with a node of its own, and never hears itself.
+    int ownBuffer = -1;
+    ASSERT_TRUE(element->getVoiceManager()->bufferOf("A", &ownBuffer));
+    EXPECT_EQ(0u, plays(static_cast<size_t>(ownBuffer)));
 
     element->Off();
     EXPECT_TRUE(pumpUntil([&] { return !a->group->isSelfMember() && !b->group->isMember("A"); }))
