@@ -380,10 +380,12 @@ TEST_F(VoicePhone, DestructionLeavesTheMemberListAndThePanel)
     EXPECT_TRUE(pumpUntil([&] { return a->notices.count("ADD B") == 1; }));
 }
 
-TEST(VoicePhoneFatal, OnAndOffOffTheUiThreadEndTheProcess)
+TEST(VoicePhoneFatal, OnAndOffOffTheUiThreadAndAGuiWithoutAPanelEndTheProcess)
 {
-    const char* const operations[] = {"On", "Off"};
-    for (int i = 0; i < 2; ++i) {
+    const char* const lines[] = {"ASSERT: [ CVoiceProcessor ] On: not on the UI thread.",
+                                 "ASSERT: [ CVoiceProcessor ] Off: not on the UI thread.",
+                                 "ASSERT: [ CVoiceProcessor ] no phone panel."};
+    for (int i = 0; i < 3; ++i) {
         if (isChild()) {
             const char* which = std::getenv("VOICE_FATAL_CASE");
             if (which == nullptr || std::atoi(which) != i)
@@ -396,7 +398,7 @@ TEST(VoicePhoneFatal, OnAndOffOffTheUiThreadEndTheProcess)
             UiThreadScope ui;
             CPlainTopWnd parent(PARENT_A, WS_POPUP);
             CPhoneCtrl panel(10, 10, &parent, 1300);
-            PanelGui gui(&panel);
+            PanelGui gui(i == 2 ? nullptr : &panel);
             TableLookup lookup;
             TestGroup group(GROUP_ID, true, "A", 5000, "", "", &lookup, nullptr);
             group.start("M_TERMGP");
@@ -404,14 +406,12 @@ TEST(VoicePhoneFatal, OnAndOffOffTheUiThreadEndTheProcess)
             std::thread([&] { i == 0 ? element.On() : element.Off(); }).join();
             exit(0);
         }
-        SCOPED_TRACE(operations[i]);
+        SCOPED_TRACE(lines[i]);
         TempDir dir;
         SetEnvironmentVariableA("VOICE_FATAL_CASE", std::to_string(i).c_str());
         EXPECT_EQ(ABNORMAL_EXIT, runInChild(dir));
         SetEnvironmentVariableA("VOICE_FATAL_CASE", nullptr);
-        EXPECT_TRUE(hasLineWith(dir.logLines(), std::string("ASSERT: [ CVoiceProcessor ] ") + operations[i] +
-                                                    ": not on the UI thread."))
-            << testing::PrintToString(dir.logLines());
+        EXPECT_TRUE(hasLineWith(dir.logLines(), lines[i])) << testing::PrintToString(dir.logLines());
     }
     if (isChild())
         exit(2);
