@@ -1,0 +1,8 @@
+#include "PanelGui.h"
+
+#include "CHvxcOut.h"
+
+CHvxcOut* fakePlayback()
+{
+    return new CHvxcOut(nullptr);
+}
