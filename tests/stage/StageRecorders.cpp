@@ -236,3 +236,9 @@ void RecordingStageView::runMoveHook(const std::string& key)
     if (hook)
         hook(key);
 }
+
+void RecordingStageView::clearLayer()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    lower_.clear();
+}

@@ -120,6 +120,8 @@ public:
     // Runs at the start of every moveToTop and moveToBottom, on the caller's thread, before the
     // move is noted: a test holds the view's moves with it.
     void setMoveHook(std::function<void(const std::string&)> hook);
+    // Forgets the lower layer.
+    void clearLayer();
     // The lower layer as the moves told so far left it, bottom first.
     std::vector<std::string> lowerLayer();
     // The display name given to the key ("" when none was made).
