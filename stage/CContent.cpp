@@ -599,9 +599,12 @@ bool CContent::takeSpeaker(const std::string& speakerData)
 
 void CContent::COP_addSpeaker(const std::string& speakerData)
 {
-    if (speakerData.empty() || speakerData.size() > SPEAKER_DATA_LIMIT) {
+    // Data holding the list's separator would split into other speakers, or end the list, on
+    // every terminal that joins later.
+    if (speakerData.empty() || speakerData.size() > SPEAKER_DATA_LIMIT
+        || speakerData.find(SPEAKER_DESC_SEP) != std::string::npos) {
         CTrace::scopedError(SCOPE, " COP_addSpeaker: speaker data of " + std::to_string(speakerData.size())
-                                       + " bytes: refused",
+                                       + " bytes that the speaker list cannot carry: refused",
                             -1);
         return;
     }
