@@ -400,8 +400,14 @@ bool CContent::hasWholeIcon() const
 void CContent::loadIconToDisplay()
 {
     IContentDisplay* display = contentDisplay();
-    if (display == nullptr || !hasWholeIcon()) {
+    if (display == nullptr || iconImage_.empty() || iconMask_.empty()) {
         CTrace::trace(SCOPE, " loadIconToDisplay(): no icon or no content window", 0);
+        return;
+    }
+    if (!hasWholeIcon()) {
+        CTrace::scopedError(SCOPE, " loadIconToDisplay(): an image of " + std::to_string(iconImage_.size())
+                                       + " bytes is no icon at " + std::to_string(iconBits_) + " bits: refused",
+                            -1);
         return;
     }
     display->setIcon(static_cast<unsigned>(iconImage_.size()), iconImage_.data(),
@@ -599,9 +605,12 @@ bool CContent::takeSpeaker(const std::string& speakerData)
 
 void CContent::COP_addSpeaker(const std::string& speakerData)
 {
-    if (speakerData.empty() || speakerData.size() > SPEAKER_DATA_LIMIT) {
+    // Data holding the list's separator would split into other speakers, or end the list, on
+    // every terminal that joins later.
+    if (speakerData.empty() || speakerData.size() > SPEAKER_DATA_LIMIT
+        || speakerData.find(SPEAKER_DESC_SEP) != std::string::npos) {
         CTrace::scopedError(SCOPE, " COP_addSpeaker: speaker data of " + std::to_string(speakerData.size())
-                                       + " bytes: refused",
+                                       + " bytes that the speaker list cannot carry: refused",
                             -1);
         return;
     }
