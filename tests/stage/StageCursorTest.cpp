@@ -116,3 +116,26 @@ TEST(StageCursor, ALeaveWhileTwentyReplicasSynchroniseReleasesEachDisplayOnce)
 }
 
 } // namespace
+
+namespace {
+
+// A key has one display at a time: a second one is refused until the first is released, and
+// a release reaches the view once.
+TEST(StageDisplay, AKeyHasOneDisplayAtATime)
+{
+    TraceCapture trace;
+    StageSession session;
+    StageTerminal& host = session.host();
+    ASSERT_TRUE(session.settle());
+    const std::string key = CStage::makeElementDesc("1 1", "size", "motion", "0", "1 *a *N", "C:\\a.txt", 120, 90);
+    size_t before = host.calls().size();
+    EXPECT_NE(nullptr, host.stage->getDisplay(key));
+    EXPECT_EQ(nullptr, host.stage->getDisplay(key));
+    EXPECT_EQ(1, trace.count("getDisplay(" + key + "): the key has a display already: none made"));
+    host.stage->releaseDisplay(key);
+    host.stage->releaseDisplay(key);
+    // The recorder keeps the names it gave, so the stage's own refusal is what counts here.
+    EXPECT_EQ((Lines{"getElementDisplay " + key, "releaseDisplay " + key}), host.calls(before));
+}
+
+} // namespace

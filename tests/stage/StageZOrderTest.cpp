@@ -88,6 +88,16 @@ TEST_F(StageLonelySlave, MovesBeforeTheEndOfSynchronisationAreIgnored)
     EXPECT_EQ(0, trace.count("ERROR"));
 }
 
+TEST_F(StageLonelySlave, OnlyABackgroundOfTheProgramIsTaken)
+{
+    TraceCapture trace;
+    size_t before = slave_.calls().size();
+    for (const char* number : {"5", "-1", "4", "99999999999", "0"})
+        slave_.deliver("INS_initBackGround", number, "HOST");
+    EXPECT_EQ((Lines{"changeBackGround 4", "changeBackGround 0"}), slave_.calls(before));
+    EXPECT_EQ(3, trace.count("no such background: ignored"));
+}
+
 // A slave asks; its own view moves only when the master's instruction comes back.
 TEST(StageZOrder, ASlavesMoveWaitsForTheMaster)
 {
