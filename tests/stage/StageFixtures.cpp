@@ -10,7 +10,7 @@
 #include <algorithm>
 
 StageTerminal::StageTerminal(HubTerminal& hubTerminal, bool master, const StageSetup& setup)
-    : terminal(hubTerminal), gui(&view)
+    : terminal(hubTerminal), gui(setup.noView ? nullptr : &view)
 {
     // The manager releases one COM initialisation when it goes.
     CoInitialize(nullptr);

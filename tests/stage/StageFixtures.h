@@ -39,6 +39,8 @@ struct StageSetup {
     int background = 0;
     std::string customFile;
     CFileCopy* fileCopy = nullptr;
+    // The GUI handle gives no stage view.
+    bool noView = false;
 };
 
 // One terminal's stage, started ("M_STAGE" or "S_STAGE"), not yet plugged in.

@@ -130,4 +130,23 @@ TEST(StageMisuse, LocalMethodsRunOnlyWhenPostedOnTheOwnTerminal)
     copy.end();
 }
 
+// Without a stage view the stage says so and still keeps its members.
+TEST(StageMisuse, AStageWithoutAViewSaysSoAndStillRuns)
+{
+    TraceCapture trace;
+    CLeadImage loader;
+    SessionHub hub;
+    StageSetup setup;
+    setup.noView = true;
+    StageTerminal host(hub.host(), true, setup);
+    hub.host().plugIn("", host.stage.get());
+    ASSERT_TRUE(waitUntil([&] { return trace.count("onPlugInSharedSpace(): no stage view is set") == 1; }));
+    host.post("LOC_install", CStage::makeElementDesc("1 1", "size", "motion", "0", "1 *a *N", "C:\\a.txt", 120, 90));
+    // The stage, its own cursor and the content.
+    EXPECT_TRUE(waitUntil([&] { return hub.host().pluggedIds().size() == 3; }));
+    EXPECT_EQ(0, trace.count("FATAL"));
+    EXPECT_EQ(0, trace.count("ASSERT"));
+    hub.host().close();
+}
+
 } // namespace
