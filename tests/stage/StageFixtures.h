@@ -5,7 +5,6 @@
 #include "CPreferenceManager.h"
 #include "CProxyElement.h"
 #include "CStage.h"
-#include "IGuiHandle.h"
 #include "RegistryKey.h"
 #include "SessionHub.h"
 #include "StageRecorders.h"
@@ -16,23 +15,6 @@
 #include <vector>
 
 class CFileCopy;
-
-class RecordingGui : public IGuiHandle {
-public:
-    explicit RecordingGui(IStageView* view) : view_(view) {}
-    void terminate() override {}
-    void setLogicHandle(ILogicHandle*) override {}
-    HWND getWindowHandle() override { return nullptr; }
-    IFileTransmitter* getFileTransmitter() override { return nullptr; }
-    IStageView* getStageView() override { return view_; }
-    CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
-    void showSplash(bool) override {}
-    void showMainDlg(bool) override {}
-    void setBusy(bool) override {}
-
-private:
-    IStageView* view_;
-};
 
 // What a stage starts with: the background and the custom picture of its preferences.
 struct StageSetup {

@@ -125,7 +125,9 @@ IElementDisplay* RecordingStageView::make(const std::string& key, bool content, 
     names_[key] = name;
     if (content) {
         made_.emplace_back(new RecordingContentDisplay(display, name, chat));
-        place(key, true);
+        // A key placed before its display came keeps its place, as in the stage window.
+        if (std::find(lower_.begin(), lower_.end(), key) == lower_.end())
+            lower_.push_back(key);
     } else {
         made_.emplace_back(new RecordingDisplay(display, name));
     }

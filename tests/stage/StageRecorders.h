@@ -4,6 +4,7 @@
 // so that tests compare what every terminal's windows were told, in order.
 #include "IChatGui.h"
 #include "IContentDisplay.h"
+#include "IGuiHandle.h"
 #include "IStageView.h"
 #include "TestSupport.h"
 
@@ -151,4 +152,22 @@ private:
     std::map<std::string, bool> grabbed_;                     // lock_
     std::vector<std::string> lower_;                          // lock_
     std::function<void(const std::string&)> moveHook_;        // lock_
+};
+
+// The main window as the stage sees it: the recording stage view (or none) and nothing else.
+class RecordingGui : public IGuiHandle {
+public:
+    explicit RecordingGui(IStageView* view) : view_(view) {}
+    void terminate() override {}
+    void setLogicHandle(ILogicHandle*) override {}
+    HWND getWindowHandle() override { return nullptr; }
+    IFileTransmitter* getFileTransmitter() override { return nullptr; }
+    IStageView* getStageView() override { return view_; }
+    CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
+    void showSplash(bool) override {}
+    void showMainDlg(bool) override {}
+    void setBusy(bool) override {}
+
+private:
+    IStageView* view_;
 };
