@@ -61,7 +61,20 @@ void RecordingChatGui::setLocation(bool show) { journal_.add(std::string("setLoc
 void RecordingChatGui::notifyDisplayDestroyed() { journal_.add("notifyDisplayDestroyed"); }
 void RecordingChatGui::setProcessor(CElement*) { journal_.add("setProcessor"); }
 
-void RecordingDisplay::setEntity(CSharedElement* entity) { note(entity == nullptr ? "setEntity null" : "setEntity"); }
+void RecordingDisplay::setEntity(CSharedElement* entity)
+{
+    {
+        std::lock_guard<std::mutex> hold(entityLock_);
+        entity_ = entity;
+    }
+    note(entity == nullptr ? "setEntity null" : "setEntity");
+}
+
+CSharedElement* RecordingDisplay::entity()
+{
+    std::lock_guard<std::mutex> hold(entityLock_);
+    return entity_;
+}
 void RecordingDisplay::setLocation(const std::string& location) { note("setLocation " + location); }
 void RecordingDisplay::setSize(const std::string& size) { note("setSize " + size); }
 void RecordingDisplay::startMotion() { note("startMotion"); }
@@ -112,12 +125,23 @@ IElementDisplay* RecordingStageView::make(const std::string& key, bool content, 
     names_[key] = name;
     if (content) {
         made_.emplace_back(new RecordingContentDisplay(display, name, chat));
-        place(key, true);
+        // A key placed before its display came keeps its place, as in the stage window.
+        if (std::find(lower_.begin(), lower_.end(), key) == lower_.end())
+            lower_.push_back(key);
     } else {
         made_.emplace_back(new RecordingDisplay(display, name));
     }
     (void)own;
     return made_.back().get();
+}
+
+CSharedElement* RecordingStageView::entity(const std::string& key)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto entry = names_.find(key);
+    if (entry == names_.end())
+        return nullptr;
+    return made_.at(static_cast<size_t>(std::stoi(entry->second.substr(1))))->entity();
 }
 
 void RecordingStageView::place(const std::string& key, bool top)
@@ -145,6 +169,7 @@ void RecordingStageView::putOnTop(const std::string& key)
 
 void RecordingStageView::moveToTop(const std::string& key)
 {
+    runMoveHook(key);
     note("moveToTop " + key);
     std::lock_guard<std::mutex> hold(lock_);
     place(key, true);
@@ -152,6 +177,7 @@ void RecordingStageView::moveToTop(const std::string& key)
 
 void RecordingStageView::moveToBottom(const std::string& key)
 {
+    runMoveHook(key);
     note("moveToBottom " + key);
     std::lock_guard<std::mutex> hold(lock_);
     place(key, false);
@@ -216,4 +242,27 @@ std::string RecordingStageView::displayName(const std::string& key)
     std::lock_guard<std::mutex> hold(lock_);
     auto entry = names_.find(key);
     return entry == names_.end() ? std::string() : entry->second;
+}
+
+void RecordingStageView::setMoveHook(std::function<void(const std::string&)> hook)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    moveHook_ = std::move(hook);
+}
+
+void RecordingStageView::runMoveHook(const std::string& key)
+{
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        hook = moveHook_;
+    }
+    if (hook)
+        hook(key);
+}
+
+void RecordingStageView::clearLayer()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    lower_.clear();
 }

@@ -4,9 +4,11 @@
 // so that tests compare what every terminal's windows were told, in order.
 #include "IChatGui.h"
 #include "IContentDisplay.h"
+#include "IGuiHandle.h"
 #include "IStageView.h"
 #include "TestSupport.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -56,12 +58,18 @@ public:
     void setViewId(const std::string& viewId) override;
     void setViewData(unsigned size, const unsigned char* data, int width, int height) override;
 
+    // The element last shown, null before setEntity or after setEntity(null); valid while it
+    // is installed.
+    CSharedElement* entity();
+
 protected:
     void note(const std::string& entry) { journal_.add(name_ + " " + entry); }
 
 private:
     Journal& journal_;
     std::string name_;
+    std::mutex entityLock_;
+    CSharedElement* entity_ = nullptr; // entityLock_
 };
 
 // A content window, with its chat.
@@ -116,10 +124,17 @@ public:
 
     // Keys isGrabed answers true for.
     void setGrabbed(const std::string& key, bool grabbed);
+    // Runs at the start of every moveToTop and moveToBottom, on the caller's thread, before the
+    // move is noted: a test holds the view's moves with it.
+    void setMoveHook(std::function<void(const std::string&)> hook);
+    // Forgets the lower layer.
+    void clearLayer();
     // The lower layer as the moves told so far left it, bottom first.
     std::vector<std::string> lowerLayer();
     // The display name given to the key ("" when none was made).
     std::string displayName(const std::string& key);
+    // The element the key's display shows, null when none.
+    CSharedElement* entity(const std::string& key);
 
     Journal calls;   // the view's own operations
     Journal display; // what the displays were told, each line "<display name> <operation> ..."
@@ -129,10 +144,30 @@ private:
     void note(const std::string& entry) { calls.add(entry); }
     IElementDisplay* make(const std::string& key, bool content, bool own);
     void place(const std::string& key, bool top);
+    void runMoveHook(const std::string& key);
 
     std::mutex lock_;
-    std::vector<std::unique_ptr<IElementDisplay>> made_;      // lock_
+    std::vector<std::unique_ptr<RecordingDisplay>> made_;     // lock_
     std::map<std::string, std::string> names_;                // lock_: key to display name
     std::map<std::string, bool> grabbed_;                     // lock_
     std::vector<std::string> lower_;                          // lock_
+    std::function<void(const std::string&)> moveHook_;        // lock_
+};
+
+// The main window as the stage sees it: the recording stage view (or none) and nothing else.
+class RecordingGui : public IGuiHandle {
+public:
+    explicit RecordingGui(IStageView* view) : view_(view) {}
+    void terminate() override {}
+    void setLogicHandle(ILogicHandle*) override {}
+    HWND getWindowHandle() override { return nullptr; }
+    IFileTransmitter* getFileTransmitter() override { return nullptr; }
+    IStageView* getStageView() override { return view_; }
+    CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
+    void showSplash(bool) override {}
+    void showMainDlg(bool) override {}
+    void setBusy(bool) override {}
+
+private:
+    IStageView* view_;
 };
