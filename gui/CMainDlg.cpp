@@ -233,6 +233,17 @@ bool CMainDlg::isPointInTrash(int x, int y)
     return rect.PtInRect(CPoint(x, y)) != FALSE;
 }
 
+void CMainDlg::updateRole()
+{
+    // The role comes from the stage window, which this dialog does not hold yet.
+    CTrace::trace(SCOPE, "updateRole: there is no stage window");
+}
+
+CDragDropWnd* CMainDlg::getDragDropWnd()
+{
+    return nullptr;   // no drag-out thread
+}
+
 RECT CMainDlg::getMainDlgRect()
 {
     CRect rect;

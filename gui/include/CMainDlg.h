@@ -3,7 +3,7 @@
 // the controls of a session (main menu button, status lamp, minimize and close buttons, trash). Made hidden by
 // the main window, shown when the logic has opened the session, closed by the user's request.
 #include "CDrawObject.h"
-#include "IMainDlg.h"
+#include "IStageHost.h"
 
 #include <CDialog.h>
 
@@ -15,7 +15,7 @@ class CPreferenceManager;
 class CStatusCtrl;
 class CTrashWnd;
 
-class CMainDlg : public CDialog, public IMainDlg {
+class CMainDlg : public CDialog, public IStageHost {
 public:
     static constexpr UINT WM_MAIN_DLG_COMMAND = WM_APP + 101;
     static constexpr WPARAM COMMAND_SHOW = 1;
@@ -36,9 +36,11 @@ public:
     int getSkin() const { return skin_; }
 
     void setStatus(int status) override;
+    void updateRole() override;
     void setBusy(bool up) override;
     void trackTrashHover(int x, int y) override;
     bool isPointInTrash(int x, int y) override;
+    CDragDropWnd* getDragDropWnd() override;
     RECT getMainDlgRect() override;
 
     bool isBusy() const { return busy_; }
