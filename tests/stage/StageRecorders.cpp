@@ -61,7 +61,20 @@ void RecordingChatGui::setLocation(bool show) { journal_.add(std::string("setLoc
 void RecordingChatGui::notifyDisplayDestroyed() { journal_.add("notifyDisplayDestroyed"); }
 void RecordingChatGui::setProcessor(CElement*) { journal_.add("setProcessor"); }
 
-void RecordingDisplay::setEntity(CSharedElement* entity) { note(entity == nullptr ? "setEntity null" : "setEntity"); }
+void RecordingDisplay::setEntity(CSharedElement* entity)
+{
+    {
+        std::lock_guard<std::mutex> hold(entityLock_);
+        entity_ = entity;
+    }
+    note(entity == nullptr ? "setEntity null" : "setEntity");
+}
+
+CSharedElement* RecordingDisplay::entity()
+{
+    std::lock_guard<std::mutex> hold(entityLock_);
+    return entity_;
+}
 void RecordingDisplay::setLocation(const std::string& location) { note("setLocation " + location); }
 void RecordingDisplay::setSize(const std::string& size) { note("setSize " + size); }
 void RecordingDisplay::startMotion() { note("startMotion"); }
@@ -118,6 +131,15 @@ IElementDisplay* RecordingStageView::make(const std::string& key, bool content, 
     }
     (void)own;
     return made_.back().get();
+}
+
+CSharedElement* RecordingStageView::entity(const std::string& key)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto entry = names_.find(key);
+    if (entry == names_.end())
+        return nullptr;
+    return made_.at(static_cast<size_t>(std::stoi(entry->second.substr(1))))->entity();
 }
 
 void RecordingStageView::place(const std::string& key, bool top)

@@ -56,12 +56,18 @@ public:
     void setViewId(const std::string& viewId) override;
     void setViewData(unsigned size, const unsigned char* data, int width, int height) override;
 
+    // The element last shown, null before setEntity or after setEntity(null); valid while it
+    // is installed.
+    CSharedElement* entity();
+
 protected:
     void note(const std::string& entry) { journal_.add(name_ + " " + entry); }
 
 private:
     Journal& journal_;
     std::string name_;
+    std::mutex entityLock_;
+    CSharedElement* entity_ = nullptr; // entityLock_
 };
 
 // A content window, with its chat.
@@ -120,6 +126,8 @@ public:
     std::vector<std::string> lowerLayer();
     // The display name given to the key ("" when none was made).
     std::string displayName(const std::string& key);
+    // The element the key's display shows, null when none.
+    CSharedElement* entity(const std::string& key);
 
     Journal calls;   // the view's own operations
     Journal display; // what the displays were told, each line "<display name> <operation> ..."
@@ -131,7 +139,7 @@ private:
     void place(const std::string& key, bool top);
 
     std::mutex lock_;
-    std::vector<std::unique_ptr<IElementDisplay>> made_;      // lock_
+    std::vector<std::unique_ptr<RecordingDisplay>> made_;     // lock_
     std::map<std::string, std::string> names_;                // lock_: key to display name
     std::map<std::string, bool> grabbed_;                     // lock_
     std::vector<std::string> lower_;                          // lock_
