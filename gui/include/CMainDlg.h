@@ -7,11 +7,15 @@
 
 #include <CDialog.h>
 
+#include <string>
+
 class CCloseBtn;
 class CMainBtn;
 class CMainWnd;
 class CMinimizeBtn;
 class CPreferenceManager;
+class CStageCtrl;
+class IStageView;
 class CStatusCtrl;
 class CTrashWnd;
 
@@ -35,6 +39,7 @@ public:
     void setSkin(int skin);
     int getSkin() const { return skin_; }
 
+    // The stage window's side (IStageHost) and the forwarders to the stage window.
     void setStatus(int status) override;
     void updateRole() override;
     void setBusy(bool up) override;
@@ -42,6 +47,16 @@ public:
     bool isPointInTrash(int x, int y) override;
     CDragDropWnd* getDragDropWnd() override;
     RECT getMainDlgRect() override;
+
+    void setViewBg(int number);
+    int getViewBg() const;
+    void setCustomBg(const std::string& path);
+    bool hasCustomBg() const;
+    void setCursorVisible(bool visible);
+    bool isMaster() const;
+    // The stage window's view, or null without a stage window.
+    IStageView* getStageView();
+    CStageCtrl* getStageCtrl() const { return stage_; }
 
     bool isBusy() const { return busy_; }
     CMainBtn* getMainBtn() const { return mainBtn_; }
@@ -67,6 +82,7 @@ private:
     CWnd* parent_;
     CMainWnd* mainWnd_;
     CPreferenceManager* preferences_;
+    CStageCtrl* stage_ = nullptr;
     CStatusCtrl* status_ = nullptr;
     CMainBtn* mainBtn_ = nullptr;
     CMinimizeBtn* minimizeBtn_ = nullptr;

@@ -301,16 +301,21 @@ TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCross
     ASSERT_TRUE(IsWindowVisible(dialog));
     SetCursorPos(5, 600);
     HWND status = GetDlgItem(dialog, 1011), minimize = GetDlgItem(dialog, 1012), close = GetDlgItem(dialog, 1013),
-         trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010);
-    for (HWND control : {status, minimize, close, trash, menuButton})
+         trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010), stage = GetDlgItem(dialog, 1009);
+    for (HWND control : {stage, status, minimize, close, trash, menuButton})
         EXPECT_TRUE(IsWindowVisible(control));
+    const RECT stageRect = f.childRect(1009);
+    EXPECT_EQ((std::vector<LONG>{0, 27, 800, 427}),
+              (std::vector<LONG>{stageRect.left, stageRect.top, stageRect.right, stageRect.bottom}));
     for (int skin : {0, 1, 2}) {
         f.dialog->setSkin(skin);
         pumpMessages(200);
         const std::string digit = std::to_string(skin);
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINDLG_BG" + digit), dialog,
-                                 {status, minimize, close, trash, menuButton}))
+                                 {stage, status, minimize, close, trash, menuButton}))
             << skin;
+        // The stage keeps the stored background whatever the skin.
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), L"IDB_STAGECTRL_BG0", stage)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINBTN_NORMAL" + digit), menuButton)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MINIBTN_NORMAL" + digit), minimize)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_CLOSEBTN_NORMAL" + digit), close)) << skin;
