@@ -1,5 +1,6 @@
 #include "CStage.h"
 
+#include "CContent.h"
 #include "CFileCopy.h"
 #include "CInteger.h"
 #include "CJException.h"
@@ -400,19 +401,15 @@ void CStage::releaseDisplay(const std::string& key) {
 void CStage::clearReferences() {
     referenceList_.deleteAllElements();
     referenceLeft_.clear();
+    latestReference_.clear();
 }
 
 // A terminal that asks again without having left keeps its number; one that left gets a new
 // one. -1 when the master has handed out all it may.
 int CStage::referenceFor(const std::string& terminalId) {
-    CJString wanted(terminalId);
-    for (int n = referenceList_.size() - 1; n >= 0; --n) {
-        if (referenceList_.elementAt(n)->equals(&wanted)) {
-            if (!referenceLeft_[n])
-                return n;
-            break;
-        }
-    }
+    auto latest = latestReference_.find(terminalId);
+    if (latest != latestReference_.end() && !referenceLeft_[latest->second])
+        return latest->second;
     int number = referenceList_.size();
     if (number >= REFERENCE_LIMIT) {
         CTrace::scopedError(SCOPE, " onSyncSharedSpace(): " + std::to_string(REFERENCE_LIMIT)
@@ -423,19 +420,27 @@ int CStage::referenceFor(const std::string& terminalId) {
     }
     referenceList_.addElement(new CJString(terminalId));
     referenceLeft_.push_back(false);
+    latestReference_[terminalId] = number;
     return number;
 }
 
 // ---- the space's hooks
 
 CSharedElement* CStage::createOriginalElement(const std::string& elemDesc) {
-    CTrace::trace(SCOPE, " createOriginalElement(" + elemDesc + "): contents are not built yet", 0);
-    return nullptr;
+    return CContent::createContent(this, elemDesc);
 }
 
+// A descriptor that does not read is no element: a peer's install of it makes no replica.
 CSharedElement* CStage::createReplicaElement(const std::string& elemDesc) {
-    CTrace::trace(SCOPE, " createReplicaElement(" + elemDesc + "): contents are not built yet", 0);
-    return nullptr;
+    int width = 0, height = 0;
+    std::string location, size, motion, decoration, attribute, path;
+    if (!parseElementDesc(elemDesc, &width, &height, &location, &size, &motion, &decoration, &attribute, &path)) {
+        CTrace::scopedError(SCOPE, " createReplicaElement(): [" + elemDesc.substr(0, 256)
+                                       + "] is no element descriptor: no replica",
+                            -1);
+        return nullptr;
+    }
+    return new CContent(this, elemDesc);
 }
 
 void CStage::onPlugInSharedSpace(const std::string&) {
@@ -447,8 +452,7 @@ void CStage::onPlugInSharedSpace(const std::string&) {
     if (!isMaster())
         return;
     clearReferences();
-    referenceList_.addElement(new CJString(ownTerminalId_));
-    referenceLeft_.push_back(false);
+    referenceFor(ownTerminalId_);
     referNum_ = 0;
     if (view_ != nullptr)
         view_->setStatus(0);
@@ -524,12 +528,11 @@ void CStage::onAfterPlugOutRplElem(const std::string& elemDesc, CSharedElement*)
 
 // The master marks the terminal as gone, so that its next synchronisation takes a new number.
 void CStage::onRemoveAllRplElems(const std::string& termId) {
-    if (!isMaster())
+    if (!isMaster() || termId == ownTerminalId_)
         return;
-    CJString left(termId);
-    for (int n = 1; n < referenceList_.size(); ++n)
-        if (referenceList_.elementAt(n)->equals(&left))
-            referenceLeft_[n] = true;
+    auto latest = latestReference_.find(termId);
+    if (latest != latestReference_.end())
+        referenceLeft_[latest->second] = true;
 }
 
 void CStage::installOwnCursor() {

@@ -17,6 +17,7 @@
 #include "CVector.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -188,6 +189,8 @@ private:
     // referenceLeft_[n] is set once that terminal has left.
     CVector referenceList_;
     std::vector<bool> referenceLeft_;
+    // Master: each listed terminal's latest number, so that a synchronisation finds it at once.
+    std::map<std::string, int> latestReference_;
     std::atomic<int> referNum_;
 
     int backgroundNumber_;

@@ -167,6 +167,7 @@ void RecordingStageView::putOnTop(const std::string& key)
 
 void RecordingStageView::moveToTop(const std::string& key)
 {
+    runMoveHook(key);
     note("moveToTop " + key);
     std::lock_guard<std::mutex> hold(lock_);
     place(key, true);
@@ -174,6 +175,7 @@ void RecordingStageView::moveToTop(const std::string& key)
 
 void RecordingStageView::moveToBottom(const std::string& key)
 {
+    runMoveHook(key);
     note("moveToBottom " + key);
     std::lock_guard<std::mutex> hold(lock_);
     place(key, false);
@@ -238,4 +240,21 @@ std::string RecordingStageView::displayName(const std::string& key)
     std::lock_guard<std::mutex> hold(lock_);
     auto entry = names_.find(key);
     return entry == names_.end() ? std::string() : entry->second;
+}
+
+void RecordingStageView::setMoveHook(std::function<void(const std::string&)> hook)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    moveHook_ = std::move(hook);
+}
+
+void RecordingStageView::runMoveHook(const std::string& key)
+{
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        hook = moveHook_;
+    }
+    if (hook)
+        hook(key);
 }

@@ -7,6 +7,7 @@
 #include "IStageView.h"
 #include "TestSupport.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -122,6 +123,9 @@ public:
 
     // Keys isGrabed answers true for.
     void setGrabbed(const std::string& key, bool grabbed);
+    // Runs at the start of every moveToTop and moveToBottom, on the caller's thread, before the
+    // move is noted: a test holds the view's moves with it.
+    void setMoveHook(std::function<void(const std::string&)> hook);
     // The lower layer as the moves told so far left it, bottom first.
     std::vector<std::string> lowerLayer();
     // The display name given to the key ("" when none was made).
@@ -137,10 +141,12 @@ private:
     void note(const std::string& entry) { calls.add(entry); }
     IElementDisplay* make(const std::string& key, bool content, bool own);
     void place(const std::string& key, bool top);
+    void runMoveHook(const std::string& key);
 
     std::mutex lock_;
     std::vector<std::unique_ptr<RecordingDisplay>> made_;     // lock_
     std::map<std::string, std::string> names_;                // lock_: key to display name
     std::map<std::string, bool> grabbed_;                     // lock_
     std::vector<std::string> lower_;                          // lock_
+    std::function<void(const std::string&)> moveHook_;        // lock_
 };

@@ -229,4 +229,21 @@ TEST(SizeText, WritesAndReadsWidthAndHeight) {
     }
 }
 
+// Numbers from peers read as atoi does, clamped to 32 bits, and only inside the text given.
+TEST(NumberText, ReadsAsAtoiWithinTheView) {
+    struct Case {
+        std::string_view text;
+        int value;
+    };
+    const std::string_view cut = std::string_view("1234", 2);
+    const Case cases[] = {{"0", 0},         {"42", 42},      {"-17", -17},       {"+5", 5},
+                          {" \t\n 9", 9},   {"12abc", 12},   {"abc", 0},         {"", 0},
+                          {"-", 0},         {"- 3", 0},      {"2147483647", 2147483647},
+                          {"2147483648", 2147483647},        {"-2147483648", -2147483647 - 1},
+                          {"-99999999999999999999", -2147483647 - 1},
+                          {"99999999999999999999", 2147483647}, {cut, 12}};
+    for (const Case& c : cases)
+        EXPECT_EQ(c.value, CStage::parseNumber(c.text)) << std::string(c.text);
+}
+
 }  // namespace
