@@ -400,8 +400,14 @@ bool CContent::hasWholeIcon() const
 void CContent::loadIconToDisplay()
 {
     IContentDisplay* display = contentDisplay();
-    if (display == nullptr || !hasWholeIcon()) {
+    if (display == nullptr || iconImage_.empty() || iconMask_.empty()) {
         CTrace::trace(SCOPE, " loadIconToDisplay(): no icon or no content window", 0);
+        return;
+    }
+    if (!hasWholeIcon()) {
+        CTrace::scopedError(SCOPE, " loadIconToDisplay(): an image of " + std::to_string(iconImage_.size())
+                                       + " bytes is no icon at " + std::to_string(iconBits_) + " bits: refused",
+                            -1);
         return;
     }
     display->setIcon(static_cast<unsigned>(iconImage_.size()), iconImage_.data(),

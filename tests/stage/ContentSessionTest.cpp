@@ -7,6 +7,7 @@
 #include "CLocalMethod.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -343,6 +344,51 @@ TEST_F(ContentSessionTest, RemoteLocalCallsAreDroppedByTheGate)
     CLocalMethod::postMethodStr(contentOn(session.host(), key)->getObjectId(), "LOC_startFileCopy", "C:\\x");
     EXPECT_TRUE(waitUntil([&] { return trace.count("LOC_startFileCopy(C:\\x)") == 1; })) << trace.text();
     CTrace::setDumpOff();
+}
+
+} // namespace
+
+namespace {
+
+// What a replica that synchronises shows of the icon blocks it was sent: only an image of the
+// length its depth gives, with a mask of 128 bytes; anything else is refused with an error line.
+TEST_F(ContentSessionTest, ReplicaShowsOnlyAWholeIcon)
+{
+    struct Case {
+        int imageLength;
+        int maskLength;
+        const char* bits;
+        bool shown;
+        int errors;
+    };
+    const Case cases[] = {
+        {4096, 128, "32", true, 0},  {128, 128, "1", true, 0},    {3072, 128, "24", true, 0},
+        // A depth that does not fit the image; a depth refused, then the icon without one.
+        {4096, 128, "8", false, 1},  {4096, 128, "7", false, 2},  {4096, 128, "-32", false, 2},
+        {1024, 128, "99999999999", false, 2},
+        // A block refused: no icon to show.
+        {4095, 128, "32", false, 1}, {4096, 127, "32", false, 1}, {0, 128, "32", false, 1},
+    };
+    StageTerminal& host = session.host();
+    for (const Case& c : cases) {
+        std::string key = CStage::makeElementDesc("0 0", "size", "motion", "1", "0 *x.exe *n", "C:\\x.exe", 120, 90);
+        CContent replica(host.stage.get(), key);
+        std::vector<unsigned char> image(static_cast<size_t>(c.imageLength), 0x5A);
+        std::vector<unsigned char> mask(static_cast<size_t>(c.maskLength), 0xF0);
+        TraceCapture trace;
+        replica.executeMethodBuf("INS_initIconImageData", c.imageLength, image.data());
+        replica.executeMethodBuf("INS_initIconMaskData", c.maskLength, mask.data());
+        replica.executeMethodBuf("INS_initIconBitsPerPixel", static_cast<int>(std::strlen(c.bits)),
+                                 reinterpret_cast<const unsigned char*>(c.bits));
+        replica.onEndSync();
+        std::vector<std::string> icon = displayLines(host, key, "setIcon");
+        EXPECT_EQ(c.shown ? 1u : 0u, icon.size()) << c.imageLength << " " << c.maskLength << " " << c.bits;
+        if (c.shown)
+            EXPECT_EQ(" " + std::string(c.bits) + " 1", icon.at(0).substr(icon.at(0).size() - 3 - std::strlen(c.bits)));
+        EXPECT_EQ(c.errors, trace.count("ERROR")) << c.imageLength << " " << c.maskLength << " " << c.bits << "\n"
+                                                  << trace.text();
+        host.stage->releaseDisplay(key);
+    }
 }
 
 } // namespace
