@@ -8,8 +8,8 @@
 #include "CPreferenceManager.h"
 #include "CStage.h"
 #include "ContentFiles.h"
-#include "IGuiHandle.h"
 #include "SessionHub.h"
+#include "StageFixtures.h"
 
 #include <objbase.h>
 
@@ -23,24 +23,6 @@ namespace {
 
 const RECT STAGE_RECT = {0, 27, 800, 427};
 
-// The GUI as the stage model sees it: only the stage window.
-class StageWindowGui : public IGuiHandle {
-public:
-    explicit StageWindowGui(IStageView* view) : view_(view) {}
-    void terminate() override {}
-    void setLogicHandle(ILogicHandle*) override {}
-    HWND getWindowHandle() override { return nullptr; }
-    IFileTransmitter* getFileTransmitter() override { return nullptr; }
-    IStageView* getStageView() override { return view_; }
-    CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
-    void showSplash(bool) override {}
-    void showMainDlg(bool) override {}
-    void setBusy(bool) override {}
-
-private:
-    IStageView* view_;
-};
-
 // One terminal: its preferences, a hidden test window with the stage window, and its stage.
 struct WindowTerminal {
     WindowTerminal(HubTerminal& hubTerminal, bool master) : terminal(hubTerminal)
@@ -52,7 +34,7 @@ struct WindowTerminal {
         window = std::make_unique<CPlainTopWnd>(RECT{0, 0, 800, 451}, WS_POPUP);
         view = std::make_unique<CStageCtrl>(STAGE_RECT, window.get(), &host, prefs.get(), nullptr,
                                             CStageCtrl::STAGE_ID);
-        gui = std::make_unique<StageWindowGui>(view.get());
+        gui = std::make_unique<RecordingGui>(view.get());
         stage = std::make_unique<CStage>(&hubTerminal, master, gui.get(), prefs.get(), nullptr);
         stage->start(master ? "M_STAGE" : "S_STAGE");
     }
@@ -75,7 +57,7 @@ struct WindowTerminal {
     std::unique_ptr<CPlainTopWnd> window;
     RecordingStageHost host;
     std::unique_ptr<CStageCtrl> view;
-    std::unique_ptr<StageWindowGui> gui;
+    std::unique_ptr<RecordingGui> gui;
     std::unique_ptr<CStage> stage;
 };
 
