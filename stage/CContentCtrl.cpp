@@ -4,7 +4,6 @@
 #include "CStageCommand.h"
 #include "CTrace.h"
 
-#include <cstdio>
 
 namespace {
 
@@ -52,11 +51,45 @@ std::string CContentCtrl::makeAttributeText(long long fileSize, const std::strin
     return std::to_string(fileSize) + " *" + path + " *" + nickname;
 }
 
-bool CContentCtrl::parseLocationText(const std::string& text, POINT* point)
+namespace {
+
+// A decimal int with an optional '-' at the front of the text; its end in *end. False for no
+// digits or a value outside int.
+bool readInt(std::string_view text, size_t* end, long* value)
 {
-    int x = 0, y = 0;
-    char rest = 0;
-    if (std::sscanf(text.c_str(), "%d %d%c", &x, &y, &rest) != 2)
+    size_t at = 0;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (negative)
+        ++at;
+    const size_t digits = at;
+    long long number = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        number = number * 10 + (text[at] - '0');
+        if (number > 2147483648LL)
+            return false;
+        ++at;
+    }
+    if (at == digits)
+        return false;
+    if (negative)
+        number = -number;
+    if (number > 2147483647LL)
+        return false;
+    *end = at;
+    *value = static_cast<long>(number);
+    return true;
+}
+
+} // namespace
+
+bool CContentCtrl::parseLocationText(std::string_view text, POINT* point)
+{
+    size_t end = 0;
+    long x = 0, y = 0;
+    if (!readInt(text, &end, &x) || end >= text.size() || text[end] != ' ')
+        return false;
+    std::string_view rest = text.substr(end + 1);
+    if (!readInt(rest, &end, &y) || end != rest.size())
         return false;
     point->x = x;
     point->y = y;

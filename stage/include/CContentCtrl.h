@@ -7,6 +7,7 @@
 #include <CWnd.h>
 
 #include <string>
+#include <string_view>
 
 class CCursorCtrl;
 class CStageCtrl;
@@ -31,8 +32,9 @@ public:
     static std::string makeLocationText(int x, int y);
     static std::string makeDecorationText(int n);
     static std::string makeAttributeText(long long fileSize, const std::string& path, const std::string& nickname);
-    // Reads "x y"; false for anything else.
-    static bool parseLocationText(const std::string& text, POINT* point);
+    // Reads "x y" (decimal, each with an optional '-', one blank between) from the text's own
+    // bytes, which may come from a peer; false, with the point untouched, for anything else.
+    static bool parseLocationText(std::string_view text, POINT* point);
 
     // IElementDisplay: setLocation moves the window to the point "x y" and shows it, on the
     // window's thread; the others are traced.
