@@ -30,8 +30,10 @@
 //                                    client=WxH exstyle=.. visible= iconic= owner=<class|0>
 //                                    ownervisible= ownerprocess=<same|other> rect=l,t,r,b | NODIALOG ID
 //   child CTRLID                     the main dialog's child of that id: the target -> WINDOW ...
-//   notice ID SECONDS                wait for its termination notice (a visible topmost tool
-//                                    window)                        -> NOTICE ID rect=l,t,r,b | NONOTICE ID
+//   watch ID                         look out from now on (a thread of its own, 2 minutes at
+//                                    most) for its termination notice: a visible topmost tool
+//                                    window, which may be up for a moment only
+//   notice ID SECONDS                the notice the watch saw, waited for -> NOTICE ID rect=l,t,r,b | NONOTICE ID
 //   bitmap FILE NAME                 keep the bitmap NAME of the module FILE for match
 //   match X Y W H                    the kept bitmap's pixels against the screen's over the main
 //                                    dialog's client rectangle (X, Y, W, H) -> MATCH <same> <of>
@@ -44,12 +46,14 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -108,6 +112,19 @@ std::map<std::string, Program> g_programs;
 HWND g_box = nullptr;
 HWND g_target = nullptr;
 HWND g_dialog = nullptr;
+// What the notice watch saw.
+std::thread g_watcher;
+std::atomic<bool> g_noticeSeen{false};
+std::atomic<bool> g_watchEnds{false};
+RECT g_noticeRect = {0, 0, 0, 0};
+
+void endWatch()
+{
+    g_watchEnds = true;
+    if (g_watcher.joinable())
+        g_watcher.join();
+    g_watchEnds = false;
+}
 // The kept bitmap's pixels, rows top first, 0x00RRGGBB.
 std::vector<DWORD> g_bitmap;
 int g_bitmapWidth = 0;
@@ -573,29 +590,43 @@ bool run(const std::string& line)
             say("NOWINDOW " + id);
         else
             sayWindow(id, g_target);
+    } else if (command == "watch") {
+        std::string id;
+        in >> id;
+        endWatch();
+        g_noticeSeen = false;
+        const DWORD pid = g_programs[id].pid;
+        g_watcher = std::thread([pid] {
+            const DWORD until = GetTickCount() + 120000;
+            while (!g_noticeSeen && !g_watchEnds && static_cast<LONG>(until - GetTickCount()) > 0) {
+                for (HWND window : topWindows(pid)) {
+                    LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
+                    RECT rect;
+                    if ((ex & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) == (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) &&
+                        IsWindowVisible(window) && className(window) != "#32770" && GetWindowRect(window, &rect) &&
+                        rect.right > rect.left) {
+                        g_noticeRect = rect;
+                        g_noticeSeen = true;
+                    }
+                }
+                Sleep(2);
+            }
+        });
+        say("WATCHING " + id);
     } else if (command == "notice") {
         std::string id;
         unsigned seconds = 0;
         in >> id >> seconds;
-        HWND notice = nullptr;
         DWORD until = GetTickCount() + seconds * 1000;
-        do {
-            for (HWND window : topWindows(g_programs[id].pid)) {
-                LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
-                if ((ex & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) == (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) &&
-                    IsWindowVisible(window) && className(window) != "#32770")
-                    notice = window;
-            }
-            if (notice != nullptr)
-                break;
+        while (!g_noticeSeen && static_cast<LONG>(until - GetTickCount()) > 0)
             Sleep(10);
-        } while (static_cast<LONG>(until - GetTickCount()) > 0);
-        RECT rect = {0, 0, 0, 0};
-        if (notice != nullptr && GetWindowRect(notice, &rect))
+        if (g_noticeSeen) {
+            const RECT rect = g_noticeRect;
             say("NOTICE " + id + " rect=" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
                 std::to_string(rect.right) + "," + std::to_string(rect.bottom));
-        else
+        } else {
             say("NONOTICE " + id);
+        }
     } else if (command == "bitmap") {
         std::string file, name;
         in >> file >> name;
@@ -725,6 +756,7 @@ int main(int argc, char** argv)
         }
         Sleep(50);
     }
+    endWatch();
     // What the driver started does not outlive it.
     for (auto& entry : g_programs) {
         if (entry.second.process == nullptr)
