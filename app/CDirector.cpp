@@ -125,6 +125,7 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
     bTermInfoRegistered = false;
 
     rpGuiHandle->setLogicHandle(this);
+    rpGuiHandle->showSplash(true);
 
     CSessionMaker& maker = CSessionMaker::current();
     try {
@@ -145,9 +146,11 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
         openSession(joined, hostTerminalId, hostIpAddress);
     } catch (const CFatalTroubleRecommendRebootException& e) {
         CTrace::trace(SCOPE, "CDirector: the communication module cannot be used, restart advised: " + e.getMessage());
+        rpGuiHandle->showSplash(false);
         endForTrouble(FATAL_TROUBLE_REBOOT_STRING);
     } catch (const CFatalTroubleException& e) {
         CTrace::trace(SCOPE, "CDirector: the communication module cannot be used: " + e.getMessage());
+        rpGuiHandle->showSplash(false);
         endForTrouble(FATAL_TROUBLE_STRING);
     } catch (const CJException& e) {
         // Such as an application id that is no GUID text.
@@ -178,6 +181,9 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
 
     plugInto(sessionHandle, pIPPhoneTermGroup, "the member list");
     plugInto(sessionHandle, pStage, "the stage");
+
+    rpGuiHandle->showSplash(false);
+    rpGuiHandle->showMainDlg(true);
 }
 
 void CDirector::makeTerminalGroup(int broadcastPort, const std::string& hostTerminalId,

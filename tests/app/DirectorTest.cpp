@@ -33,6 +33,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -270,7 +271,10 @@ public:
     IFileTransmitter* getFileTransmitter() override { return nullptr; }
     IStageView* getStageView() override { return nullptr; }
     CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
-    void showSplash(bool show) override { note(std::string("showSplash ") + (show ? "true" : "false")); }
+    void showSplash(bool show) override
+    {
+        note(std::string("showSplash ") + (show ? "true" : "false") + (shownBoxes().empty() ? "" : " after a box"));
+    }
     void showMainDlg(bool show) override { note(std::string("showMainDlg ") + (show ? "true" : "false")); }
     void setBusy(bool) override {}
 };
@@ -424,6 +428,7 @@ std::string joined(const std::vector<std::string>& lines)
 
 const std::vector<std::string> HOSTING = {
     "setLogicHandle",
+    "showSplash true",
     std::string("lookup ") + APP + " main window",
     "enum Server",
     std::string("create ") + SELF + " host LC",
@@ -432,6 +437,8 @@ const std::vector<std::string> HOSTING = {
     std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
     std::string("plugIn LC ") + GROUP_ID,
     std::string("plugIn LC ") + STAGE_ID,
+    "showSplash false",
+    "showMainDlg true",
 };
 
 // ---- the host search's choice and the descriptor ----
@@ -545,6 +552,7 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
     auto director = make();
     std::vector<std::string> expected = {
         "setLogicHandle",
+        "showSplash true",
         std::string("lookup ") + APP + " main window",
         "enum Server",
         "enum Server",
@@ -555,6 +563,8 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
         std::string("regist ") + SELF + " valid [] [0.0.0.0] 0",
         std::string("plugIn RM ") + GROUP_ID,
         std::string("plugIn RM ") + STAGE_ID,
+        "showSplash false",
+        "showMainDlg true",
     };
     EXPECT_EQ(joined(expected), joined(journal()));
     EXPECT_EQ("", g_registeredData);
@@ -574,6 +584,7 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
         auto director = make();
         std::vector<std::string> expected = {
             "setLogicHandle",
+            "showSplash true",
             std::string("lookup ") + APP + " main window",
             "enum Server",
             "enum Server",
@@ -588,6 +599,8 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
             std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
             std::string("plugIn LC ") + GROUP_ID,
             std::string("plugIn LC ") + STAGE_ID,
+            "showSplash false",
+            "showMainDlg true",
         };
         EXPECT_EQ(joined(expected), joined(withoutQueries(journal()))) << static_cast<int>(fault);
         EXPECT_TRUE(shownBoxes().empty());
@@ -617,9 +630,9 @@ TEST_F(DirectorTest, InvalidOrUnreadableHostRecordsAreNoHost)
     g_script.hostRecords = {hostRecord(T1, HOST_IP, false)};   // the second cannot be read
     auto director = make();
     std::vector<std::string> lines = journal();
-    ASSERT_GE(lines.size(), 6u);
-    EXPECT_EQ("find HOST-A HOST-B", lines[4]);
-    EXPECT_EQ(std::string("create ") + SELF + " host LC", lines[5]);
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ("find HOST-A HOST-B", lines[5]);
+    EXPECT_EQ(std::string("create ") + SELF + " host LC", lines[6]);
 }
 
 // Paths that end the process.
@@ -699,6 +712,9 @@ TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
             EXPECT_NE(std::string::npos, out.find("BOX [" + oneLine(c.box) + "] [Tavelin] type=0x10 owner=0"))
                 << c.name << ": " << out;
             EXPECT_FALSE(registered) << c.name << ": " << out;
+            // The splash shown at the start goes before the box.
+            EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "showSplash false")) << c.name << ": " << out;
+            EXPECT_EQ(std::string::npos, out.find("after a box")) << c.name << ": " << out;
         } else {
             EXPECT_EQ(std::string::npos, out.find("BOX ")) << c.name << ": " << out;
             EXPECT_NE(std::string::npos, log().find(c.logPiece)) << c.name << ": " << log();
@@ -923,8 +939,8 @@ TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
         const std::string session = host ? "LC" : "RM";
         const std::string group = host ? "M_TERMGP" : "S_TERMGP";
         const std::string stage = host ? "M_STAGE" : "S_STAGE";
-        std::vector<std::string> expected = {"setLogicHandle", std::string("lookup ") + APP + " main window",
-                                             "enum Server"};
+        std::vector<std::string> expected = {"setLogicHandle", "showSplash true",
+                                             std::string("lookup ") + APP + " main window", "enum Server"};
         if (host) {
             expected.push_back(std::string("create ") + SELF + " host LC");
             expected.push_back(std::string("openLocalSession ") + APP + " director");
@@ -944,6 +960,8 @@ TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
             "start " + stage,
             "plugIn " + session + " " + GROUP_ID,
             "plugIn " + session + " " + STAGE_ID,
+            "showSplash false",
+            "showMainDlg true",
             // terminate
             std::string("remove ") + SELF,
             "plugOut " + session + " " + STAGE_ID,
