@@ -30,13 +30,16 @@
 //                                    client=WxH exstyle=.. visible= iconic= owner=<class|0>
 //                                    ownervisible= ownerprocess=<same|other> rect=l,t,r,b | NODIALOG ID
 //   child CTRLID                     the main dialog's child of that id: the target -> WINDOW ...
+//   kids CTRLID                      the children of that child, top first -> KIDS CTRLID <n>
+//                                    and per child " <w>x<h>:<visible 0|1>" | NOWINDOW CTRLID
 //   watch ID                         look out from now on (a thread of its own, 2 minutes at
 //                                    most) for its termination notice: a visible topmost tool
 //                                    window, which may be up for a moment only
 //   notice ID SECONDS                the notice the watch saw, waited for -> NOTICE ID rect=l,t,r,b | NONOTICE ID
 //   bitmap FILE NAME                 keep the bitmap NAME of the module FILE for match
-//   match X Y W H                    the kept bitmap's pixels against the screen's over the main
-//                                    dialog's client rectangle (X, Y, W, H) -> MATCH <same> <of>
+//   match X Y W H [BX BY]            the kept bitmap's pixels from (BX, BY) (default X, Y)
+//                                    against the screen's over the main dialog's client
+//                                    rectangle (X, Y, W, H) -> MATCH <same> <of>
 //   drag X Y DX DY                   real press at the target's client point, moved by (DX, DY)
 //                                    in steps, released there (0 0: a click) -> DRAGGED
 //   sleep MS
@@ -590,6 +593,26 @@ bool run(const std::string& line)
             say("NOWINDOW " + id);
         else
             sayWindow(id, g_target);
+    } else if (command == "kids") {
+        // The children of the dialog's child: "KIDS <id> <count>" and per child, top first,
+        // " <width>x<height>:<visible>".
+        std::string id;
+        in >> id;
+        HWND parent = g_dialog != nullptr ? GetDlgItem(g_dialog, static_cast<int>(number(id))) : nullptr;
+        if (parent == nullptr) {
+            say("NOWINDOW " + id);
+        } else {
+            std::string line;
+            int count = 0;
+            for (HWND kid = GetWindow(parent, GW_CHILD); kid != nullptr; kid = GetWindow(kid, GW_HWNDNEXT)) {
+                RECT rect;
+                GetWindowRect(kid, &rect);
+                line += " " + std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top) + ":" +
+                        (IsWindowVisible(kid) ? "1" : "0");
+                ++count;
+            }
+            say("KIDS " + id + " " + std::to_string(count) + line);
+        }
     } else if (command == "watch") {
         std::string id;
         in >> id;
@@ -634,18 +657,23 @@ bool run(const std::string& line)
                                          std::to_string(g_bitmapHeight)
                                    : "NOBITMAP " + name);
     } else if (command == "match") {
-        int x = 0, y = 0, w = 0, h = 0;
+        // The dialog's client area at x, y against the bitmap at bx, by (default x, y).
+        int x = 0, y = 0, w = 0, h = 0, bx = -1, by = -1;
         in >> x >> y >> w >> h;
+        if (!(in >> bx >> by)) {
+            bx = x;
+            by = y;
+        }
         size_t same = 0, of = 0;
-        if (g_dialog != nullptr && !g_bitmap.empty() && x >= 0 && y >= 0 && w > 0 && h > 0 &&
-            x + w <= g_bitmapWidth && y + h <= g_bitmapHeight) {
+        if (g_dialog != nullptr && !g_bitmap.empty() && x >= 0 && y >= 0 && w > 0 && h > 0 && bx >= 0 && by >= 0 &&
+            bx + w <= g_bitmapWidth && by + h <= g_bitmapHeight) {
             POINT origin = {x, y};
             ClientToScreen(g_dialog, &origin);
             RECT rect = {origin.x, origin.y, origin.x + w, origin.y + h};
             std::vector<DWORD> shown = screenPixels(rect);
             for (int row = 0; row < h; ++row) {
                 for (int column = 0; column < w; ++column) {
-                    const DWORD expected = g_bitmap[static_cast<size_t>(y + row) * g_bitmapWidth + x + column];
+                    const DWORD expected = g_bitmap[static_cast<size_t>(by + row) * g_bitmapWidth + bx + column];
                     same += (shown[static_cast<size_t>(row) * w + column] & 0xFFFFFF) == (expected & 0xFFFFFF);
                     ++of;
                 }
