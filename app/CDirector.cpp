@@ -17,6 +17,7 @@
 #include "CQuarn.h"
 #include "CSessionEvent.h"
 #include "CSessionMaker.h"
+#include "CStage.h"
 #include "CTavUtility.h"
 #include "CTerminalGroup.h"
 #include "CThread.h"
@@ -42,6 +43,9 @@ const char MASTER_GROUP_NAME[] = "M_TERMGP";
 const char SLAVE_GROUP_NAME[] = "S_TERMGP";
 const char REMOVE_LOST_MEMBER[] = "LOC_removeSessionLostMember";
 const char FILE_COPY_NAME[] = "FILE_COPY";
+const char MASTER_STAGE_NAME[] = "M_STAGE";
+const char SLAVE_STAGE_NAME[] = "S_STAGE";
+const char UNINSTALL_ALL[] = "LOC_uninstallAll";
 const char TIME_KEY[] = "TIME=";
 const char SESSION_KEY[] = "SESSION=";
 const char SEPARATOR = ' ';
@@ -103,7 +107,7 @@ ILogicHandle* CDirector::create(IGuiHandle* gui, CPreferenceManager* preferences
 CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* middleware)
     : rpPreferenceManager(nullptr), rpGuiHandle(nullptr), pLookupServiceHandle(nullptr),
       pLocalSessionHandle(nullptr), pRemoteSessionHandle(nullptr), pBroadcastSessionHandle(nullptr),
-      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
+      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pStage(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
       bTerminated(false)
 {
     assertUiThread("CDirector");
@@ -121,6 +125,7 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
     bTermInfoRegistered = false;
 
     rpGuiHandle->setLogicHandle(this);
+    rpGuiHandle->showSplash(true);
 
     CSessionMaker& maker = CSessionMaker::current();
     try {
@@ -141,9 +146,11 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
         openSession(joined, hostTerminalId, hostIpAddress);
     } catch (const CFatalTroubleRecommendRebootException& e) {
         CTrace::trace(SCOPE, "CDirector: the communication module cannot be used, restart advised: " + e.getMessage());
+        rpGuiHandle->showSplash(false);
         endForTrouble(FATAL_TROUBLE_REBOOT_STRING);
     } catch (const CFatalTroubleException& e) {
         CTrace::trace(SCOPE, "CDirector: the communication module cannot be used: " + e.getMessage());
+        rpGuiHandle->showSplash(false);
         endForTrouble(FATAL_TROUBLE_STRING);
     } catch (const CJException& e) {
         // Such as an application id that is no GUID text.
@@ -168,7 +175,15 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
     pFileCopy = new CFileCopy();
     pFileCopy->start(FILE_COPY_NAME);
 
+    pStage = new (std::nothrow) CStage(sessionHandle, isLocalSession(), rpGuiHandle, rpPreferenceManager, pFileCopy);
+    CTrace::scopedAssertTrue(pStage != nullptr, SCOPE, "CDirector: no stage", EXIT_FATAL);
+    pStage->start(pStage->isMaster() ? MASTER_STAGE_NAME : SLAVE_STAGE_NAME);
+
     plugInto(sessionHandle, pIPPhoneTermGroup, "the member list");
+    plugInto(sessionHandle, pStage, "the stage");
+
+    rpGuiHandle->showSplash(false);
+    rpGuiHandle->showMainDlg(true);
 }
 
 void CDirector::makeTerminalGroup(int broadcastPort, const std::string& hostTerminalId,
@@ -207,6 +222,8 @@ CDirector::~CDirector()
         CTrace::trace(SCOPE, "~CDirector: terminate did not run, it runs now");
         terminate();
     }
+    delete pStage;
+    pStage = nullptr;
     delete pFileCopy;
     pFileCopy = nullptr;
     delete pIPPhoneTermGroup;
@@ -444,8 +461,16 @@ void CDirector::terminate()
         CMonitorHold hold(sessionLock, SITE_TERMINATE, SCOPE);
         ISessionHandle* sessionHandle = pLocalSessionHandle != nullptr ? pLocalSessionHandle : pRemoteSessionHandle;
         try {
+            if (pStage != nullptr) {
+                sessionHandle->plugOut(pStage->getElementId());
+                pStage->end();
+            }
             if (pFileCopy != nullptr)
                 pFileCopy->end();
+        } catch (const CIllegalArgumentException& e) {
+            CTrace::scopedFatalError(SCOPE, "terminate: the stage cannot be plugged out: " + e.getMessage(), EXIT_FATAL);
+        }
+        try {
             if (pIPPhoneTermGroup != nullptr) {
                 sessionHandle->plugOut(pIPPhoneTermGroup->getElementId());
                 pIPPhoneTermGroup->end();
@@ -527,6 +552,14 @@ void CDirector::OnSessionOut(const std::string& leftTerminalId)
             CLocalMethod::postMethodStr(pIPPhoneTermGroup->getObjectId(), REMOVE_LOST_MEMBER, leftTerminalId);
         } catch (const CJException& e) {
             CTrace::scopedError(SCOPE, "OnSessionOut: the member list is not reached: " + e.getMessage(), EXIT_FATAL);
+        }
+    }
+    // The departed terminal's contents and cursor go from every stage.
+    if (pStage != nullptr && pStage->isMaster()) {
+        try {
+            CLocalMethod::postMethodStr(pStage->getObjectId(), UNINSTALL_ALL, leftTerminalId);
+        } catch (const CJException& e) {
+            CTrace::scopedError(SCOPE, "OnSessionOut: the stage is not reached: " + e.getMessage(), EXIT_FATAL);
         }
     }
 }

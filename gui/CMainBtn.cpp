@@ -1,13 +1,20 @@
 #include "CMainBtn.h"
 
 #include "CAboutDlg.h"
+#include "CLeadImage.h"
 #include "CMainDlg.h"
+#include "CMessageBox.h"
 #include "CNicknameDlg.h"
 #include "CPreferenceManager.h"
 #include "CSoundPlay.h"
+#include "CTavUtility.h"
 #include "CTrace.h"
 
+#include <CFileDialog.h>
 #include <CMenu.h>
+
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <atomic>
 
@@ -15,6 +22,10 @@ namespace {
 
 const char SCOPE[] = "CMainBtn";
 const char HELP_FILE[] = "tavapp.chm";
+const UINT CAPTION_STRING = 57344;
+const UINT UNUSABLE_PICTURE_STRING = 63001;
+const UINT PICTURE_FILE_STRING = 63022;
+const char PICTURE_PATTERNS[] = " (*.jpg;*.jpeg;*.gif;*.bmp)|*.jpg;*.jpeg;*.gif;*.bmp||";
 const UINT MENU_ID = 154;
 const int CLICK_SOUND = 167;
 const int MENU_ABOVE = 5;   // pixels between the menu's bottom and the click
@@ -25,6 +36,8 @@ const char* const PUSHED_NAMES[] = {"IDB_MAINBTN_PUSHED0", "IDB_MAINBTN_PUSHED1"
 const int FRAME_POPUP = 1;
 
 std::atomic<CMainBtn::HelpFunction> g_help{&HtmlHelpA};
+// Shared by every button of the process: cleared by the first picture chosen.
+std::atomic<bool> g_firstChoice{true};
 
 CRect drawingRectOf(const RECT& rect)
 {
@@ -36,12 +49,14 @@ CRect drawingRectOf(const RECT& rect)
 const CWnd::MessageEntry CMainBtn::messageMap[] = {
     on<WM_INITMENUPOPUP, &CMainBtn::OnDefault>(),
     on<WM_MENUSELECT, &CMainBtn::OnDefault>(),
+    onCommand<ID_BG_SETUP, &CMainBtn::OnMainBtnBgSetup>(),
     onCommand<ID_NICKNAME, &CMainBtn::OnMainBtnNickname>(),
     onCommand<ID_CURSOR, &CMainBtn::OnMainBtnCursor>(),
     onCommand<ID_MUTE, &CMainBtn::OnMainBtnMute>(),
     onCommand<ID_HELP, &CMainBtn::OnMainBtnHelp>(),
     onCommand<ID_VERSION, &CMainBtn::OnMainBtnVersion>(),
     onCommand<ID_EXIT, &CMainBtn::OnMainBtnExit>(),
+    onCommandRange<ID_STAGE_FIRST, ID_STAGE_LAST, &CMainBtn::OnMainBtnStageBg>(),
     onCommandRange<ID_FRAME_FIRST, ID_FRAME_LAST, &CMainBtn::OnMainBtnFrame>(),
     endOfMap(CSimpleBtn::messageMap),
 };
@@ -107,6 +122,39 @@ void CMainBtn::ShowPopupMenu(CPoint point)
     popup->TrackPopupMenu(TPM_CENTERALIGN | TPM_LEFTBUTTON, point.x, point.y - MENU_ABOVE, this);
 }
 
+std::string CMainBtn::pictureFilter()
+{
+    return CTavUtility::loadString(PICTURE_FILE_STRING, "Picture File") + PICTURE_PATTERNS;
+}
+
+bool CMainBtn::isFirstChoice()
+{
+    return g_firstChoice.load();
+}
+
+void CMainBtn::OnMainBtnBgSetup()
+{
+    const std::string filter = pictureFilter();
+    for (;;) {
+        CFileDialog dialog(TRUE, nullptr, nullptr, OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                           filter.c_str(), mainDialog_);
+        char documents[MAX_PATH] = {};
+        if (g_firstChoice.load() && SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE))
+            dialog.m_ofn.lpstrInitialDir = documents;
+        if (dialog.DoModal() != IDOK)
+            return;
+        const std::string path = dialog.GetPathName();
+        if (PathFileExistsA(path.c_str()) && CLeadImage::isImageFile(path)) {
+            preferences_->setCustomBg(path);
+            g_firstChoice = false;
+            return;
+        }
+        CTrace::trace(SCOPE, " OnMainBtnBgSetup: no picture to use in " + path);
+        CMessageBox::show(mainDialog_->m_hWnd, CTavUtility::loadString(UNUSABLE_PICTURE_STRING, ""),
+                          CTavUtility::loadString(CAPTION_STRING, "Tavelin"), MB_ICONEXCLAMATION | MB_OK);
+    }
+}
+
 void CMainBtn::OnMainBtnNickname()
 {
     CNicknameDlg dialog(mainDialog_);
@@ -144,6 +192,11 @@ void CMainBtn::OnMainBtnVersion()
 void CMainBtn::OnMainBtnExit()
 {
     mainDialog_->Close();
+}
+
+void CMainBtn::OnMainBtnStageBg(UINT id)
+{
+    preferences_->setViewBg(static_cast<int>(id - ID_STAGE_FIRST));
 }
 
 void CMainBtn::OnMainBtnFrame(UINT id)

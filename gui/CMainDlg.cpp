@@ -6,6 +6,7 @@
 #include "CMinimizeBtn.h"
 #include "CPreferenceManager.h"
 #include "CSoundPlay.h"
+#include "CStageCtrl.h"
 #include "CStatusCtrl.h"
 #include "CTrace.h"
 #include "CTrashWnd.h"
@@ -25,6 +26,7 @@ const int SKIN_SOUND = 174;
 const int WIDTH = 800;
 const int HEIGHT = 451;
 
+const RECT STAGE_RECT = {0, 27, 800, 427};
 const RECT MAIN_BTN_RECT = {19, 428, 114, 448};
 const RECT STATUS_RECT = {423, 428, 535, 447};
 const RECT LAMP_RECT = {77, 6, 107, 13};   // in the status control
@@ -66,6 +68,7 @@ CMainDlg::~CMainDlg()
     delete mainBtn_;
     delete trash_;
     delete status_;
+    delete stage_;
     if (icon_ != nullptr)
         DestroyIcon(icon_);
 }
@@ -84,6 +87,7 @@ BOOL CMainDlg::OnInitDialog()
     CTrace::scopedAssertTrue(mainWnd_ != nullptr, SCOPE, "OnInitDialog: no GUI handle", -1);
     CTrace::scopedAssertTrue(preferences_ != nullptr, SCOPE, "OnInitDialog: no preferences", -1);
 
+    stage_ = new CStageCtrl(STAGE_RECT, this, this, preferences_, mainWnd_->getFileTransmitter(), CStageCtrl::STAGE_ID);
     status_ = new CStatusCtrl(STATUS_RECT, LAMP_RECT, this, STATUS_ID);
     mainBtn_ = new CMainBtn(MAIN_BTN_RECT, this, this, preferences_, MAIN_BTN_ID);
     minimizeBtn_ = new CMinimizeBtn(MINIMIZE_RECT, this, this, MINIMIZE_ID);
@@ -115,6 +119,7 @@ void CMainDlg::Show(bool show)
         return;
     }
     ShowWindow(SW_SHOW);
+    stage_->ShowWindow(SW_SHOW);
     status_->ShowWindow(SW_SHOW);
     mainBtn_->ShowWindow(SW_SHOW);
     minimizeBtn_->ShowWindow(SW_SHOW);
@@ -161,6 +166,7 @@ void CMainDlg::OnPaint()
         CPaintDC dc(this);
         background_.drawAt(&dc, 0, 0);
     }
+    stage_->UpdateWindow();
     status_->UpdateWindow();
     mainBtn_->UpdateWindow();
     closeBtn_->UpdateWindow();
@@ -231,6 +237,51 @@ bool CMainDlg::isPointInTrash(int x, int y)
     CRect rect;
     trash_->GetWindowRect(&rect);
     return rect.PtInRect(CPoint(x, y)) != FALSE;
+}
+
+void CMainDlg::updateRole()
+{
+    status_->SetRole(isMaster());
+}
+
+void CMainDlg::setViewBg(int number)
+{
+    stage_->SetBackGround(number);
+}
+
+int CMainDlg::getViewBg() const
+{
+    return stage_->GetBackGround();
+}
+
+void CMainDlg::setCustomBg(const std::string& path)
+{
+    stage_->SetCustomBgFile(path);
+}
+
+bool CMainDlg::hasCustomBg() const
+{
+    return stage_->HasCustomBgBitmap();
+}
+
+void CMainDlg::setCursorVisible(bool visible)
+{
+    stage_->SetCursor(visible);
+}
+
+bool CMainDlg::isMaster() const
+{
+    return stage_ != nullptr && stage_->IsMaster();
+}
+
+IStageView* CMainDlg::getStageView()
+{
+    return stage_;
+}
+
+CDragDropWnd* CMainDlg::getDragDropWnd()
+{
+    return nullptr;   // no drag-out thread
 }
 
 RECT CMainDlg::getMainDlgRect()

@@ -1,16 +1,21 @@
 #include "CMainWnd.h"
 
 #include "CGuiMessage.h"
+#include "CMainDlg.h"
+#include "CSimpleWnd.h"
+#include "CSplashWnd.h"
 
 #include "CMessageBox.h"
 #include "CMonitorHold.h"
 #include "CNullPointerException.h"
+#include "CPreferenceManager.h"
 #include "CTavUtility.h"
 #include "CThread.h"
 #include "CTrace.h"
 #include "ILogicHandle.h"
 
 #include <AfxRichEdit.h>
+#include <COleDispatchDriver.h>
 #include <CWinApp.h>
 
 #include <memory>
@@ -22,7 +27,9 @@ const char SCOPE[] = "CMainWnd";
 const UINT CAPTION_STRING = 57344;
 const UINT NO_SERVER_STRING = 63016;
 const UINT REJECT_SUSPEND_STRING = 63013;
+const UINT NOTICE_STRING = 63021;
 const UINT ICON_ID = 128;
+const char SPLASH_BITMAP[] = "IDB_SPLASHBMP";
 
 // The process-wide main window, for showMessage from any thread; the lock covers both and the
 // terminate-once flag.
@@ -31,6 +38,8 @@ bool g_terminateRequested = false;
 CJObject g_mainWndLock;
 CMainWnd* g_mainWnd = nullptr;
 HWND g_mainWndHandle = nullptr;
+// The termination notice; made and destroyed on the user-interface thread.
+CSimpleWnd* g_noticeWnd = nullptr;
 
 std::string caption()
 {
@@ -48,6 +57,8 @@ void startWorker(CThread::TargetFunction body, void* mainWnd, const char* what)
 
 } // namespace
 
+const CLSID CMainWnd::NOTICE_COLOURS_CLASS = {0x0F006B1C, 0xC00B, 0x11D2, {0xB1, 0x5A, 0x00, 0x10, 0x5A, 0x1F, 0x41, 0x84}};
+
 const CWnd::MessageEntry CMainWnd::messageMap[] = {
     on<WM_CREATE, &CMainWnd::OnCreate>(),
     on<WM_CLOSE, &CMainWnd::OnClose>(),
@@ -64,9 +75,12 @@ IGuiHandle* CMainWnd::createGuiHandle(CWnd** mainWndSlot, CPreferenceManager* pr
 }
 
 CMainWnd::CMainWnd(CWnd** mainWndSlot, CPreferenceManager* preferences, CQuarn* middleware)
-    : icon_(nullptr), preferences_(preferences), middleware_(middleware), logic_(nullptr), waitingMessages_(0)
+    : mainDlg_(nullptr), icon_(nullptr), preferences_(preferences), middleware_(middleware), logic_(nullptr),
+      splash_(nullptr), waitingMessages_(0)
 {
     CTrace::trace(SCOPE, "CMainWnd");
+    // Hidden until the logic shows it.
+    splash_ = new CSplashWnd(SPLASH_BITMAP);
     if (mainWndSlot != nullptr)
         *mainWndSlot = this;
     LPCSTR windowClass = RegisterWndClass(0);
@@ -91,11 +105,17 @@ CMainWnd::~CMainWnd()
             CGuiMessage::setShowFunction(nullptr);
         }
     }
+    if (icon_ != nullptr) {
+        DestroyIcon(icon_);
+        icon_ = nullptr;
+    }
+    delete mainDlg_;
+    mainDlg_ = nullptr;
+    delete splash_;
+    splash_ = nullptr;
     // Destroyed here, while its own handlers still answer, so the texts still queued are freed.
     if (m_hWnd != nullptr && ::IsWindow(m_hWnd) && ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId())
         DestroyWindow();
-    if (icon_ != nullptr)
-        DestroyIcon(icon_);
 }
 
 int CMainWnd::OnCreate(CREATESTRUCTA*)
@@ -110,6 +130,8 @@ int CMainWnd::OnCreate(CREATESTRUCTA*)
     } else {
         CTrace::trace(SCOPE, "OnCreate: no icon");
     }
+    // Its window is made at once, hidden, owned by this one.
+    mainDlg_ = new CMainDlg(this, this, preferences_);
     CMonitorHold hold(g_mainWndLock, __LINE__, SCOPE);
     g_mainWndHandle = m_hWnd;
     return 0;
@@ -138,28 +160,54 @@ IFileTransmitter* CMainWnd::getFileTransmitter()
 
 IStageView* CMainWnd::getStageView()
 {
-    throw CNullPointerException("getStageView: there is no main dialog");
+    if (mainDlg_ == nullptr)
+        throw CNullPointerException("getStageView: there is no main dialog");
+    return mainDlg_->getStageView();
 }
 
 CPhoneCtrl* CMainWnd::getPhoneCtrl()
 {
-    throw CNullPointerException("getPhoneCtrl: there is no main dialog");
+    if (mainDlg_ == nullptr)
+        throw CNullPointerException("getPhoneCtrl: there is no main dialog");
+    return nullptr;   // the dialog holds no phone panel
 }
 
 void CMainWnd::showSplash(bool show)
 {
-    CTrace::trace(SCOPE, std::string("showSplash(") + (show ? "true" : "false") + "): there is no splash");
+    const std::string call = std::string("showSplash(") + (show ? "true" : "false") + ")";
+    if (splash_ == nullptr) {
+        CTrace::trace(SCOPE, call + ": the splash was closed before");
+        return;
+    }
+    CTrace::trace(SCOPE, call);
+    if (show) {
+        splash_->Show();
+        return;
+    }
+    splash_->DestroyWindow();
+    delete splash_;
+    splash_ = nullptr;
 }
 
 void CMainWnd::showMainDlg(bool show)
 {
-    CTrace::scopedAssertTrue(false, SCOPE, std::string("showMainDlg(") + (show ? "true" : "false") +
-                                               "): there is no main dialog", -1);
+    CTrace::scopedAssertTrue(mainDlg_ != nullptr, SCOPE, std::string("showMainDlg(") + (show ? "true" : "false") +
+                                                             "): there is no main dialog", -1);
+    mainDlg_->postShow(show);
 }
 
 void CMainWnd::setBusy(bool busy)
 {
-    CTrace::trace(SCOPE, std::string("setBusy(") + (busy ? "true" : "false") + "): there is no main dialog");
+    if (mainDlg_ == nullptr) {
+        CTrace::trace(SCOPE, std::string("setBusy(") + (busy ? "true" : "false") + "): there is no main dialog");
+        return;
+    }
+    mainDlg_->setBusy(busy);
+}
+
+CSimpleWnd* CMainWnd::getNoticeWnd()
+{
+    return g_noticeWnd;
 }
 
 void CMainWnd::requestTerminate(LPARAM lParam)
@@ -205,7 +253,8 @@ void CMainWnd::showMessageNonStatic(const std::string& text)
 
 void CMainWnd::ShowMessage(const std::string& text)
 {
-    CTrace::trace(SCOPE, "ShowMessage: the main dialog window does not exist");
+    if (mainDlg_ == nullptr || !::IsWindow(mainDlg_->m_hWnd))
+        CTrace::trace(SCOPE, "ShowMessage: the main dialog window does not exist");
     CMessageBox::show(boxOwner(), text, caption(), MB_OK);
 }
 
@@ -224,7 +273,34 @@ void CMainWnd::showRejectSuspendMessage()
 
 HWND CMainWnd::boxOwner()
 {
+    if (mainDlg_ != nullptr && ::IsWindow(mainDlg_->m_hWnd))
+        return mainDlg_->m_hWnd;
     return m_hWnd;
+}
+
+void CMainWnd::showNotice()
+{
+    COLORREF text = ::GetSysColor(COLOR_BTNTEXT);
+    COLORREF background = ::GetSysColor(COLOR_BTNFACE);
+    if (CPreferenceManager::isHostRegistrationStarted()) {
+        COleDispatchDriver colours;
+        if (colours.CreateDispatch(NOTICE_COLOURS_CLASS)) {
+            long colour = 0;
+            long status = -1;
+            if (SUCCEEDED(colours.InvokeMethod(NOTICE_COLOURS_METHOD, {NOTICE_TEXT_INDEX, &colour}, &status)) &&
+                status == 0)
+                text = static_cast<COLORREF>(colour);
+            status = -1;
+            if (SUCCEEDED(colours.InvokeMethod(NOTICE_COLOURS_METHOD, {NOTICE_BACKGROUND_INDEX, &colour}, &status)) &&
+                status == 0)
+                background = static_cast<COLORREF>(colour);
+        } else {
+            CTrace::trace(SCOPE, "showNotice: no outside object for the colours, the system's are used");
+        }
+    }
+    g_noticeWnd = new CSimpleWnd();
+    CWnd* over = mainDlg_ != nullptr && ::IsWindow(mainDlg_->m_hWnd) ? static_cast<CWnd*>(mainDlg_) : this;
+    g_noticeWnd->Show(over, NOTICE_WIDTH, NOTICE_HEIGHT, CTavUtility::loadString(NOTICE_STRING, ""), text, background);
 }
 
 void CMainWnd::CB_Terminate(void* mainWnd)
@@ -245,6 +321,7 @@ LRESULT CMainWnd::OnMainWndCommand(WPARAM wParam, LPARAM lParam)
     case COMMAND_TERMINATE:
         CTrace::trace(SCOPE, "OnMainWndCommand: terminate, lParam=" + std::to_string(lParam));
         showNoServerMessage(lParam);
+        showNotice();
         startWorker(&CMainWnd::CB_Terminate, this, "closes the main window");
         break;
     case COMMAND_MESSAGE: {
@@ -268,6 +345,11 @@ void CMainWnd::OnClose()
     CTrace::trace(SCOPE, "OnClose");
     if (logic_ != nullptr)
         logic_->terminate();
+    if (g_noticeWnd != nullptr) {
+        g_noticeWnd->DestroyWindow();
+        delete g_noticeWnd;
+        g_noticeWnd = nullptr;
+    }
     Default();
 }
 

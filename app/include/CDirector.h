@@ -22,6 +22,7 @@ class CFileCopy;
 class CLeadImage;
 class CPreferenceManager;
 class CQuarn;
+class CStage;
 class CTerminalGroup;
 class IBroadcastSessionHandle;
 class IGuiHandle;
@@ -91,6 +92,7 @@ private:
     IBroadcastSessionHandle* pBroadcastSessionHandle;
     CTerminalGroup* pIPPhoneTermGroup;
     CFileCopy* pFileCopy;
+    CStage* pStage;
     CLeadImage* pLeadImage;
     CTerminalInfo terminalInfo;   // termInfoLock
     bool bTermInfoRegistered;

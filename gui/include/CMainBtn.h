@@ -16,12 +16,15 @@ class CMainBtn : public CSimpleBtn {
 public:
     // Menu 154's commands.
     enum : UINT {
+        ID_BG_SETUP = 32769,
         ID_NICKNAME = 32770,
         ID_CURSOR = 32771,
         ID_MUTE = 32772,
         ID_HELP = 32773,
         ID_VERSION = 32774,
         ID_EXIT = 32775,
+        ID_STAGE_FIRST = 32790,
+        ID_STAGE_LAST = 32794,
         ID_FRAME_FIRST = 32810,
         ID_FRAME_LAST = 32812,
     };
@@ -43,6 +46,9 @@ public:
     bool isCursorShown() const { return cursor_; }
     bool isMuted() const { return mute_; }
 
+    // Asks for a picture of the user's own until one that exists and reads as a picture is
+    // chosen (kept in the preferences) or the user cancels; a file that fails is told.
+    void OnMainBtnBgSetup();
     void OnMainBtnNickname();
     void OnMainBtnCursor();
     void OnMainBtnMute();
@@ -50,7 +56,14 @@ public:
     void OnMainBtnHelp();
     void OnMainBtnVersion();
     void OnMainBtnExit();
+    void OnMainBtnStageBg(UINT id);
     void OnMainBtnFrame(UINT id);
+
+    // The open-file dialog's filter: the name, then the patterns.
+    static std::string pictureFilter();
+    // True until the first picture is chosen in this process: the dialog opens in the user's
+    // documents folder until then.
+    static bool isFirstChoice();
 
     // The help viewer call from now on (null: the platform's own); the one before.
     static HelpFunction setHelpFunction(HelpFunction help);

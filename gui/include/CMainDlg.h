@@ -3,19 +3,23 @@
 // the controls of a session (main menu button, status lamp, minimize and close buttons, trash). Made hidden by
 // the main window, shown when the logic has opened the session, closed by the user's request.
 #include "CDrawObject.h"
-#include "IMainDlg.h"
+#include "IStageHost.h"
 
 #include <CDialog.h>
+
+#include <string>
 
 class CCloseBtn;
 class CMainBtn;
 class CMainWnd;
 class CMinimizeBtn;
 class CPreferenceManager;
+class CStageCtrl;
+class IStageView;
 class CStatusCtrl;
 class CTrashWnd;
 
-class CMainDlg : public CDialog, public IMainDlg {
+class CMainDlg : public CDialog, public IStageHost {
 public:
     static constexpr UINT WM_MAIN_DLG_COMMAND = WM_APP + 101;
     static constexpr WPARAM COMMAND_SHOW = 1;
@@ -35,11 +39,24 @@ public:
     void setSkin(int skin);
     int getSkin() const { return skin_; }
 
+    // The stage window's side (IStageHost) and the forwarders to the stage window.
     void setStatus(int status) override;
+    void updateRole() override;
     void setBusy(bool up) override;
     void trackTrashHover(int x, int y) override;
     bool isPointInTrash(int x, int y) override;
+    CDragDropWnd* getDragDropWnd() override;
     RECT getMainDlgRect() override;
+
+    void setViewBg(int number);
+    int getViewBg() const;
+    void setCustomBg(const std::string& path);
+    bool hasCustomBg() const;
+    void setCursorVisible(bool visible);
+    bool isMaster() const;
+    // The stage window's view, or null without a stage window.
+    IStageView* getStageView();
+    CStageCtrl* getStageCtrl() const { return stage_; }
 
     bool isBusy() const { return busy_; }
     CMainBtn* getMainBtn() const { return mainBtn_; }
@@ -65,6 +82,7 @@ private:
     CWnd* parent_;
     CMainWnd* mainWnd_;
     CPreferenceManager* preferences_;
+    CStageCtrl* stage_ = nullptr;
     CStatusCtrl* status_ = nullptr;
     CMainBtn* mainBtn_ = nullptr;
     CMinimizeBtn* minimizeBtn_ = nullptr;

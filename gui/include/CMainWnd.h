@@ -10,8 +10,11 @@
 
 #include <string>
 
+class CMainDlg;
 class CPreferenceManager;
 class CQuarn;
+class CSimpleWnd;
+class CSplashWnd;
 
 class CMainWnd : public CWnd, public virtual IGuiHandle {
 public:
@@ -54,6 +57,19 @@ public:
     static void CB_Terminate(void* mainWnd);
     static void CB_ShowRejectSuspendMessage(void* mainWnd);
 
+    // Null before the window exists.
+    CMainDlg* getMainDlg() const { return mainDlg_; }
+    // The notice shown while the program terminates, or null.
+    static CSimpleWnd* getNoticeWnd();
+
+    // The outside object that gives the notice's colours.
+    static const CLSID NOTICE_COLOURS_CLASS;
+    static constexpr LONG NOTICE_COLOURS_METHOD = 1;   // its dispatch id
+    static constexpr long NOTICE_TEXT_INDEX = 7;
+    static constexpr long NOTICE_BACKGROUND_INDEX = 4;
+    static constexpr int NOTICE_WIDTH = 270;
+    static constexpr int NOTICE_HEIGHT = 64;
+
 protected:
     static const MessageEntry messageMap[];
     const MessageEntry* GetMessageMap() const override { return messageMap; }
@@ -65,13 +81,16 @@ protected:
     void OnDestroy();
 
 private:
-    // The owner of this window's boxes.
+    // The owner of this window's boxes: the main dialog while its window lives.
     HWND boxOwner();
+    void showNotice();
 
+    CMainDlg* mainDlg_;
     HICON icon_;
     CPreferenceManager* preferences_;
     CQuarn* middleware_;
     ILogicHandle* logic_;
+    CSplashWnd* splash_;
     // Texts posted with command 2 and not yet taken by it. A peer's faults can make failures
     // pile up while one box waits for the user: a few are worth telling, the rest only traced.
     static constexpr int MAX_WAITING_MESSAGES = 16;

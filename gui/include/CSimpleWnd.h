@@ -15,6 +15,10 @@ public:
     void Show(CWnd* centreOn, int width, int height, const std::string& text, COLORREF textColour,
               COLORREF backgroundColour);
 
+    const std::string& getText() const { return text_; }
+    COLORREF getTextColour() const { return textColour_; }
+    COLORREF getBackgroundColour() const { return backgroundColour_; }
+
 protected:
     static const MessageEntry messageMap[];
     const MessageEntry* GetMessageMap() const override { return messageMap; }

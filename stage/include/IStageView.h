@@ -16,11 +16,12 @@ public:
 
     // Direct: keeps the stage's object id and whether it is the master copy.
     virtual void setStage(CSharedElement* stage) = 0;
-    // A new content window for the key, or null: when the window could not be reached, and,
-    // with an ERROR line, when the key has a display already (that one stays as it was). A
-    // content window is also an IContentDisplay.
+    // A new content window for the key, or null when the window could not be reached. A key
+    // that has a display already throws CIllegalArgumentException (that one stays as it was).
+    // A content window is also an IContentDisplay.
     virtual IElementDisplay* getElementDisplay(const std::string& key) = 0;
-    // A new cursor window; own: this terminal's own mouse cursor. Null as above.
+    // A new cursor window; own: this terminal's own mouse cursor. Null as above, and with an
+    // ERROR line when the key has a display already.
     virtual IElementDisplay* getCursorDisplay(const std::string& key, bool own) = 0;
     virtual void releaseDisplay(const std::string& key) = 0;
     // Top of the lower layer, or the place reserved for the key.

@@ -33,6 +33,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -48,6 +49,7 @@ const char HOSTED_GUID[] = "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9";
 const char HOST_GUID[] = "11111111-2222-3333-4444-555555555555";
 const char HOST_IP[] = "198.18.0.1";
 const char GROUP_ID[] = "D1D9B0A0-B266-11d4-8727-0000F460D121";
+const char STAGE_ID[] = "45DBCEE0-A388-11d4-AFDB-00105A67EDD0";
 const HWND MAIN_WINDOW = reinterpret_cast<HWND>(0x1234);
 const char CASE_VARIABLE[] = "DIRECTOR_TEST_CASE";
 const char KEY_VARIABLE[] = "DIRECTOR_TEST_KEY";
@@ -269,7 +271,10 @@ public:
     IFileTransmitter* getFileTransmitter() override { return nullptr; }
     IStageView* getStageView() override { return nullptr; }
     CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
-    void showSplash(bool show) override { note(std::string("showSplash ") + (show ? "true" : "false")); }
+    void showSplash(bool show) override
+    {
+        note(std::string("showSplash ") + (show ? "true" : "false") + (shownBoxes().empty() ? "" : " after a box"));
+    }
     void showMainDlg(bool show) override { note(std::string("showMainDlg ") + (show ? "true" : "false")); }
     void setBusy(bool) override {}
 };
@@ -423,6 +428,7 @@ std::string joined(const std::vector<std::string>& lines)
 
 const std::vector<std::string> HOSTING = {
     "setLogicHandle",
+    "showSplash true",
     std::string("lookup ") + APP + " main window",
     "enum Server",
     std::string("create ") + SELF + " host LC",
@@ -430,6 +436,9 @@ const std::vector<std::string> HOSTING = {
     std::string("create ") + SELF + " BC port 0",
     std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
     std::string("plugIn LC ") + GROUP_ID,
+    std::string("plugIn LC ") + STAGE_ID,
+    "showSplash false",
+    "showMainDlg true",
 };
 
 // ---- the host search's choice and the descriptor ----
@@ -543,6 +552,7 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
     auto director = make();
     std::vector<std::string> expected = {
         "setLogicHandle",
+        "showSplash true",
         std::string("lookup ") + APP + " main window",
         "enum Server",
         "enum Server",
@@ -552,6 +562,9 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
         std::string("create ") + SELF + " BC port 0",
         std::string("regist ") + SELF + " valid [] [0.0.0.0] 0",
         std::string("plugIn RM ") + GROUP_ID,
+        std::string("plugIn RM ") + STAGE_ID,
+        "showSplash false",
+        "showMainDlg true",
     };
     EXPECT_EQ(joined(expected), joined(journal()));
     EXPECT_EQ("", g_registeredData);
@@ -571,6 +584,7 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
         auto director = make();
         std::vector<std::string> expected = {
             "setLogicHandle",
+            "showSplash true",
             std::string("lookup ") + APP + " main window",
             "enum Server",
             "enum Server",
@@ -584,6 +598,9 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
             std::string("create ") + SELF + " BC port 0",
             std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
             std::string("plugIn LC ") + GROUP_ID,
+            std::string("plugIn LC ") + STAGE_ID,
+            "showSplash false",
+            "showMainDlg true",
         };
         EXPECT_EQ(joined(expected), joined(withoutQueries(journal()))) << static_cast<int>(fault);
         EXPECT_TRUE(shownBoxes().empty());
@@ -613,9 +630,9 @@ TEST_F(DirectorTest, InvalidOrUnreadableHostRecordsAreNoHost)
     g_script.hostRecords = {hostRecord(T1, HOST_IP, false)};   // the second cannot be read
     auto director = make();
     std::vector<std::string> lines = journal();
-    ASSERT_GE(lines.size(), 6u);
-    EXPECT_EQ("find HOST-A HOST-B", lines[4]);
-    EXPECT_EQ(std::string("create ") + SELF + " host LC", lines[5]);
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ("find HOST-A HOST-B", lines[5]);
+    EXPECT_EQ(std::string("create ") + SELF + " host LC", lines[6]);
 }
 
 // Paths that end the process.
@@ -695,6 +712,9 @@ TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
             EXPECT_NE(std::string::npos, out.find("BOX [" + oneLine(c.box) + "] [Tavelin] type=0x10 owner=0"))
                 << c.name << ": " << out;
             EXPECT_FALSE(registered) << c.name << ": " << out;
+            // The splash shown at the start goes before the box.
+            EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "showSplash false")) << c.name << ": " << out;
+            EXPECT_EQ(std::string::npos, out.find("after a box")) << c.name << ": " << out;
         } else {
             EXPECT_EQ(std::string::npos, out.find("BOX ")) << c.name << ": " << out;
             EXPECT_NE(std::string::npos, log().find(c.logPiece)) << c.name << ": " << log();
@@ -721,6 +741,7 @@ TEST_F(DirectorTest, TerminateRemovesTheRecordStopsQueriesAndClosesBroadcastThen
     ASSERT_EQ(0, child("order", out)) << out;
     std::vector<std::string> expected = {
         std::string("remove ") + SELF + " queries on",
+        std::string("plugOut LC ") + STAGE_ID,
         std::string("plugOut LC ") + GROUP_ID,
         "close BC queries off",
         "close LC queries off",
@@ -758,12 +779,13 @@ TEST_F(DirectorTest, AJoinedTerminalClosesItsJoinedSession)
     g_journal.clear();
     director->terminate();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(5u, lines.size()) << joined(lines);
+    ASSERT_EQ(6u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ(std::string("plugOut RM ") + GROUP_ID, lines[1]);
-    EXPECT_EQ("close BC", lines[2].substr(0, 8));
-    EXPECT_EQ("close RM", lines[3].substr(0, 8));
-    EXPECT_EQ("delete RM", lines[4]);
+    EXPECT_EQ(std::string("plugOut RM ") + STAGE_ID, lines[1]);
+    EXPECT_EQ(std::string("plugOut RM ") + GROUP_ID, lines[2]);
+    EXPECT_EQ("close BC", lines[3].substr(0, 8));
+    EXPECT_EQ("close RM", lines[4].substr(0, 8));
+    EXPECT_EQ("delete RM", lines[5]);
 }
 
 TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
@@ -772,14 +794,15 @@ TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
     g_journal.clear();
     director.reset();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(7u, lines.size()) << joined(lines);
+    ASSERT_EQ(8u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ(std::string("plugOut LC ") + GROUP_ID, lines[1]);
-    EXPECT_EQ("close BC", lines[2].substr(0, 8));
-    EXPECT_EQ("close LC", lines[3].substr(0, 8));
-    EXPECT_EQ("delete LC", lines[4]);
-    EXPECT_EQ("delete BC", lines[5]);
-    EXPECT_EQ("delete lookup", lines[6]);
+    EXPECT_EQ(std::string("plugOut LC ") + STAGE_ID, lines[1]);
+    EXPECT_EQ(std::string("plugOut LC ") + GROUP_ID, lines[2]);
+    EXPECT_EQ("close BC", lines[3].substr(0, 8));
+    EXPECT_EQ("close LC", lines[4].substr(0, 8));
+    EXPECT_EQ("delete LC", lines[5]);
+    EXPECT_EQ("delete BC", lines[6]);
+    EXPECT_EQ("delete lookup", lines[7]);
 }
 
 TEST_F(DirectorTest, TheOwnTerminalLeavingAsksTheGuiToEnd)
@@ -863,8 +886,8 @@ TEST_F(DirectorTest, AFailedRemovalAtTheEndIsAnErrorLineAndShutdownGoesOn)
         TraceCapture trace;
         director->terminate();
         std::vector<std::string> lines = journal();
-        ASSERT_EQ(5u, lines.size()) << joined(lines);
-        EXPECT_EQ("close LC", lines[3].substr(0, 8));
+        ASSERT_EQ(6u, lines.size()) << joined(lines);
+        EXPECT_EQ("close LC", lines[4].substr(0, 8));
         EXPECT_EQ(1, trace.count("ERROR: [ CDirector ]removeTermInfo")) << trace.text();
         director.reset();
     }
@@ -915,8 +938,9 @@ TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
         }
         const std::string session = host ? "LC" : "RM";
         const std::string group = host ? "M_TERMGP" : "S_TERMGP";
-        std::vector<std::string> expected = {"setLogicHandle", std::string("lookup ") + APP + " main window",
-                                             "enum Server"};
+        const std::string stage = host ? "M_STAGE" : "S_STAGE";
+        std::vector<std::string> expected = {"setLogicHandle", "showSplash true",
+                                             std::string("lookup ") + APP + " main window", "enum Server"};
         if (host) {
             expected.push_back(std::string("create ") + SELF + " host LC");
             expected.push_back(std::string("openLocalSession ") + APP + " director");
@@ -933,9 +957,15 @@ TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
             "start " + group,
             // Never plugged in.
             "start FILE_COPY",
+            "start " + stage,
             "plugIn " + session + " " + GROUP_ID,
+            "plugIn " + session + " " + STAGE_ID,
+            "showSplash false",
+            "showMainDlg true",
             // terminate
             std::string("remove ") + SELF,
+            "plugOut " + session + " " + STAGE_ID,
+            "end " + stage,
             "end FILE_COPY",
             "plugOut " + session + " " + GROUP_ID,
             "end " + group,
@@ -1053,7 +1083,7 @@ TEST_F(DirectorTest, TheFileCopyTakesJobsAtItsObjectIdAndItsCopiesGoWithTheDirec
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(source.c_str()));
 }
 
-TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListOnly)
+TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListAndStageOnly)
 {
     struct {
         const char* name;
@@ -1061,7 +1091,7 @@ TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListOnly)
         bool terminateFirst;
         std::vector<std::string> posted;
     } cases[] = {
-        {"host", true, false, {"posted LOC_removeSessionLostMember [OTHER]"}},
+        {"host", true, false, {"posted LOC_removeSessionLostMember [OTHER]", "posted LOC_uninstallAll [OTHER]"}},
         {"joined", false, false, {}},
         {"host after terminate", true, true, {}},
     };
@@ -1071,23 +1101,31 @@ TEST_F(DirectorTest, AnotherTerminalLeavingIsPostedToTheMasterListOnly)
             g_script.hostIds = {"HOST-A"};
             g_script.hostRecords = {hostRecord(std::string("TIME=1 SESSION=") + HOST_GUID)};
         }
+        TraceCapture trace;
         auto director = make();
         ASSERT_NE(nullptr, g_group);
         const std::string objectId = g_group->getObjectId();
+        const std::string stageId = objectIdOf(trace.text(), c.host ? "M_STAGE" : "S_STAGE");
+        ASSERT_FALSE(stageId.empty()) << trace.text();
         if (c.terminateFirst)
             director->terminate();
-        // The list's own handler is left out: what is posted to its object id comes here.
+        // The elements' own handlers are left out: what is posted to their object ids comes here.
         PostRecorder recorder;
         CLocalMethod::addListener(objectId, &recorder);
+        CLocalMethod::addListener(stageId, &recorder);
         g_journal.clear();
         director->OnSessionHandleEvent(1, "OTHER");
-        CLocalMethod::postMethodStr(objectId, "mark", "");
+        CLocalMethod::postMethodStr(objectId, "mark", "list");
+        CLocalMethod::postMethodStr(stageId, "mark", "stage");
         std::vector<std::string> expected = c.posted;
-        expected.push_back("posted mark []");
+        expected.push_back("posted mark [list]");
+        expected.push_back("posted mark [stage]");
         EXPECT_EQ(joined(expected), joined(journal())) << c.name;
-        // The list's end takes the recorder out again; an ended list no longer does.
-        if (c.terminateFirst)
+        // The elements' ends take the recorder out again; ended elements no longer do.
+        if (c.terminateFirst) {
             CLocalMethod::removeTarget(objectId);
+            CLocalMethod::removeTarget(stageId);
+        }
         director.reset();
     }
 }

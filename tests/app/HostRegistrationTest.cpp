@@ -2,6 +2,7 @@
 // under the two classes, as an installed one would be.
 #include "CBuilder.h"
 #include "CTav.h"
+#include "FakeClassObject.h"
 #include "TestSupport.h"
 
 #include <objbase.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,47 +79,18 @@ public:
     }
 };
 
-class FakeFactory : public IClassFactory {
-public:
-    explicit FakeFactory(FakeAutomation* object) : object_(object) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (outer != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        return object_->QueryInterface(iid, object);
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
-private:
-    FakeAutomation* object_;
-};
-
 class HostRegistrationTest : public ::testing::Test {
 protected:
     void SetUp() override { CoInitialize(nullptr); }
     void TearDown() override
     {
-        for (DWORD cookie : cookies_)
-            CoRevokeClassObject(cookie);
+        classes_.clear();
         CoUninitialize();
     }
-    void install(REFCLSID clsid, FakeFactory* factory)
+    void install(REFCLSID clsid, FakeAutomation* object)
     {
-        DWORD cookie = 0;
-        ASSERT_EQ(S_OK, CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                              REGCLS_MULTIPLEUSE, &cookie));
-        cookies_.push_back(cookie);
+        classes_.push_back(std::make_unique<FakeClassObject>(clsid, object));
+        ASSERT_TRUE(classes_.back()->isRegistered());
     }
     // The application's instance and thread as the objects get them.
     static std::string expectedStart(const CTav& app, bool withText)
@@ -127,16 +100,15 @@ protected:
     }
 
     FakeAutomation first, second;
-    FakeFactory firstFactory{&first}, secondFactory{&second};
 
 private:
-    std::vector<DWORD> cookies_;
+    std::vector<std::unique_ptr<FakeClassObject>> classes_;
 };
 
 TEST_F(HostRegistrationTest, TheFirstClassGetsInstanceThreadAndAnEmptyTextAtTheStartAndMethodTwoAtTheEnd)
 {
-    install(FIRST, &firstFactory);
-    install(SECOND, &secondFactory);
+    install(FIRST, &first);
+    install(SECOND, &second);
     CTav app;
     app.m_hInstance = GetModuleHandleA(nullptr);
     app.startHostRegistration();
@@ -151,7 +123,7 @@ TEST_F(HostRegistrationTest, TheFirstClassGetsInstanceThreadAndAnEmptyTextAtTheS
 
 TEST_F(HostRegistrationTest, WithoutTheFirstClassTheSecondGetsInstanceAndThread)
 {
-    install(SECOND, &secondFactory);
+    install(SECOND, &second);
     CTav app;
     app.m_hInstance = GetModuleHandleA(nullptr);
     app.startHostRegistration();

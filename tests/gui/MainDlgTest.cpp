@@ -1,6 +1,7 @@
 // The main dialog with its real controls, owned by a real main window, its skin from
 // preferences in a private registry key; sounds through a recording player.
 #include "BitmapPixels.h"
+#include "CLeadImage.h"
 #include "CMainBtn.h"
 #include "CMainDlg.h"
 #include "CMainWnd.h"
@@ -12,9 +13,11 @@
 #include "WidgetTestSupport.h"
 #include "WindowsTestSupport.h"
 
+#include <CFileDialog.h>
 #include <CMenu.h>
 
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -301,16 +304,21 @@ TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCross
     ASSERT_TRUE(IsWindowVisible(dialog));
     SetCursorPos(5, 600);
     HWND status = GetDlgItem(dialog, 1011), minimize = GetDlgItem(dialog, 1012), close = GetDlgItem(dialog, 1013),
-         trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010);
-    for (HWND control : {status, minimize, close, trash, menuButton})
+         trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010), stage = GetDlgItem(dialog, 1009);
+    for (HWND control : {stage, status, minimize, close, trash, menuButton})
         EXPECT_TRUE(IsWindowVisible(control));
+    const RECT stageRect = f.childRect(1009);
+    EXPECT_EQ((std::vector<LONG>{0, 27, 800, 427}),
+              (std::vector<LONG>{stageRect.left, stageRect.top, stageRect.right, stageRect.bottom}));
     for (int skin : {0, 1, 2}) {
         f.dialog->setSkin(skin);
         pumpMessages(200);
         const std::string digit = std::to_string(skin);
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINDLG_BG" + digit), dialog,
-                                 {status, minimize, close, trash, menuButton}))
+                                 {stage, status, minimize, close, trash, menuButton}))
             << skin;
+        // The stage keeps the stored background whatever the skin.
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), L"IDB_STAGECTRL_BG0", stage)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINBTN_NORMAL" + digit), menuButton)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MINIBTN_NORMAL" + digit), minimize)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_CLOSEBTN_NORMAL" + digit), close)) << skin;
@@ -467,6 +475,113 @@ TEST(CMainBtn, MutingAndCursorToggleAndAreStoredFrameChangesTheSkin)
     EXPECT_EQ(2, f.dialog->getSkin());
     EXPECT_EQ(2, f.preferences->getSkin());
     EXPECT_EQ((std::vector<UINT_PTR>{174}), sounds());
+
+    for (int background = 0; background <= 4; ++background) {
+        button->SendMessage(WM_COMMAND, CMainBtn::ID_STAGE_FIRST + background, 0);
+        EXPECT_EQ(background, f.preferences->getViewBg());
+    }
+}
+
+namespace {
+
+// What the open-file dialog was given each time, and the answers it gives in turn (an empty
+// one cancels).
+struct ChooserCall {
+    std::string filter;
+    DWORD flags;
+    std::string initialFolder;
+    HWND owner;
+    bool defaultExtension;
+    std::string fileName;
+};
+std::vector<ChooserCall> g_chooserCalls;
+std::vector<std::string> g_chooserAnswers;
+
+BOOL scriptedChooser(OPENFILENAMEA* ofn, BOOL open)
+{
+    ChooserCall call;
+    // The filter's parts, NUL between and two at the end, back in the caller's "|" form.
+    for (const char* part = ofn->lpstrFilter; part != nullptr && *part != '\0'; part += strlen(part) + 1)
+        call.filter += std::string(part) + "|";
+    call.filter += "|";
+    call.flags = ofn->Flags;
+    call.initialFolder = ofn->lpstrInitialDir != nullptr ? ofn->lpstrInitialDir : "";
+    call.owner = ofn->hwndOwner;
+    call.defaultExtension = ofn->lpstrDefExt != nullptr && *ofn->lpstrDefExt != '\0';
+    call.fileName = ofn->lpstrFile != nullptr ? ofn->lpstrFile : "";
+    g_chooserCalls.push_back(call);
+    if (!open || g_chooserAnswers.empty())
+        return FALSE;
+    const std::string answer = g_chooserAnswers.front();
+    g_chooserAnswers.erase(g_chooserAnswers.begin());
+    if (answer.empty() || answer.size() >= ofn->nMaxFile)
+        return FALSE;
+    strcpy(ofn->lpstrFile, answer.c_str());
+    return TRUE;
+}
+
+} // namespace
+
+TEST(CMainBtn, MyStageAsksUntilAPictureIsChosenAndOpensInTheDocumentsOnlyUntilThen)
+{
+    MainDlgFixture f;
+    CLeadImage loader;
+    TempDir dir;
+    const std::string picture = writeSmallJpeg(dir.path(), "own.jpg");
+    ASSERT_FALSE(picture.empty());
+    const std::string text = dir.file("notes.txt");
+    {
+        FILE* file = fopen(text.c_str(), "wb");
+        ASSERT_NE(nullptr, file);
+        fputs("hi", file);
+        fclose(file);
+    }
+    const std::string missing = dir.file("gone.jpg");
+    char documents[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE));
+    const char UNUSABLE[] = "Cannot use the specified file for the application surface.";
+
+    CFileDialog::Chooser previous = CFileDialog::ReplaceChooser(&scriptedChooser);
+    g_chooserCalls.clear();
+    clearShownBoxes();
+    ASSERT_TRUE(CMainBtn::isFirstChoice());
+    CMainBtn* button = f.dialog->getMainBtn();
+
+    // Cancelled at once: nothing changes, the next dialog still opens in the documents.
+    g_chooserAnswers = {""};
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_BG_SETUP, 0);
+    EXPECT_EQ("", f.preferences->getCustomBg());
+    EXPECT_TRUE(CMainBtn::isFirstChoice());
+    // A missing file and a text: each told, the dialog again; then the picture is taken.
+    g_chooserAnswers = {missing, text, picture};
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_BG_SETUP, 0);
+    EXPECT_EQ(picture, f.preferences->getCustomBg());
+    EXPECT_FALSE(CMainBtn::isFirstChoice());
+    // Later dialogs open where the platform's dialog opens.
+    g_chooserAnswers = {""};
+    button->SendMessage(WM_COMMAND, CMainBtn::ID_BG_SETUP, 0);
+    EXPECT_EQ(picture, f.preferences->getCustomBg());
+    CFileDialog::ReplaceChooser(previous);
+
+    ASSERT_EQ(5u, g_chooserCalls.size());
+    for (size_t i = 0; i < g_chooserCalls.size(); ++i) {
+        const ChooserCall& call = g_chooserCalls[i];
+        EXPECT_EQ("Picture File (*.jpg;*.jpeg;*.gif;*.bmp)|*.jpg;*.jpeg;*.gif;*.bmp||", call.filter) << i;
+        const DWORD flags = OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+        EXPECT_EQ(flags, call.flags & flags) << i;
+        EXPECT_EQ(f.dialog->m_hWnd, call.owner) << i;
+        EXPECT_FALSE(call.defaultExtension) << i;
+        EXPECT_EQ("", call.fileName) << i;
+        EXPECT_EQ(i < 4 ? std::string(documents) : std::string(), call.initialFolder) << i;
+    }
+    const std::vector<ShownBox> boxes = shownBoxes();
+    ASSERT_EQ(2u, boxes.size());
+    for (const ShownBox& box : boxes) {
+        EXPECT_EQ(UNUSABLE, box.text);
+        EXPECT_EQ("Tavelin", box.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), box.type);
+        EXPECT_EQ(f.dialog->m_hWnd, box.owner);
+    }
 }
 
 TEST(CMainBtn, NicknameCancelledStaysAndConfirmedIsStored)

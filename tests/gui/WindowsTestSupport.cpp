@@ -1,5 +1,6 @@
 #include "WindowsTestSupport.h"
 
+#include "PictureFiles.h"
 #include "UiThreadScope.h"
 
 void clickAt(int x, int y)
@@ -43,4 +44,9 @@ void typeKey(WORD key)
     input[0].ki.wVk = input[1].ki.wVk = key;
     input[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, input, sizeof(INPUT));
+}
+
+std::string writeSmallJpeg(const std::string& folder, const std::string& name)
+{
+    return PictureFiles::writeIn(folder, name, PictureFiles::jpeg(16, 8, solid({10, 200, 30})));
 }

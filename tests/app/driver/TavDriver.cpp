@@ -25,6 +25,23 @@
 //   reg VALUE                        a value of it                  -> REG VALUE <type> [data] | REG VALUE none
 //   regdel [VALUE]                   delete the key (or one value)
 //   user                             the logged-on user's name      -> USER [name]
+//   dialog ID                        its main dialog (the top-level dialog with a task-bar
+//                                    button): the target            -> DIALOG ID title=[..]
+//                                    client=WxH exstyle=.. visible= iconic= owner=<class|0>
+//                                    ownervisible= ownerprocess=<same|other> rect=l,t,r,b | NODIALOG ID
+//   child CTRLID                     the main dialog's child of that id: the target -> WINDOW ...
+//   kids CTRLID                      the children of that child, top first -> KIDS CTRLID <n>
+//                                    and per child " <w>x<h>:<visible 0|1>" | NOWINDOW CTRLID
+//   watch ID                         look out from now on (a thread of its own, 2 minutes at
+//                                    most) for its termination notice: a visible topmost tool
+//                                    window, which may be up for a moment only
+//   notice ID SECONDS                the notice the watch saw, waited for -> NOTICE ID rect=l,t,r,b | NONOTICE ID
+//   bitmap FILE NAME                 keep the bitmap NAME of the module FILE for match
+//   match X Y W H [BX BY]            the kept bitmap's pixels from (BX, BY) (default X, Y)
+//                                    against the screen's over the main dialog's client
+//                                    rectangle (X, Y, W, H) -> MATCH <same> <of>
+//   drag X Y DX DY                   real press at the target's client point, moved by (DX, DY)
+//                                    in steps, released there (0 0: a click) -> DRAGGED
 //   sleep MS
 //   quit
 // A BOX line: "BOX ID caption=[..] text=[..] icon=<error|warning|question|information|none>
@@ -32,12 +49,14 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -95,6 +114,24 @@ struct Program {
 std::map<std::string, Program> g_programs;
 HWND g_box = nullptr;
 HWND g_target = nullptr;
+HWND g_dialog = nullptr;
+// What the notice watch saw.
+std::thread g_watcher;
+std::atomic<bool> g_noticeSeen{false};
+std::atomic<bool> g_watchEnds{false};
+RECT g_noticeRect = {0, 0, 0, 0};
+
+void endWatch()
+{
+    g_watchEnds = true;
+    if (g_watcher.joinable())
+        g_watcher.join();
+    g_watchEnds = false;
+}
+// The kept bitmap's pixels, rows top first, 0x00RRGGBB.
+std::vector<DWORD> g_bitmap;
+int g_bitmapWidth = 0;
+int g_bitmapHeight = 0;
 
 std::vector<HWND> topWindows(DWORD pid)
 {
@@ -126,10 +163,11 @@ void sayWindow(const std::string& id, HWND window)
         std::to_string(rect.top) + "," + std::to_string(rect.right) + "," + std::to_string(rect.bottom));
 }
 
+// A message box: a visible dialog with the box's text control (the main dialog has none).
 HWND findBox(DWORD pid)
 {
     for (HWND window : topWindows(pid)) {
-        if (className(window) == "#32770" && IsWindowVisible(window))
+        if (className(window) == "#32770" && IsWindowVisible(window) && GetDlgItem(window, 0xFFFF) != nullptr)
             return window;
     }
     return nullptr;
@@ -271,6 +309,75 @@ void click(HWND window)
     SendInput(1, &inputs[1], sizeof(INPUT));
     Sleep(50);
     SendInput(1, &inputs[2], sizeof(INPUT));
+}
+
+// The pointer to a screen point (absolute input), then a button flag if any.
+void pointerAt(int x, int y, DWORD button)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (x * 65535 + width / 2) / (width - 1);
+    input.mi.dy = (y * 65535 + height / 2) / (height - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+    SendInput(1, &input, sizeof(INPUT));
+    Sleep(50);
+}
+
+HWND findDialog(DWORD pid)
+{
+    for (HWND window : topWindows(pid)) {
+        if (className(window) == "#32770" && (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0)
+            return window;
+    }
+    return nullptr;
+}
+
+void describeDialog(const std::string& id, HWND dialog, DWORD pid)
+{
+    RECT client, rect;
+    GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &rect);
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    DWORD ownerPid = 0;
+    if (owner != nullptr)
+        GetWindowThreadProcessId(owner, &ownerPid);
+    say("DIALOG " + id + " title=[" + escaped(windowText(dialog)) + "] client=" + std::to_string(client.right) + "x" +
+        std::to_string(client.bottom) + " exstyle=" + hex(static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE))) +
+        " visible=" + (IsWindowVisible(dialog) ? "1" : "0") + " iconic=" + (IsIconic(dialog) ? "1" : "0") +
+        " owner=" + (owner != nullptr ? className(owner) : std::string("0")) +
+        " ownervisible=" + (owner != nullptr && IsWindowVisible(owner) ? "1" : "0") +
+        " ownerprocess=" + (owner != nullptr && ownerPid == pid ? "same" : "other") + " rect=" +
+        std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) + "," +
+        std::to_string(rect.bottom));
+}
+
+bool keepBitmap(const std::string& file, const std::string& name)
+{
+    g_bitmap.clear();
+    HMODULE module = LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return false;
+    HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    bool kept = false;
+    BITMAP info = {};
+    if (bitmap != nullptr && GetObjectA(bitmap, sizeof(info), &info) != 0) {
+        g_bitmapWidth = info.bmWidth;
+        g_bitmapHeight = info.bmHeight;
+        g_bitmap.resize(static_cast<size_t>(g_bitmapWidth) * g_bitmapHeight);
+        BITMAPINFO header = {};
+        header.bmiHeader = {sizeof(BITMAPINFOHEADER), g_bitmapWidth, -g_bitmapHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(nullptr);
+        kept = GetDIBits(screen, bitmap, 0, g_bitmapHeight, g_bitmap.data(), &header, DIB_RGB_COLORS) ==
+               g_bitmapHeight;
+        ReleaseDC(nullptr, screen);
+    }
+    if (bitmap != nullptr)
+        DeleteObject(bitmap);
+    FreeLibrary(module);
+    if (!kept)
+        g_bitmap.clear();
+    return kept;
 }
 
 HKEY g_root = HKEY_CURRENT_USER;
@@ -469,6 +576,123 @@ bool run(const std::string& line)
         } else {
             say("NOWINDOW " + id);
         }
+    } else if (command == "dialog") {
+        std::string id;
+        in >> id;
+        g_dialog = findDialog(g_programs[id].pid);
+        g_target = g_dialog;
+        if (g_dialog == nullptr)
+            say("NODIALOG " + id);
+        else
+            describeDialog(id, g_dialog, g_programs[id].pid);
+    } else if (command == "child") {
+        std::string id;
+        in >> id;
+        g_target = g_dialog != nullptr ? GetDlgItem(g_dialog, static_cast<int>(number(id))) : nullptr;
+        if (g_target == nullptr)
+            say("NOWINDOW " + id);
+        else
+            sayWindow(id, g_target);
+    } else if (command == "kids") {
+        // The children of the dialog's child: "KIDS <id> <count>" and per child, top first,
+        // " <width>x<height>:<visible>".
+        std::string id;
+        in >> id;
+        HWND parent = g_dialog != nullptr ? GetDlgItem(g_dialog, static_cast<int>(number(id))) : nullptr;
+        if (parent == nullptr) {
+            say("NOWINDOW " + id);
+        } else {
+            std::string line;
+            int count = 0;
+            for (HWND kid = GetWindow(parent, GW_CHILD); kid != nullptr; kid = GetWindow(kid, GW_HWNDNEXT)) {
+                RECT rect;
+                GetWindowRect(kid, &rect);
+                line += " " + std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top) + ":" +
+                        (IsWindowVisible(kid) ? "1" : "0");
+                ++count;
+            }
+            say("KIDS " + id + " " + std::to_string(count) + line);
+        }
+    } else if (command == "watch") {
+        std::string id;
+        in >> id;
+        endWatch();
+        g_noticeSeen = false;
+        const DWORD pid = g_programs[id].pid;
+        g_watcher = std::thread([pid] {
+            const DWORD until = GetTickCount() + 120000;
+            while (!g_noticeSeen && !g_watchEnds && static_cast<LONG>(until - GetTickCount()) > 0) {
+                for (HWND window : topWindows(pid)) {
+                    LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
+                    RECT rect;
+                    if ((ex & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) == (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) &&
+                        IsWindowVisible(window) && className(window) != "#32770" && GetWindowRect(window, &rect) &&
+                        rect.right > rect.left) {
+                        g_noticeRect = rect;
+                        g_noticeSeen = true;
+                    }
+                }
+                Sleep(2);
+            }
+        });
+        say("WATCHING " + id);
+    } else if (command == "notice") {
+        std::string id;
+        unsigned seconds = 0;
+        in >> id >> seconds;
+        DWORD until = GetTickCount() + seconds * 1000;
+        while (!g_noticeSeen && static_cast<LONG>(until - GetTickCount()) > 0)
+            Sleep(10);
+        if (g_noticeSeen) {
+            const RECT rect = g_noticeRect;
+            say("NOTICE " + id + " rect=" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                std::to_string(rect.right) + "," + std::to_string(rect.bottom));
+        } else {
+            say("NONOTICE " + id);
+        }
+    } else if (command == "bitmap") {
+        std::string file, name;
+        in >> file >> name;
+        say(keepBitmap(file, name) ? "BITMAP " + name + " " + std::to_string(g_bitmapWidth) + "x" +
+                                         std::to_string(g_bitmapHeight)
+                                   : "NOBITMAP " + name);
+    } else if (command == "match") {
+        // The dialog's client area at x, y against the bitmap at bx, by (default x, y).
+        int x = 0, y = 0, w = 0, h = 0, bx = -1, by = -1;
+        in >> x >> y >> w >> h;
+        if (!(in >> bx >> by)) {
+            bx = x;
+            by = y;
+        }
+        size_t same = 0, of = 0;
+        if (g_dialog != nullptr && !g_bitmap.empty() && x >= 0 && y >= 0 && w > 0 && h > 0 && bx >= 0 && by >= 0 &&
+            bx + w <= g_bitmapWidth && by + h <= g_bitmapHeight) {
+            POINT origin = {x, y};
+            ClientToScreen(g_dialog, &origin);
+            RECT rect = {origin.x, origin.y, origin.x + w, origin.y + h};
+            std::vector<DWORD> shown = screenPixels(rect);
+            for (int row = 0; row < h; ++row) {
+                for (int column = 0; column < w; ++column) {
+                    const DWORD expected = g_bitmap[static_cast<size_t>(by + row) * g_bitmapWidth + bx + column];
+                    same += (shown[static_cast<size_t>(row) * w + column] & 0xFFFFFF) == (expected & 0xFFFFFF);
+                    ++of;
+                }
+            }
+        }
+        say("MATCH " + std::to_string(same) + " " + std::to_string(of));
+    } else if (command == "drag") {
+        int x = 0, y = 0, dx = 0, dy = 0;
+        in >> x >> y >> dx >> dy;
+        POINT at = {x, y};
+        ClientToScreen(g_target, &at);
+        SetForegroundWindow(GetAncestor(g_target, GA_ROOT));
+        pointerAt(at.x, at.y, 0);
+        pointerAt(at.x, at.y, MOUSEEVENTF_LEFTDOWN);
+        for (int step = 1; step <= 5 && (dx != 0 || dy != 0); ++step)
+            pointerAt(at.x + dx * step / 5, at.y + dy * step / 5, 0);
+        pointerAt(at.x + dx, at.y + dy, MOUSEEVENTF_LEFTUP);
+        Sleep(200);
+        say("DRAGGED");
     } else if (command == "send" || command == "post") {
         std::string message, wParam, lParam;
         in >> message >> wParam >> lParam;
@@ -560,6 +784,7 @@ int main(int argc, char** argv)
         }
         Sleep(50);
     }
+    endWatch();
     // What the driver started does not outlive it.
     for (auto& entry : g_programs) {
         if (entry.second.process == nullptr)

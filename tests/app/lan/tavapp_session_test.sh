@@ -10,6 +10,8 @@
 #   newest (three hosts): a second host appears while the first one's middleware is frozen;
 #     a terminal started then joins the newer session, and tells its user when that host is
 #     killed, while the first host runs on.
+#   face (two hosts): the main dialog on both, worked as a user would (tavapp_face_scenario.sh).
+#   stage (two hosts): the stage window on both with the peer's cursor (tavapp_stage_scenario.sh).
 #   tavapp_session_test.sh SCENARIO LAN_TOOL QUARNHOST TAVAPP TAVLANG DRIVER PROBE WORK_DIR
 # Exit 0: passed; 77: this machine cannot make network namespaces (skipped); else failed.
 set -uo pipefail
@@ -369,6 +371,9 @@ newest() {
   pid=$(host_pid 2 quarnhost.exe) && kill -KILL "$pid"
   for ((k = 1; k <= hosts; k++)); do server_gone $k 10; done
 }
+
+source "$(dirname "$0")/tavapp_face_scenario.sh"
+source "$(dirname "$0")/tavapp_stage_scenario.sh"
 
 $scenario
 for ((k = 1; k <= hosts; k++)); do printf 'quit\n' >>"$share/d$k/driver.cmd"; done
