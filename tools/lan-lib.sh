@@ -55,16 +55,54 @@ lan_begin() {
 }
 
 # fail TEXT: says so, shows every program's output (its last LAN_LOG_LINES lines, all by
-# default) and ends the run.
+# default) and the end of the trace file (log.dat) of each program started in a folder of its
+# own in the share, and ends the run.
 fail() {
   echo "$lan_who: FAILED: $*"
   local f
   for f in "$share"/*.log; do
     [ -f "$f" ] && { echo "--- $(basename "$f")"; tail -n "${LAN_LOG_LINES:-+1}" "$f"; }
   done
+  for f in "$share"/*/log.dat; do
+    [ -f "$f" ] && { echo "--- $f (last 20 lines)"; tail -n 20 "$f"; }
+  done
   lan_processes
   exit 1
 }
+
+# wait_until SECONDS CMD ARGS...: until CMD ARGS succeeds, tried every tenth of a second.
+wait_until() {
+  local s=$1 i
+  shift
+  for ((i = 0; i < s * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# has_line LOG PATTERN: a line of the share's LOG.log matches the extended regular expression.
+has_line() { grep -qE -- "$2" "$share/$1.log" 2>/dev/null; }
+# wait_line LOG PATTERN SECONDS: until it does.
+wait_line() { wait_until "$3" has_line "$1" "$2"; }
+# wait_file NAME SECONDS: until the share holds NAME.
+wait_file() { wait_until "$2" test -e "$share/$1"; }
+# wait_number N SECONDS COUNTER ARGS...: until COUNTER ARGS prints exactly N (false when it
+# prints more, or too late).
+wait_number() {
+  local n=$1 s=$2 i c
+  shift 2
+  for ((i = 0; i <= s * 10; i++)); do
+    c=$("$@")
+    [ "$c" -eq "$n" ] && return 0
+    [ "$c" -gt "$n" ] && return 1
+    sleep 0.1
+  done
+  return 1
+}
+# count LOG PATTERN: lines of the share's LOG.log that match the extended regular expression.
+count() { grep -cE -- "$2" "$share/$1.log" 2>/dev/null; }
+# wait_count LOG PATTERN N SECONDS: until exactly N lines match.
+wait_count() { wait_number "$3" "$4" count "$1" "$2"; }
 
 # lan_processes: what still runs on each host, and where it waits; after a failure it tells a
 # program that hangs from one that never started.
@@ -192,16 +230,7 @@ lan_winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 # count_exact LOG TEXT: lines of the share's LOG.log that are exactly "<tick> TEXT".
 count_exact() { awk -v t="$2" 'substr($0, index($0, " ") + 1) == t' "$share/$1.log" 2>/dev/null | wc -l; }
 # wait_exact LOG TEXT N SECONDS: until exactly N such lines (false when more, or too late).
-wait_exact() {
-  local i c
-  for ((i = 0; i <= $4 * 10; i++)); do
-    c=$(count_exact "$1" "$2")
-    [ "$c" -eq "$3" ] && return 0
-    [ "$c" -gt "$3" ] && return 1
-    sleep 0.1
-  done
-  return 1
-}
+wait_exact() { wait_number "$3" "$4" count_exact "$1" "$2"; }
 
 # --- audio: sound on the hosts (tools/lan audio, tools/audio) ---
 # lan_audio K: host K's own sound server; its programs then play to its "spk" sink and record

@@ -29,6 +29,7 @@ share="$dir/share"           # the hosts' shared folder: commands, logs, the ses
 winshare="Z:$share"
 keepalive=8                  # s of silence after which DirectPlay drops a peer
 source "$(dirname "$lan")/lan-lib.sh"
+LAN_LOG_LINES=60
 # The time limit ends the test, with its clean-up, well before CTest would kill it without one
 # (see its TIMEOUT). The flood takes longest: the host writes an error line for each broken
 # payload.
@@ -37,23 +38,6 @@ limit=240
 [ "$scenario" = flood ] && limit=560
 lan_begin "lan_test $scenario" $limit
 trap 'fail "stopped at the time limit"' TERM
-
-fail() {
-  echo "lan_test $scenario: FAILED: $*"
-  local f
-  for f in "$share"/*.log; do
-    [ -f "$f" ] || continue
-    echo "--- $(basename "$f") (last 60 lines)"
-    tail -n 60 "$f"
-  done
-  for f in "$share"/*/log.dat; do
-    [ -f "$f" ] || continue
-    echo "--- $f (last 20 lines)"
-    tail -n 20 "$f"
-  done
-  lan_processes
-  exit 1
-}
 
 # start LOG HOST MODE ARGS...: the peer program on that host; its output goes to LOG.log.
 start() {
@@ -65,37 +49,6 @@ start() {
   (cd "$share/$log" && exec bash "$lan" wine "$name" "$host" "$dir" -- "$peer" "$@") >"$share/$log.log" 2>&1 </dev/null &
   lan_pids+=($!)
   pid_of[$log]=$!
-}
-
-# wait_line LOG PATTERN SECONDS
-wait_line() {
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    grep -qE "$2" "$share/$1.log" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-wait_file() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do [ -e "$share/$1" ] && return 0; sleep 0.1; done
-  return 1
-}
-
-# count LOG PATTERN: lines of the log that match.
-count() { grep -cE "$2" "$share/$1.log" 2>/dev/null; }
-
-# wait_count LOG PATTERN N SECONDS: until exactly N lines match (false when more, or too late).
-wait_count() {
-  local i c
-  for ((i = 0; i <= $4 * 10; i++)); do
-    c=$(count "$1" "$2")
-    [ "$c" -eq "$3" ] && return 0
-    [ "$c" -gt "$3" ] && return 1
-    sleep 0.1
-  done
-  return 1
 }
 
 # post LOG COMMAND...: appends commands for the peer; wait_done LOG SECONDS: all of them done.
@@ -205,15 +158,13 @@ join_all() {
   for k in "$@"; do wait_line "${k%%:*}" "JOINED" 60 || fail "${k%%:*} did not join"; done
 }
 
-mkdir -p "$dir"
 case $scenario in
   routing | robust | space) hosts=4 ;;
   kill | freeze | stall | element | viewable | edges | broadcast | flood) hosts=3 ;;
   vanished) hosts=2 ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
-bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
+lan_up $hosts
 host_ip=$(bash "$lan" addr 1)
 
 case $scenario in

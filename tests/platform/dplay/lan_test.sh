@@ -23,33 +23,15 @@ kill_peer() { kill_pid "$1"; }
 # start LOG HOST MODE ARGS...: the peer program on that host; its output goes to LOG.log.
 start() { lan_start "$1" "$2" "$peer" "${@:3}"; }
 
-# wait_line LOG PATTERN SECONDS
-wait_line() {
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    grep -qE "$2" "$share/$1.log" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-wait_file() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do [ -e "$share/$1" ] && return 0; sleep 0.1; done
-  return 1
-}
-
 now_ms() { date +%s%3N; }
 
-mkdir -p "$dir"
 case $scenario in
   session) hosts=4 ;;
   loss) hosts=5 ;;
   vanished) hosts=2 ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
-bash "$lan" up "$name" $hosts "$dir" || fail "the LAN could not be made"
-mkdir -p "$share"
+lan_up $hosts
 host_ip=$(bash "$lan" addr 1)
 
 case $scenario in

@@ -46,17 +46,6 @@ on() {
   bash "$lan" wine "$name" "$host" "$dir" -- "$@" >"$share/on.txt" 2>&1 </dev/null
 }
 
-# wait_line LOG PATTERN SECONDS (fixed text unless PATTERN starts with ^)
-wait_line() {
-  local i opt=-qF
-  [ "${2:0:1}" = "^" ] && opt=-qE
-  for ((i = 0; i < $3 * 10; i++)); do
-    grep $opt -- "$2" "$share/$1.log" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 seq=0
 # ask LOG "OP ARGS ; OP ARGS": runs the operations on that node, back to back; REPLY holds
 # their result lines.
@@ -79,14 +68,8 @@ mark() { mark_of[$1]=$(wc -l <"$share/$1.log"); }
 since() { tail -n +$((${mark_of[$1]} + 1)) "$share/$1.log"; }
 count_since() { since "$1" | grep -cF -- "$2"; }
 # wait_since LOG TEXT SECONDS
-wait_since() {
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    [ "$(count_since "$1" "$2")" -gt 0 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
+has_since() { [ "$(count_since "$1" "$2")" -gt 0 ]; }
+wait_since() { wait_until "$3" has_since "$1" "$2"; }
 
 # poll LOG OPS TEXT SECONDS: runs the operations every half second until REPLY holds TEXT.
 poll() {

@@ -1,0 +1,6 @@
+#pragma once
+#include "CSpoke.h"
+
+class CHub {
+  CSpoke m_spoke;
+};

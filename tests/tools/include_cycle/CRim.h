@@ -1,0 +1,6 @@
+#pragma once
+#include "CHub.h"
+
+class CRim {
+  CHub m_hub;
+};

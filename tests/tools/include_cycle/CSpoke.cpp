@@ -1,0 +1,5 @@
+#include "CSpoke.h"
+
+#include "CHub.h"
+
+void CSpoke::Attach(CHub&) {}

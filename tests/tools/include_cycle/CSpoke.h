@@ -1,0 +1,8 @@
+#pragma once
+
+class CHub;
+
+class CSpoke {
+ public:
+  void Attach(CHub& hub);
+};
