@@ -185,8 +185,9 @@ TEST_F(ContentSessionTest, OperationNoticesGoToContentWindowsOnly)
         EXPECT_TRUE(chatLines(*terminal, "").empty()) << terminal->id();
     for (StageTerminal* terminal : all)
         for (const std::string& line : terminal->view.display.entries()) {
-            if (line.find("Operation") != std::string::npos)
+            if (line.find("Operation") != std::string::npos) {
                 EXPECT_EQ(terminal->view.displayName(key) + " ", line.substr(0, line.find(' ') + 1)) << line;
+            }
         }
 }
 
@@ -395,8 +396,9 @@ TEST_F(ContentSessionTest, ReplicaShowsOnlyAWholeIcon)
         replica.onEndSync();
         std::vector<std::string> icon = displayLines(host, key, "setIcon");
         EXPECT_EQ(c.shown ? 1u : 0u, icon.size()) << c.imageLength << " " << c.maskLength << " " << c.bits;
-        if (c.shown)
+        if (c.shown) {
             EXPECT_EQ(" " + std::string(c.bits) + " 1", icon.at(0).substr(icon.at(0).size() - 3 - std::strlen(c.bits)));
+        }
         EXPECT_EQ(c.errors, trace.count("ERROR")) << c.imageLength << " " << c.maskLength << " " << c.bits << "\n"
                                                   << trace.text();
         host.stage->releaseDisplay(key);
