@@ -21,11 +21,21 @@ bool CBlockReader::readUInt32(unsigned* value)
 
 bool CBlockReader::readText(std::string* text)
 {
-    const void* nul = remaining_ == 0 ? nullptr : memchr(position_, 0, remaining_);
+    const unsigned char* nul = findNul(position_, remaining_);
     if (nul == nullptr)
         return false;
-    unsigned length = static_cast<unsigned>(static_cast<const unsigned char*>(nul) - position_);
+    unsigned length = static_cast<unsigned>(nul - position_);
     text->assign(reinterpret_cast<const char*>(position_), length);
+    return skip(length + 1);
+}
+
+bool CBlockReader::readText(std::string_view* text)
+{
+    const unsigned char* nul = findNul(position_, remaining_);
+    if (nul == nullptr)
+        return false;
+    unsigned length = static_cast<unsigned>(nul - position_);
+    *text = std::string_view(reinterpret_cast<const char*>(position_), length);
     return skip(length + 1);
 }
 

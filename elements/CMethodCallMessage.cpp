@@ -1,5 +1,6 @@
 #include "CMethodCallMessage.h"
 
+#include "CBlockReader.h"
 #include "CMethodCallWire.h"
 #include "CNotSerializableException.h"
 #include "CNullPointerException.h"
@@ -88,6 +89,80 @@ private:
 // Constant-initialised: usable by messages made and released during static set-up and tear-down.
 LargeBlockStore s_largeBlocks;
 
+// The texts of a message (receiver and sender terminal and element, method), kept beside its
+// memory while the block waits for the next message, so that their room is used again.
+struct SpareTexts {
+    std::string text[5];
+};
+
+// Blocks of freed messages, each a message's room followed by its SpareTexts, handed out again.
+// A lock-free list: every message passes here twice, on any thread.
+class MessageBlockStore {
+public:
+    // Blocks kept at most: the messages a burst has in flight at once; beyond that they go back
+    // to the heap. Texts longer than KEPT_TEXT are not kept (a peer's odd long name would stay
+    // in memory for nothing): at most some 200 KiB in all.
+    static constexpr USHORT MAX_KEPT = 256;
+    static constexpr size_t KEPT_TEXT = 64;
+
+    static constexpr size_t textsOffset(size_t messageSize)
+    {
+        return (messageSize + alignof(SpareTexts) - 1) / alignof(SpareTexts) * alignof(SpareTexts);
+    }
+    static SpareTexts& textsOf(void* block, size_t messageSize)
+    {
+        return *reinterpret_cast<SpareTexts*>(static_cast<char*>(block) + textsOffset(messageSize));
+    }
+
+    void* take(size_t messageSize)
+    {
+        // The list's link lies in the message's room, which the heap aligns as the list needs.
+        if (PSLIST_ENTRY block = InterlockedPopEntrySList(&free_))
+            return block;
+        void* fresh = ::operator new(textsOffset(messageSize) + sizeof(SpareTexts));
+        new (&textsOf(fresh, messageSize)) SpareTexts();
+        return fresh;
+    }
+
+    void give(void* block, size_t messageSize)
+    {
+        if (block == nullptr)
+            return;
+        SpareTexts& texts = textsOf(block, messageSize);
+        for (std::string& text : texts.text) {
+            if (text.capacity() > KEPT_TEXT)
+                std::string().swap(text);
+        }
+        // The count may be passed by a few when threads give at once: a bound all the same.
+        if (QueryDepthSList(&free_) < MAX_KEPT) {
+            InterlockedPushEntrySList(&free_, static_cast<PSLIST_ENTRY>(block));
+            return;
+        }
+        texts.~SpareTexts();
+        ::operator delete(block);
+    }
+
+private:
+    // All zero is the empty list: usable before any constructor has run.
+    SLIST_HEADER free_ = {};
+};
+
+MessageBlockStore s_messageBlocks;
+
+// The text for a message's member: the room kept in its block, filled with the value.
+std::string keptText(std::string& kept, std::string_view value)
+{
+    std::string text(std::move(kept));
+    if (value.size() > MessageBlockStore::KEPT_TEXT) {
+        text.assign(value.data(), value.size());
+    } else {
+        // Mostly the length the room held before (ids are of one length): resize does nothing.
+        text.resize(value.size());
+        CBlockReader::copyShort(&text[0], value.data(), value.size());
+    }
+    return text;
+}
+
 // A copy of size bytes and the capacity of the block that holds it. A NULL source gives an
 // empty block when size is 0 and, when nullWithoutBlock is set, no block at all.
 unsigned char* copyBytes(unsigned size, const void* bytes, bool nullWithoutBlock, unsigned* capacity)
@@ -139,11 +214,54 @@ const char* paramName(int paramKind)
 CMethodCallMessage::CMethodCallMessage(const std::string& recTermId, const std::string& recElemId,
                                        const std::string& sndTermId, const std::string& sndElemId,
                                        const std::string& method, CallKind callKind)
-    : recTermId_(recTermId), recElemId_(recElemId), sndTermId_(sndTermId), sndElemId_(sndElemId),
-      mod_(callKind == METHOD_CALL ? NOTICE : REPLY),
-      serialNum_(0), method_(method), broken_(false), callKind_(callKind), paramKind_(NOPARAM), param_(nullptr),
+    : recTermId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[0], recTermId)),
+      recElemId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[1], recElemId)),
+      sndTermId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[2], sndTermId)),
+      sndElemId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[3], sndElemId)),
+      mod_(callKind == METHOD_CALL ? NOTICE : REPLY), serialNum_(0),
+      method_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[4], method)), broken_(false), callKind_(callKind), paramKind_(NOPARAM), param_(nullptr),
       bufSize_(0), buf_(nullptr), bufCapacity_(0), ownsParam_(false), paramTakenOut_(false)
 {
+}
+
+CMethodCallMessage::CMethodCallMessage(const Texts& texts, CallKind callKind)
+    : recTermId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[0], texts.recTermId)),
+      recElemId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[1], texts.recElemId)),
+      sndTermId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[2], texts.sndTermId)),
+      sndElemId_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[3], texts.sndElemId)),
+      mod_(callKind == METHOD_CALL ? NOTICE : REPLY), serialNum_(0),
+      method_(keptText(MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage)).text[4], texts.method)),
+      broken_(false), callKind_(callKind), paramKind_(NOPARAM), param_(nullptr), bufSize_(0), buf_(nullptr),
+      bufCapacity_(0), ownsParam_(false), paramTakenOut_(false)
+{
+}
+
+CMethodCallMessage* CMethodCallMessage::createReceived(const Texts& texts, ReceivedKind kind, ISerializable* object,
+                                                       unsigned size, const unsigned char* bytes)
+{
+    switch (kind) {
+    case RECEIVED_OBJECT:
+        return withObject(new CMethodCallMessage(texts, METHOD_CALL), object);
+    case RECEIVED_BUFFER: {
+        unsigned capacity;
+        std::unique_ptr<unsigned char[]> block(copyBytes(size, bytes, true, &capacity));
+        CMethodCallMessage* message = new CMethodCallMessage(texts, METHOD_CALL);
+        return withBuffer(message, size, block.release(), capacity);
+    }
+    case RECEIVED_RETURN: {
+        Texts named = texts;
+        named.method = CMethodCallWire::RETURN_METHOD;
+        return withObject(new CMethodCallMessage(named, RETURN_VALUE), object);
+    }
+    case RECEIVED_EXCEPTION: {
+        Texts named = texts;
+        named.method = std::string_view();
+        return withObject(new CMethodCallMessage(named, EXCEPTION), object);
+    }
+    case RECEIVED_NO_PARAM:
+    default:
+        return new CMethodCallMessage(texts, METHOD_CALL);
+    }
 }
 
 CMethodCallMessage::~CMethodCallMessage()
@@ -151,6 +269,22 @@ CMethodCallMessage::~CMethodCallMessage()
     if (ownsParam_)
         delete param_;
     freeBuffer();
+    SpareTexts& kept = MessageBlockStore::textsOf(this, sizeof(CMethodCallMessage));
+    kept.text[0] = std::move(recTermId_);
+    kept.text[1] = std::move(recElemId_);
+    kept.text[2] = std::move(sndTermId_);
+    kept.text[3] = std::move(sndElemId_);
+    kept.text[4] = std::move(method_);
+}
+
+void* CMethodCallMessage::operator new(size_t size)
+{
+    return s_messageBlocks.take(size);
+}
+
+void CMethodCallMessage::operator delete(void* block)
+{
+    s_messageBlocks.give(block, sizeof(CMethodCallMessage));
 }
 
 void CMethodCallMessage::freeBuffer()

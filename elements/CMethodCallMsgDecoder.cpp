@@ -39,7 +39,7 @@ const DecodableType DECODABLE_TYPES[] = {
     {"CJException", createDefault<CJException>},
 };
 
-const DecodableType* decodableType(const std::string& name)
+const DecodableType* decodableType(std::string_view name)
 {
     for (const DecodableType& type : DECODABLE_TYPES) {
         if (name == type.name)
@@ -54,9 +54,9 @@ CMethodCallMessage* dropCutField(const char* field)
     return nullptr;
 }
 
-CMethodCallMessage* dropUnanalysable(const std::string& method, int paramCount)
+CMethodCallMessage* dropUnanalysable(std::string_view method, int paramCount)
 {
-    CTrace::scopedError(SCOPE, " the block cannot be analysed: method=[" + method + "] paramCount=["
+    CTrace::scopedError(SCOPE, " the block cannot be analysed: method=[" + std::string(method) + "] paramCount=["
                         + std::to_string(paramCount) + "]", -1);
     CTrace::scopedError(SCOPE, " no message can be made for a parameter type that cannot be decoded; the block is"
                         " dropped", -1);
@@ -79,7 +79,7 @@ std::unique_ptr<ISerializable> createValue(const DecodableType& type, const CBlo
 }
 
 // The byte count of a "char[]" argument and its bytes; the reader stands after the type name.
-bool checkBuffer(CBlockReader argument, const std::string& typeName, unsigned* count, const unsigned char** bytes)
+bool checkBuffer(CBlockReader argument, std::string_view typeName, unsigned* count, const unsigned char** bytes)
 {
     uint64_t remaining = typeName.size() + 1 + static_cast<uint64_t>(argument.remaining());
     if (!argument.readUInt32(count)) {
@@ -132,78 +132,77 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
 {
     CBlockReader reader(block, size);
     unsigned char version;
-    std::string& recTermId = recTermId_;
-    std::string& recElemId = recElemId_;
+    CMethodCallMessage::Texts texts;
     unsigned char senderInfo;
-    std::string& sndTermId = sndTermId_;
-    std::string& sndElemId = sndElemId_;
     unsigned char mod;
     unsigned serialNum;
-    std::string& method = method_;
     unsigned char paramCountByte;
 
     // The version is not examined: any first byte reads as a method call.
     if (!reader.readByte(&version))
         return dropCutField("version");
-    if (!reader.readText(&recTermId))
+    if (!reader.readText(&texts.recTermId))
         return dropCutField("recTermId");
-    if (!reader.readText(&recElemId))
+    if (!reader.readText(&texts.recElemId))
         return dropCutField("recElemId");
     if (!reader.readByte(&senderInfo))
         return dropCutField("senderInfo");
-    if (!reader.readText(&sndTermId))
+    if (!reader.readText(&texts.sndTermId))
         return dropCutField("sndTermId");
     if (senderInfo == CMethodCallWire::SENDER_ELEMENT_LEFT_OUT)
-        sndElemId = recElemId;
-    else if (!reader.readText(&sndElemId))
+        texts.sndElemId = texts.recElemId;
+    else if (!reader.readText(&texts.sndElemId))
         return dropCutField("sndElemId");
     if (!reader.readByte(&mod))
         return dropCutField("mod");
     if (!reader.readUInt32(&serialNum))
         return dropCutField("serialNum");
     if (CTrace::isTraced(SCOPE))
-        CTrace::trace(SCOPE, "HEADER:RT[" + recTermId + "] RE[" + recElemId + "] ST[" + sndTermId + "] SE[" + sndElemId
-                      + "] mod[" + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]",
+        CTrace::trace(SCOPE, "HEADER:RT[" + std::string(texts.recTermId) + "] RE[" + std::string(texts.recElemId)
+                      + "] ST[" + std::string(texts.sndTermId) + "] SE[" + std::string(texts.sndElemId) + "] mod["
+                      + std::to_string(mod) + "] SNo[" + std::to_string(static_cast<int>(serialNum)) + "]",
                       0);
-    if (!reader.readText(&method))
+    if (!reader.readText(&texts.method))
         return dropCutField("method");
     if (!reader.readByte(&paramCountByte))
         return dropCutField("paramCount");
+    std::string_view method = texts.method;
     int paramCount = static_cast<signed char>(paramCountByte);
     if (CTrace::isTraced(SCOPE)) {
-        CTrace::trace(SCOPE, "BODY:method=[" + method + "] paramCount=[" + std::to_string(paramCount) + "]", 0);
+        CTrace::trace(SCOPE, "BODY:method=[" + std::string(method) + "] paramCount=[" + std::to_string(paramCount) + "]",
+                      0);
         CTrace::trace(SCOPE, " bytes left for the parameter=[" + std::to_string(reader.remaining()) + "]", 0);
     }
 
     // The argument's type name, and after it the reader at the argument's bytes.
     CBlockReader argument = reader;
-    std::string& typeName = typeName_;
-    typeName.clear();
+    std::string_view typeName;
     bool hasTypeName = argument.readText(&typeName);
     const DecodableType* type = hasTypeName ? decodableType(typeName) : nullptr;
     bool nullObject = hasTypeName && typeName.empty();
 
-    enum { RETURN_VALUE, EXCEPTION, NO_PARAM, OBJECT_PARAM, BUFFER_PARAM } kind;
+    CMethodCallMessage::ReceivedKind kind;
     if (method == CMethodCallWire::RETURN_METHOD) {
         if (paramCount != 0 && !nullObject && type == nullptr)
             return dropUnanalysable(method, paramCount);
-        kind = RETURN_VALUE;
+        kind = CMethodCallMessage::RECEIVED_RETURN;
     } else if (method.empty() && paramCount == 1) {
         if (!nullObject && type == nullptr)
             return dropUnanalysable(method, paramCount);
-        kind = EXCEPTION;
+        kind = CMethodCallMessage::RECEIVED_EXCEPTION;
     } else if (paramCount == 0) {
-        kind = NO_PARAM;
+        kind = CMethodCallMessage::RECEIVED_NO_PARAM;
     } else if (paramCount == 1 && (nullObject || type != nullptr)) {
-        kind = OBJECT_PARAM;
+        kind = CMethodCallMessage::RECEIVED_OBJECT;
     } else if (paramCount == 1 && hasTypeName && typeName == CMethodCallWire::BUFFER_TYPE_NAME) {
-        kind = BUFFER_PARAM;
+        kind = CMethodCallMessage::RECEIVED_BUFFER;
     } else {
         return dropUnanalysable(method, paramCount);
     }
 
     std::unique_ptr<ISerializable> value;
-    bool withValue = kind != NO_PARAM && kind != BUFFER_PARAM && !(kind == RETURN_VALUE && paramCount == 0) && !nullObject;
+    bool withValue = kind != CMethodCallMessage::RECEIVED_NO_PARAM && kind != CMethodCallMessage::RECEIVED_BUFFER
+                     && !(kind == CMethodCallMessage::RECEIVED_RETURN && paramCount == 0) && !nullObject;
     if (withValue) {
         value = createValue(*type, argument);
         if (value == nullptr)
@@ -211,30 +210,12 @@ CMethodCallMessage* CMethodCallMsgDecoder::decode(const unsigned char* block, un
     }
     unsigned bufferSize = 0;
     const unsigned char* bufferBytes = nullptr;
-    if (kind == BUFFER_PARAM && !checkBuffer(argument, typeName, &bufferSize, &bufferBytes))
+    if (kind == CMethodCallMessage::RECEIVED_BUFFER && !checkBuffer(argument, typeName, &bufferSize, &bufferBytes))
         return dropUnanalysable(method, paramCount);
 
     CMethodCallMessage* message = nullptr;
     try {
-        switch (kind) {
-        case RETURN_VALUE:
-            message = CMethodCallMessage::createReturnValue(recTermId, recElemId, sndTermId, sndElemId, value.get());
-            break;
-        case EXCEPTION:
-            message = CMethodCallMessage::createException(recTermId, recElemId, sndTermId, sndElemId, value.get());
-            break;
-        case NO_PARAM:
-            message = CMethodCallMessage::createRemoteCall(recTermId, recElemId, sndTermId, sndElemId, method);
-            break;
-        case OBJECT_PARAM:
-            message = CMethodCallMessage::createRemoteCall(recTermId, recElemId, sndTermId, sndElemId, method,
-                                                           value.get());
-            break;
-        case BUFFER_PARAM:
-            message = CMethodCallMessage::createRemoteCall(recTermId, recElemId, sndTermId, sndElemId, method,
-                                                           bufferSize, bufferBytes);
-            break;
-        }
+        message = CMethodCallMessage::createReceived(texts, kind, value.get(), bufferSize, bufferBytes);
     } catch (const CJException& e) {
         CTrace::scopedError(SCOPE, " no message can be made (" + e.getMessage() + "); the block is dropped", -1);
         return nullptr;

@@ -1,5 +1,6 @@
 #include "CMethodCallMsgEncoder.h"
 
+#include "CBlockReader.h"
 #include "CJException.h"
 #include "CMethodCallMessage.h"
 #include "CMethodCallWire.h"
@@ -29,10 +30,15 @@ public:
         for (int i = 0; i < 4; ++i)
             putByte(static_cast<unsigned char>(value >> (8 * i)));
     }
+    // The text and its NUL; a short one without a call of the platform's memcpy.
     void putText(const std::string& text)
     {
-        memcpy(position_, text.c_str(), text.size() + 1);
-        position_ += text.size() + 1;
+        size_t count = text.size() + 1;
+        if (count > 64)
+            memcpy(position_, text.c_str(), count);
+        else
+            CBlockReader::copyShort(position_, text.c_str(), count);
+        position_ += count;
     }
     unsigned char* position() const { return position_; }
     void advance(unsigned count) { position_ += count; }
@@ -50,7 +56,7 @@ uint64_t textSize(const std::string& text)
 // split it and read every later field from the wrong place.
 bool holdsNul(const std::string& text)
 {
-    return text.find('\0') != std::string::npos;
+    return CBlockReader::findNul(reinterpret_cast<const unsigned char*>(text.data()), text.size()) != nullptr;
 }
 
 } // namespace

@@ -146,6 +146,18 @@ lan_up() {
   bash "$lan" up "$name" "$1" "$dir" || fail "the LAN could not be made"
   mkdir -p "$share"
 }
+# lan_shape N RATE: hosts 1..N send at most RATE (tc's units, such as 100mbit) on every link,
+# their own loopback included: a file then takes seconds to move, so that steps taken while its
+# contents are under way find them under way however fast the middleware sends.
+lan_shape() {
+  local k dev
+  for ((k = 1; k <= $1; k++)); do
+    for dev in eth0 lo; do
+      ip netns exec "$name-h$k" tc qdisc replace dev "$dev" root tbf rate "$2" burst 64kb latency 100ms \
+        || fail "host $k: $dev cannot be held to $2"
+    done
+  done
+}
 # lan_on HOST CMD...: a Windows program of the host's own prefix, its output to on.log; its
 # exit code.
 lan_on() {

@@ -11,6 +11,7 @@ dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder, and their logs
 limit=330                    # s for the whole run (the program gives up after 300)
 source "$(dirname "$lan")/lan-lib.sh"
+source "$(dirname "$0")/../display.sh"
 lan_begin lan_bench $limit
 
 # start LOG HOST ARGS...: the bench program on that host; its output goes to LOG.log.
@@ -38,4 +39,7 @@ awk -v rt="$rt" -v rtr="$rt_raw" -v b="$bulk" -v br="$bulk_raw" 'BEGIN {
   printf "%-48s %9.0f MiB/s %31.0f MiB/s %7.2fx\n", "bulk, 64 MiB in 1 MiB messages", b, br, b / br
   printf "ratio: DirectPlay / raw (round trip: lower is better; bulk: higher is better)\n"
 }'
+ref="raw Winsock TCP, same hosts"
+bench_row "DirectPlay round trip, 64 bytes, median" "$rt us" "$ref" "$rt_raw us" "$(awk -v a="$rt" -v b="$rt_raw" 'BEGIN{printf "%.2fx", a/b}')" lower
+bench_row "DirectPlay bulk, 64 MiB in 1 MiB messages" "$bulk MiB/s" "$ref" "$bulk_raw MiB/s" "$(awk -v a="$bulk" -v b="$bulk_raw" 'BEGIN{printf "%.2fx", a/b}')" higher
 exit 0

@@ -10,11 +10,11 @@ name="mb$$"                  # namespaces of this run only
 dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder, and their logs
 limit=600                    # s for the whole run
-xvfb=""
 source "$(dirname "$lan")/lan-lib.sh"
+source "$(dirname "$0")/../display.sh"
 lan_begin lan_bench $limit
 # The LAN goes at exit, and the display of this run with it.
-trap 'lan_cleanup; [ -n "$xvfb" ] && { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }' EXIT
+trap 'lan_cleanup; bench_display_stop' EXIT
 
 # start LOG HOST ARGS...: the bench program on that host; its output goes to LOG.log.
 start() { lan_start "$1" "$2" "$bench" "${@:3}"; }
@@ -27,14 +27,7 @@ mkdir -p "$share"
 # The middleware's windows need a display: the one given, or one of this run's own (an X
 # server's socket reaches every host).
 if [ -z "${DISPLAY:-}" ]; then
-  exec {dfd}<> <(:)
-  Xvfb -displayfd "$dfd" -screen 0 640x480x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-  xvfb=$!
-  display=""
-  for _ in $(seq 1 100); do read -r -t 0.1 display <&"$dfd" && break; done
-  exec {dfd}<&-
-  [ -n "$display" ] || fail "no display"
-  export DISPLAY=":$display"
+  bench_display "$dir/xvfb.log" || fail "no display"
 fi
 head -c $((size * 1024 * 1024)) /dev/urandom >"$share/file.bin" || fail "no file of $size MiB"
 receiver_ip=$(bash "$lan" addr 1)
@@ -51,4 +44,6 @@ awk -v m="$mw" -v r="$raw" -v n="$(value middleware_notices)" 'BEGIN {
   printf "%-44s %9.1f MiB/s %26.1f MiB/s %7.2fx\n", "file transfer, sender execution to stored", m, r, m / r
   printf "ratio: middleware / raw, higher is better (goal 0.9); %d notices at the sender\n", n
 }'
+bench_row "file of $size MiB through the middleware" "$mw MiB/s" "raw Winsock TCP, same file and hosts" "$raw MiB/s" \
+  "$(awk -v a="$mw" -v b="$raw" 'BEGIN{printf "%.2fx", a/b}')" higher
 exit 0

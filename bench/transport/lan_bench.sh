@@ -12,7 +12,10 @@ dir="$work/$name"
 share="$dir/share"           # the hosts' shared folder, and their logs
 limit=330                    # s for the whole run (the program gives up after 300)
 source "$(dirname "$lan")/lan-lib.sh"
+source "$(dirname "$0")/../display.sh"
 lan_begin lan_bench $limit
+# The LAN goes at exit, and the display of this run with it.
+trap 'lan_cleanup; bench_display_stop' EXIT
 
 # start LOG HOST ARGS...: the bench program on that host, started in the folder LOG, where
 # its trace file goes; its output goes to LOG.log.
@@ -28,12 +31,9 @@ mkdir -p "$dir"
 bash "$lan" up "$name" 2 "$dir" >/dev/null || fail "the LAN could not be made"
 mkdir -p "$share"
 # The session handle and the invoker have hidden windows: they need a display, the one given
-# or else Wine's null driver on each host.
+# or one of this run's own (Wine's null driver cannot make them).
 if [ -z "${DISPLAY:-}" ]; then
-  for k in 1 2; do
-    bash "$lan" wine "$name" $k "$dir" -- reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-      >"$share/reg$k.txt" 2>&1 </dev/null || fail "no null graphics driver on host $k"
-  done
+  bench_display "$dir/xvfb.log" || fail "no display"
 fi
 host_ip=$(bash "$lan" addr 1)
 start host 1 host "Z:$share"
@@ -55,4 +55,8 @@ awk -v q="$q" -v q99="$q99" -v r="$r" -v r99="$r99" -v n="$n" -v nr="$nr" \
   printf "%-52s %9.1f MiB/s %25.1f MiB/s %7.2fx\n", sprintf("notice of 16 MiB (%d bytes), median of 3", nb), n, nr, n / nr
   printf "ratio: QUERY session / raw, lower is better (goal at most 1.30); notice session / raw, higher is better\n"
 }'
+ref="raw Winsock TCP (TCP_NODELAY), same hosts"
+bench_row "session QUERY round trip, median" "$q us" "$ref" "$r us" "$(awk -v a="$q" -v b="$r" 'BEGIN{printf "%.2fx", a/b}')" lower
+bench_row "session QUERY round trip, p99" "$q99 us" "$ref" "$r99 us" "$(awk -v a="$q99" -v b="$r99" 'BEGIN{printf "%.2fx", a/b}')" lower
+bench_row "session notice of 16 MiB" "$n MiB/s" "$ref" "$nr MiB/s" "$(awk -v a="$n" -v b="$nr" 'BEGIN{printf "%.2fx", a/b}')" higher
 exit 0

@@ -6,6 +6,7 @@
 #include "IMessage.h"
 
 #include <string>
+#include <string_view>
 
 class ISerializable;
 
@@ -104,10 +105,26 @@ public:
 
 private:
     enum CallKind { METHOD_CALL = 0, RETURN_VALUE = 1, EXCEPTION = 2 };
+    // The decoder makes its messages from the texts as they lie in the received block, each
+    // copied once, straight into the message.
+    friend class CMethodCallMsgDecoder;
+    struct Texts {
+        std::string_view recTermId, recElemId, sndTermId, sndElemId, method;
+    };
+    enum ReceivedKind { RECEIVED_NO_PARAM, RECEIVED_OBJECT, RECEIVED_BUFFER, RECEIVED_RETURN, RECEIVED_EXCEPTION };
+    // As the matching create function does with these texts (the object is taken, the bytes
+    // copied); COutOfMemoryException as they do.
+    static CMethodCallMessage* createReceived(const Texts& texts, ReceivedKind kind, ISerializable* object,
+                                              unsigned size, const unsigned char* bytes);
+    CMethodCallMessage(const Texts& texts, CallKind callKind);
 
     CMethodCallMessage(const std::string& recTermId, const std::string& recElemId, const std::string& sndTermId,
                        const std::string& sndElemId, const std::string& method, CallKind callKind);
     ~CMethodCallMessage() override;
+    // Messages come and go by the million: their memory, and the room of their texts, is kept
+    // for the next ones instead of going back to the heap each time.
+    static void* operator new(size_t size);
+    static void operator delete(void* block);
 
     static CMethodCallMessage* withObject(CMethodCallMessage* message, ISerializable* object);
     static CMethodCallMessage* withBuffer(CMethodCallMessage* message, unsigned size, unsigned char* block,

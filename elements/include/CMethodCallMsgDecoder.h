@@ -22,12 +22,4 @@ private:
     CMethodCallMessage* decode(const unsigned char* block, unsigned size);
 
     IInputStream* stream_;
-    // Where the texts of a block are read to; kept from block to block only so that their
-    // memory is reused, never for their contents.
-    std::string recTermId_;
-    std::string recElemId_;
-    std::string sndTermId_;
-    std::string sndElemId_;
-    std::string method_;
-    std::string typeName_;
 };

@@ -26,9 +26,14 @@ CQuarnFileReadPacket* CQuarnFileReadPacket::Open(WORD type, DWORD status, const 
         error = ERROR_DISK_FULL;
     CQuarnFileReadPacket* packet = nullptr;
     if (error == 0) {
-        packet = new (std::nothrow) CQuarnFileReadPacket(handle, static_cast<ULONGLONG>(size.QuadPart), type, status);
-        if (packet == nullptr)
+        BYTE* batch = new (std::nothrow) BYTE[BATCH_SIZE + 4];
+        if (batch != nullptr)
+            packet = new (std::nothrow)
+                CQuarnFileReadPacket(handle, static_cast<ULONGLONG>(size.QuadPart), type, status, batch);
+        if (packet == nullptr) {
+            delete[] batch;
             error = ERROR_NOT_ENOUGH_MEMORY;
+        }
     }
     if (packet == nullptr) {
         CloseHandle(handle);
@@ -37,9 +42,9 @@ CQuarnFileReadPacket* CQuarnFileReadPacket::Open(WORD type, DWORD status, const 
     return packet;
 }
 
-CQuarnFileReadPacket::CQuarnFileReadPacket(HANDLE file, ULONGLONG size, WORD type, DWORD status)
-    : m_hFile(file), m_size(size), m_read(0), m_error(0), m_stage(HEADER), m_pPosition(nullptr), m_remaining(0),
-      m_crcOut(), m_pieces(), m_chunk()
+CQuarnFileReadPacket::CQuarnFileReadPacket(HANDLE file, ULONGLONG size, WORD type, DWORD status, BYTE* buffer)
+    : m_hFile(file), m_size(size), m_read(0), m_fileRead(0), m_error(0), m_stage(HEADER), m_pPosition(nullptr),
+      m_remaining(0), m_crcOut(), m_pieces(), m_pBatch(buffer), m_batchFilled(0), m_batchNext(0)
 {
     BYTE header[QUARN_PACKET_HEADER_SIZE];
     WriteBigEndian16(header, type);
@@ -48,7 +53,7 @@ CQuarnFileReadPacket::CQuarnFileReadPacket(HANDLE file, ULONGLONG size, WORD typ
     SetHeader(header);
     m_pieces[0].buf = reinterpret_cast<CHAR*>(const_cast<BYTE*>(GetHeader()));
     m_pieces[0].len = QUARN_PACKET_HEADER_SIZE;
-    m_pieces[1].buf = reinterpret_cast<CHAR*>(m_chunk);
+    m_pieces[1].buf = reinterpret_cast<CHAR*>(m_pBatch);
     m_pieces[1].len = 0;
     m_pieces[2].buf = reinterpret_cast<CHAR*>(m_crcOut);
     m_pieces[2].len = QUARN_PACKET_CRC_SIZE;
@@ -59,6 +64,7 @@ CQuarnFileReadPacket::~CQuarnFileReadPacket()
 {
     if (m_hFile != INVALID_HANDLE_VALUE)
         CloseHandle(m_hFile);
+    delete[] m_pBatch;
 }
 
 ULONGLONG CQuarnFileReadPacket::GetTotalLength() const
@@ -78,25 +84,46 @@ void CQuarnFileReadPacket::SetPiece(BYTE* at, DWORD length)
     m_remaining = length;
 }
 
+bool CQuarnFileReadPacket::ReadBatch()
+{
+    ULONGLONG left = m_size - m_fileRead;
+    DWORD wanted = left < BATCH_SIZE ? static_cast<DWORD>(left) : BATCH_SIZE;
+    DWORD got = 0;
+    BOOL read = ReadFile(m_hFile, m_pBatch, wanted, &got, nullptr);
+    if (!read || got == 0) {
+        DWORD error = read ? ERROR_HANDLE_EOF : GetLastError();
+        SetLastError(error != 0 ? error : ERROR_HANDLE_EOF);
+        m_batchFilled = m_batchNext = 0;
+        return false;
+    }
+    // A chunk shorter than CHUNK_SIZE ends the batch: its padding goes out as zeros.
+    memset(m_pBatch + got, 0, PadToFour(got) - got);
+    m_fileRead += got;
+    m_batchFilled = got;
+    m_batchNext = 0;
+    return true;
+}
+
 bool CQuarnFileReadPacket::ReadChunk()
 {
     if (m_read < m_size) {
-        ULONGLONG left = m_size - m_read;
-        DWORD wanted = left < CHUNK_SIZE ? static_cast<DWORD>(left) : CHUNK_SIZE;
-        memset(m_chunk, 0, sizeof(m_chunk));
-        DWORD got = 0;
-        if (!ReadFile(m_hFile, m_chunk, wanted, &got, nullptr) || got == 0) {
-            // The length field promised more: the packet cannot be finished.
-            DWORD error = GetLastError();
-            m_error = got == 0 && error == 0 ? ERROR_HANDLE_EOF : (error != 0 ? error : ERROR_HANDLE_EOF);
-            m_stage = FAILED;
-            SetPiece(nullptr, 0);
-            return false;
+        if (m_batchNext >= m_batchFilled) {
+            if (!ReadBatch()) {
+                // The length field promised more: the packet cannot be finished.
+                m_error = GetLastError();
+                m_stage = FAILED;
+                SetPiece(nullptr, 0);
+                return false;
+            }
         }
+        DWORD left = m_batchFilled - m_batchNext;
+        DWORD got = left < CHUNK_SIZE ? left : CHUNK_SIZE;
         m_read += got;
         m_stage = DATA;
+        m_pieces[1].buf = reinterpret_cast<CHAR*>(m_pBatch + m_batchNext);
         m_pieces[1].len = static_cast<ULONG>(PadToFour(got));
-        SetPiece(m_chunk, m_pieces[1].len);
+        SetPiece(m_pBatch + m_batchNext, m_pieces[1].len);
+        m_batchNext += got;
         return true;
     }
     m_stage = CRC;
@@ -136,6 +163,29 @@ const WSABUF* CQuarnFileReadPacket::GetBufferList() const
 DWORD CQuarnFileReadPacket::GetPieceCount() const
 {
     return 3;
+}
+
+DWORD CQuarnFileReadPacket::GetSendBuffers(WSABUF* buffers)
+{
+    if (m_remaining == 0)
+        return 0;
+    buffers[0].buf = reinterpret_cast<CHAR*>(m_pPosition);
+    buffers[0].len = m_remaining;
+    // The chunks behind the current one lie right after it in the batch, the last one's
+    // padding included.
+    DWORD behind = static_cast<DWORD>(PadToFour(m_batchFilled - m_batchNext));
+    if (m_stage == DATA) {
+        buffers[0].len += m_pPosition + m_remaining == m_pBatch + m_batchNext ? behind : 0;
+        return 1;
+    }
+    if (m_stage != HEADER || m_size == 0)
+        return 1;
+    // A failed read is left to the chunk that needs it, which fails the packet.
+    if (m_batchFilled == 0 && !ReadBatch())
+        return 1;
+    buffers[1].buf = reinterpret_cast<CHAR*>(m_pBatch);
+    buffers[1].len = static_cast<ULONG>(PadToFour(m_batchFilled));
+    return 2;
 }
 
 bool CQuarnFileReadPacket::GetCurrentPiece(BYTE** ppPosition, DWORD* pRemaining) const

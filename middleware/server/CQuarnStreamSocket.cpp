@@ -1,6 +1,7 @@
 #include "CQuarnStreamSocket.h"
 
 #include "CQuarnFileReadPacket.h"
+#include "CQuarnFileWritePacket.h"
 #include "QuarnTrace.h"
 #include "QuarnWire.h"
 
@@ -75,7 +76,7 @@ bool CQuarnStreamSocket::WriteStep()
     CQuarnPacket* packet = static_cast<CQuarnPacket*>(m_sendQueue.GetFirst());
     if (packet == nullptr)
         return false;
-    WSABUF piece;
+    WSABUF pieces[2];
     BYTE* position;
     DWORD remaining;
     if (!packet->GetCurrentPiece(&position, &remaining)) {
@@ -84,22 +85,53 @@ bool CQuarnStreamSocket::WriteStep()
         PostSocketEvent(FD_WRITE, 0);
         return true;
     }
-    piece.buf = reinterpret_cast<CHAR*>(position);
-    piece.len = remaining;
-    DWORD sent = 0;
-    if (WSASend(m_socket, &piece, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
-        return Fail(WSAGetLastError());
-    PostSocketEvent(FD_WRITE, 0);
-    DWORD advanced = packet->Advance(sent);
-    if (advanced == 0) {
-        bool wasFull = m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT;
-        delete packet;
-        if (wasFull)
-            PostSocketEvent(FD_READ, 0);
-    } else {
+    // A file packet sends as much of the file as the socket takes, many chunks a call, until
+    // the socket is full (its FD_WRITE resumes) or this turn has sent its share; any other
+    // packet one piece per step.
+    CQuarnFileReadPacket* file =
+        (packet->GetType() & QUARN_COMM_TYPE_FILE_FLAG) ? dynamic_cast<CQuarnFileReadPacket*>(packet) : nullptr;
+    DWORD turn = 0;
+    for (;;) {
+        DWORD count = 1;
+        if (file != nullptr) {
+            count = file->GetSendBuffers(pieces);
+            // A packet that cannot go on: the next step finds nothing to send of it.
+            if (count == 0) {
+                PostSocketEvent(FD_WRITE, 0);
+                return true;
+            }
+        } else {
+            pieces[0].buf = reinterpret_cast<CHAR*>(position);
+            pieces[0].len = remaining;
+        }
+        DWORD sent = 0;
+        if (WSASend(m_socket, pieces, count, &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
+            return Fail(WSAGetLastError());
+        m_keepAliveCountdown = KEEP_ALIVE_TICKS;
+        turn += sent;
+        // A partial send leads to the next one, which finds the socket full.
+        bool more = file != nullptr && turn < WRITE_TURN_BYTES;
+        if (!more)
+            PostSocketEvent(FD_WRITE, 0);
+        DWORD advanced = packet->Advance(sent);
+        if (advanced == 0) {
+            bool wasFull = m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT;
+            delete packet;
+            if (more)
+                PostSocketEvent(FD_WRITE, 0);
+            if (wasFull)
+                PostSocketEvent(FD_READ, 0);
+            return true;
+        }
         OnAdvanced(*packet, advanced);
+        if (!more)
+            break;
+        // The owner may have ended the transfer on that progress.
+        if (m_bShutDown || m_socket == INVALID_SOCKET) {
+            PostSocketEvent(FD_WRITE, 0);
+            break;
+        }
     }
-    m_keepAliveCountdown = KEEP_ALIVE_TICKS;
     return true;
 }
 
@@ -113,37 +145,50 @@ bool CQuarnStreamSocket::ReadStep()
     if (m_receiveQueue.CountUpTo(RECEIVE_QUEUE_LIMIT) >= RECEIVE_QUEUE_LIMIT
         || m_sendQueue.CountUpTo(SEND_QUEUE_LIMIT) >= SEND_QUEUE_LIMIT)
         return true;
-    BYTE* position;
-    DWORD size;
-    if (!m_reassembler.GetReceiveBuffer(&position, &size)) {
-        CloseBrokenStream();
-        return false;
-    }
-    WSABUF piece;
-    piece.buf = reinterpret_cast<CHAR*>(position);
-    piece.len = size;
-    DWORD received = 0;
-    DWORD flags = 0;
-    if (WSARecv(m_socket, &piece, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
-        DWORD error = WSAGetLastError();
-        if (error == WSAEWOULDBLOCK)
+    // The contents of a file packet are received as far as its batch reaches, and on until the
+    // socket is empty (its FD_READ resumes) or this turn has taken its share; anything else
+    // one receive per step. At most one packet completes per step.
+    DWORD turn = 0;
+    for (;;) {
+        BYTE* position;
+        DWORD size;
+        if (!m_reassembler.GetReceiveBuffer(&position, &size)) {
+            CloseBrokenStream();
+            return false;
+        }
+        const CQuarnFileWritePacket* file = dynamic_cast<const CQuarnFileWritePacket*>(m_reassembler.GetPacketUnderWay());
+        if (file != nullptr)
+            file->GetReceiveSpan(&position, &size);
+        WSABUF piece;
+        piece.buf = reinterpret_cast<CHAR*>(position);
+        piece.len = size;
+        DWORD received = 0;
+        DWORD flags = 0;
+        if (WSARecv(m_socket, &piece, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+            DWORD error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK)
+                return true;
+            return Fail(error);
+        }
+        // The peer's data has ended; its FD_CLOSE follows, and reading on would only spin.
+        if (received == 0)
+            return Fail(WSAEDISCON);
+        m_idleTicks = 0;
+        turn += received;
+        CQuarnPacket* packet;
+        switch (m_reassembler.Received(received, &packet)) {
+        case CQuarnPacketReassembler::COMPLETE:
+            packet->LinkTail(&m_receiveQueue);
+            PostSocketEvent(FD_READ, 0);
             return true;
-        return Fail(error);
-    }
-    // The peer's data has ended; its FD_CLOSE follows, and reading on would only spin.
-    if (received == 0)
-        return Fail(WSAEDISCON);
-    m_idleTicks = 0;
-    CQuarnPacket* packet;
-    switch (m_reassembler.Received(received, &packet)) {
-    case CQuarnPacketReassembler::COMPLETE:
-        packet->LinkTail(&m_receiveQueue);
-        break;
-    case CQuarnPacketReassembler::BROKEN:
-        CloseBrokenStream();
-        return false;
-    default:
-        break;
+        case CQuarnPacketReassembler::BROKEN:
+            CloseBrokenStream();
+            return false;
+        default:
+            break;
+        }
+        if (file == nullptr || turn >= READ_TURN_BYTES)
+            break;
     }
     PostSocketEvent(FD_READ, 0);
     return true;

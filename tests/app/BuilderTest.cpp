@@ -8,6 +8,7 @@
 #include "ILogicHandle.h"
 #include "RegistryKey.h"
 
+#include <CWinApp.h>
 #include <CWnd.h>
 
 #include <gtest/gtest.h>
@@ -120,6 +121,13 @@ protected:
         g_key = &key;
         g_fake = &fake;
         CTavUtility::setDirectorFactory(&makeLogic);
+        // The resource library, loaded as the application object does before the builder: the
+        // main window makes its dialog from it.
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, path, sizeof(path));
+        std::string folder(path);
+        folder.resize(folder.rfind('\\') + 1);
+        AfxSetResourceHandle(LoadLibraryA((folder + "tavlang.dll").c_str()));
         CWnd* mainWnd = nullptr;
         {
             std::string line = environment(LINE_VARIABLE);

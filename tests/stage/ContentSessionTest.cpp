@@ -171,8 +171,18 @@ TEST_F(ContentSessionTest, OperationNoticesGoToContentWindowsOnly)
             cursorKey = call.substr(21);
     ASSERT_FALSE(cursorKey.empty());
     ASSERT_NE(nullptr, contentOn(a, cursorKey));
+    EXPECT_EQ((std::vector<std::string>{"setViewId .*"}), displayLines(a, cursorKey, "setView"));
+    session.hub.clearTraffic();
     CLocalMethod::postMethodStr(contentOn(a, cursorKey)->getObjectId(), "LOC_assignToOperator", "cursor 1");
+    // A cursor has no chat either: a line posted to it goes nowhere.
+    CLocalMethod::postMethodStr(contentOn(a, cursorKey)->getObjectId(), "LOC_postSpeech", "to a cursor");
     pause(500);
+    for (const std::string& line : session.hub.traffic()) {
+        EXPECT_EQ(std::string::npos, line.find("Speech")) << line;
+        EXPECT_EQ(std::string::npos, line.find("COP_addSpeaker")) << line;
+    }
+    for (StageTerminal* terminal : all)
+        EXPECT_TRUE(chatLines(*terminal, "").empty()) << terminal->id();
     for (StageTerminal* terminal : all)
         for (const std::string& line : terminal->view.display.entries()) {
             if (line.find("Operation") != std::string::npos)
@@ -237,6 +247,8 @@ TEST_F(ContentSessionTest, JoinerGetsTheSpeakersInOrderAtItsNextLine)
     for (StageTerminal* terminal : {&host, &a, &b})
         ASSERT_TRUE(waitUntil([&] { return contentOn(*terminal, key) != nullptr
                                            && contentOn(*terminal, key)->isSynchronized(); }));
+    // A nickname holding the list's separator and a line feed stays one speaker.
+    host.prefs->setNickname("x_SPEAKER_DESC_SEP_y\nz");
     size_t lines = 0;
     for (StageTerminal* speaker : {&a, &host, &b}) {
         CLocalMethod::postMethodStr(contentOn(*speaker, key)->getObjectId(), "LOC_postSpeech",
@@ -245,7 +257,7 @@ TEST_F(ContentSessionTest, JoinerGetsTheSpeakersInOrderAtItsNextLine)
         ASSERT_TRUE(waitUntil([&] { return chatLines(host, "addSpeech").size() == lines; }));
     }
     const std::vector<std::string> speakers = {"A_SPEAKER_DATA_SEP_1_SPEAKER_DATA_SEP_Nick A",
-                                               "HOST_SPEAKER_DATA_SEP_0_SPEAKER_DATA_SEP_Nick HOST",
+                                               "HOST_SPEAKER_DATA_SEP_0_SPEAKER_DATA_SEP_x-SPEAKER-DESC-SEP-y z",
                                                "B_SPEAKER_DATA_SEP_2_SPEAKER_DATA_SEP_Nick B"};
     ASSERT_TRUE(waitUntil([&] { return contentOn(host, key)->speakers() == speakers; }));
 

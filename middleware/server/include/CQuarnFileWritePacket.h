@@ -1,7 +1,10 @@
 #pragma once
 // The receiving side's file packet: takes the data part of an incoming packet whose type has
 // bit 15 set and writes it to a new temporary file of the server's own ("QUARN*.TMP" in its
-// temporary folder), one chunk of at most 4096 bytes at a time. A write error is kept as the
+// temporary folder). The contents arrive in chunks of at most 4096 bytes that lie one behind the
+// other in a batch buffer of the packet's own, so that a socket can receive many in one call;
+// what arrived goes to the file in one write per Advance (and when the batch is full). A write
+// error is kept as the
 // packet's status and nothing more is written, while the rest of the packet is still taken so
 // that the stream stays in step. A packet deleted before it was complete deletes its file; a
 // complete one leaves it to the receiver, which is handed its name as the packet's data.
@@ -12,6 +15,9 @@
 class CQuarnFileWritePacket : public CQuarnPacket {
 public:
     static constexpr DWORD CHUNK_SIZE = 4096;
+    // Chunks in the batch buffer: the most one receive and one write take.
+    static constexpr DWORD BATCH_CHUNKS = 64;
+    static constexpr DWORD BATCH_SIZE = BATCH_CHUNKS * CHUNK_SIZE;
 
     // The packet for the 8 header bytes that arrived, its CRC already run over them, with its
     // temporary file made and open for writing. Null with the file system's error.
@@ -30,6 +36,11 @@ public:
     const WSABUF* GetBufferList() const override;
     DWORD GetPieceCount() const override;
     bool GetCurrentPiece(BYTE** ppPosition, DWORD* pRemaining) const override;
+    // Where the next received bytes go and how many can go there in one receive: the rest of
+    // the current piece and the chunks behind it in the batch buffer, within the data part (the
+    // crc piece on its own). False when the packet is complete. Advance then accounts for what
+    // arrived, across pieces.
+    bool GetReceiveSpan(BYTE** ppPosition, DWORD* pSize) const;
     // The temporary file's name (UTF-16, with its zero) and its length in characters.
     const BYTE* GetData() const override;
     DWORD GetDataLength() const override;
@@ -47,7 +58,7 @@ public:
 
 protected:
     explicit CQuarnFileWritePacket(const BYTE* header);
-    // Makes the temporary file and opens it for writing.
+    // Makes the batch buffer and the temporary file and opens it for writing.
     bool OpenFile();
     // A packet just made (null when it could not be: ERROR_NOT_ENOUGH_MEMORY) with its file
     // open; deleted, with the file system's error, when the file cannot be made.
@@ -72,6 +83,8 @@ private:
     // The next data piece (at most a chunk of what is still expected, padding included), or
     // the crc piece.
     void NextPiece();
+    // Writes the contents that arrived and were not written yet (none after a write error).
+    void Flush();
 
     HANDLE m_hFile;
     std::wstring m_file;
@@ -86,5 +99,11 @@ private:
     DWORD m_remaining;
     BYTE m_crcIn[4];
     WSABUF m_pieces[2];
-    BYTE m_chunk[CHUNK_SIZE];
+    // BATCH_SIZE bytes: the current piece starts at m_batchPiece, the next one at m_batchNext;
+    // [m_batchUnwritten, m_batchArrived) arrived and waits for the file.
+    BYTE* m_pBatch;
+    DWORD m_batchPiece;
+    DWORD m_batchNext;
+    DWORD m_batchUnwritten;
+    DWORD m_batchArrived;
 };

@@ -2,7 +2,8 @@
 // A TCP socket of the communication layer: outgoing, listening or accepted. Its read step
 // receives one piece per event into the packet under way, its write step sends one piece of
 // the oldest queued packet per event, and each step posts the same event to itself so that the
-// next one follows after the window's other messages. A connection that sent nothing for a
+// next one follows after the window's other messages. A file's contents go faster: a step
+// sends or receives as many of its chunks as the socket takes, up to a share per turn. A connection that sent nothing for a
 // minute sends a keep-alive; the other end drops it unread. Since both ends do so, a
 // connection on which nothing arrives for a few minutes has no live peer and is closed.
 #include "CQuarnPacketReassembler.h"
@@ -20,6 +21,10 @@ public:
     // a word, gives them back. Not less: a node flooded with socket events gets no timer
     // messages and sends its keep-alives late (a blast of 100 s delayed one by over 90 s).
     static constexpr DWORD IDLE_TICKS = 3 * KEEP_ALIVE_TICKS;
+    // Bytes of a file's contents one step sends or receives at most before the window's other
+    // messages get their turn: a few milliseconds of a fast link.
+    static constexpr DWORD WRITE_TURN_BYTES = 4 * 1024 * 1024;
+    static constexpr DWORD READ_TURN_BYTES = 4 * 1024 * 1024;
 
     CQuarnStreamSocket();
     // Also deletes the packet under way.

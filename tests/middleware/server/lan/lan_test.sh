@@ -232,6 +232,10 @@ case $scenario in
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
 lan_up $hosts
+# Steps taken during a file's contents need contents that take a while: a link of 100 Mbit/s.
+case $scenario in
+  transfer | transfer-faults) lan_shape $hosts 100mbit ;;
+esac
 ipA=$(bash "$lan" addr 1)
 ipB=$(bash "$lan" addr 2)
 COPY='\Applications\1:Copy:4'

@@ -22,6 +22,8 @@ passed() {
 }
 
 lan_up 3
+# Progress and closes under way need transfers that take a while: a link of 100 Mbit/s.
+lan_shape 3 100mbit
 
 # Guard against guard; the clients' activation starts each service.
 lan_must 1 "$(lan_winpath "$guard")" -Service
