@@ -22,6 +22,7 @@
 #include "CTerminalGroup.h"
 #include "CThread.h"
 #include "CTrace.h"
+#include "CVoiceProcessor.h"
 #include "IBroadcastSessionHandle.h"
 #include "IGuiHandle.h"
 #include "ILookupServiceHandle.h"
@@ -42,6 +43,8 @@ const char BROADCAST_NAME[] = "BC";
 const char MASTER_GROUP_NAME[] = "M_TERMGP";
 const char SLAVE_GROUP_NAME[] = "S_TERMGP";
 const char REMOVE_LOST_MEMBER[] = "LOC_removeSessionLostMember";
+const char VOICE_NAME[] = "IP_PHONE";
+const char VOICE_LOG_NAME[] = "phone.log";
 const char FILE_COPY_NAME[] = "FILE_COPY";
 const char MASTER_STAGE_NAME[] = "M_STAGE";
 const char SLAVE_STAGE_NAME[] = "S_STAGE";
@@ -107,7 +110,7 @@ ILogicHandle* CDirector::create(IGuiHandle* gui, CPreferenceManager* preferences
 CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* middleware)
     : rpPreferenceManager(nullptr), rpGuiHandle(nullptr), pLookupServiceHandle(nullptr),
       pLocalSessionHandle(nullptr), pRemoteSessionHandle(nullptr), pBroadcastSessionHandle(nullptr),
-      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pStage(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
+      pIPPhoneTermGroup(nullptr), pFileCopy(nullptr), pStage(nullptr), pVoiceProcessor(nullptr), pLeadImage(nullptr), bTermInfoRegistered(false),
       bTerminated(false)
 {
     assertUiThread("CDirector");
@@ -167,6 +170,10 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
 
     makeTerminalGroup(broadcastPort, hostTerminalId, hostIpAddress);
 
+    pVoiceProcessor = new (std::nothrow) CVoiceProcessor(rpGuiHandle, pIPPhoneTermGroup, VOICE_LOG_NAME);
+    CTrace::scopedAssertTrue(pVoiceProcessor != nullptr, SCOPE, "CDirector: no voice element", EXIT_FATAL);
+    pVoiceProcessor->start(VOICE_NAME);
+
     ISessionHandle* sessionHandle = isLocalSession() ? pLocalSessionHandle : pRemoteSessionHandle;
     CTrace::trace(SCOPE, std::string("CDirector: the session handle is the ") +
                              (sessionHandle == pLocalSessionHandle ? "hosted" : "joined") + " one");
@@ -181,6 +188,8 @@ CDirector::CDirector(IGuiHandle* gui, CPreferenceManager* preferences, CQuarn* m
 
     plugInto(sessionHandle, pIPPhoneTermGroup, "the member list");
     plugInto(sessionHandle, pStage, "the stage");
+    // Voice packets go as datagrams straight to the members.
+    plugInto(pBroadcastSessionHandle, pVoiceProcessor, "the voice element");
 
     rpGuiHandle->showSplash(false);
     rpGuiHandle->showMainDlg(true);
@@ -201,7 +210,8 @@ void CDirector::makeTerminalGroup(int broadcastPort, const std::string& hostTerm
     pIPPhoneTermGroup->start(pIPPhoneTermGroup->isMaster() ? MASTER_GROUP_NAME : SLAVE_GROUP_NAME);
 }
 
-void CDirector::plugInto(ISessionHandle* sessionHandle, CElement* element, const char* what)
+template <class Session>
+void CDirector::plugInto(Session* sessionHandle, CElement* element, const char* what)
 {
     try {
         sessionHandle->plugIn(element->getElementId(), element);
@@ -226,6 +236,8 @@ CDirector::~CDirector()
     pStage = nullptr;
     delete pFileCopy;
     pFileCopy = nullptr;
+    delete pVoiceProcessor;
+    pVoiceProcessor = nullptr;
     delete pIPPhoneTermGroup;
     pIPPhoneTermGroup = nullptr;
     delete pBroadcastSessionHandle;
@@ -457,6 +469,16 @@ void CDirector::terminate()
     CTrace::trace(SCOPE, "terminate");
     removeTermInfo();
     CLocalMethod::disableQuery();
+    // The voice element first: no packet may leave once the sessions begin to go.
+    if (pVoiceProcessor != nullptr) {
+        try {
+            pBroadcastSessionHandle->plugOut(pVoiceProcessor->getElementId());
+            pVoiceProcessor->end();
+        } catch (const CIllegalArgumentException& e) {
+            CTrace::scopedFatalError(SCOPE, "terminate: the voice element cannot be plugged out: " + e.getMessage(),
+                                     EXIT_FATAL);
+        }
+    }
     {
         CMonitorHold hold(sessionLock, SITE_TERMINATE, SCOPE);
         ISessionHandle* sessionHandle = pLocalSessionHandle != nullptr ? pLocalSessionHandle : pRemoteSessionHandle;

@@ -4,6 +4,7 @@
 #include "CMainBtn.h"
 #include "CMainWnd.h"
 #include "CMinimizeBtn.h"
+#include "CPhoneCtrl.h"
 #include "CPreferenceManager.h"
 #include "CSoundPlay.h"
 #include "CStageCtrl.h"
@@ -38,6 +39,8 @@ const UINT STATUS_ID = 1011;
 const UINT MINIMIZE_ID = 1012;
 const UINT CLOSE_ID = 1013;
 const UINT TRASH_ID = 1026;
+const POINT PHONE_AT = {156, 428};
+const UINT PHONE_ID = 1018;
 
 } // namespace
 
@@ -67,6 +70,7 @@ CMainDlg::~CMainDlg()
     delete minimizeBtn_;
     delete mainBtn_;
     delete trash_;
+    delete phone_;
     delete status_;
     delete stage_;
     if (icon_ != nullptr)
@@ -94,6 +98,7 @@ BOOL CMainDlg::OnInitDialog()
     closeBtn_ = new CCloseBtn(CLOSE_RECT, this, this, CLOSE_ID);
     trash_ = new CTrashWnd(TRASH_AT.x, TRASH_AT.y, this, TRASH_ID);
     trash_->Create();
+    phone_ = new CPhoneCtrl(PHONE_AT.x, PHONE_AT.y, this, PHONE_ID);
 
     setSkin(preferences_->getSkin());
 
@@ -124,6 +129,11 @@ void CMainDlg::Show(bool show)
     mainBtn_->ShowWindow(SW_SHOW);
     minimizeBtn_->ShowWindow(SW_SHOW);
     closeBtn_->ShowWindow(SW_SHOW);
+    // A second showing must not make a second panel window.
+    if (!phoneCreated_) {
+        phone_->Create();
+        phoneCreated_ = true;
+    }
     Invalidate(TRUE);
     UpdateWindow();
 }
@@ -156,6 +166,7 @@ void CMainDlg::setSkin(int skin)
     minimizeBtn_->SetSkin(skin);
     closeBtn_->SetSkin(skin);
     trash_->SetSkin(skin);
+    phone_->SetSkin(skin);
     Invalidate(TRUE);
     UpdateWindow();
 }

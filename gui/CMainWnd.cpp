@@ -169,7 +169,7 @@ CPhoneCtrl* CMainWnd::getPhoneCtrl()
 {
     if (mainDlg_ == nullptr)
         throw CNullPointerException("getPhoneCtrl: there is no main dialog");
-    return nullptr;   // the dialog holds no phone panel
+    return mainDlg_->getPhoneCtrl();
 }
 
 void CMainWnd::showSplash(bool show)

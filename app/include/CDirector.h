@@ -2,9 +2,10 @@
 // The session logic of tavapp. Made once, last of all, by the start-up builder on the
 // user-interface thread, it finds through the lookup service the terminal that hosts the
 // newest session and joins it, or hosts a session of its own; it makes the broadcast session
-// and publishes this terminal's record; it makes the picture loader, the phone's member list
-// and the file copy element. It hears the session's events and, on terminate, takes the record
-// out of the lookup service, stops its elements and closes what it opened.
+// and publishes this terminal's record; it makes the picture loader, the phone's member list,
+// the voice element (on the broadcast session), the file copy element and the stage. It hears
+// the session's events and, on terminate, takes the record out of the lookup service, stops
+// its elements and closes what it opened.
 //
 // Locks: sessionLock (the choice and the life of the two session handles), then termInfoLock
 // (the own record); never the other way round.
@@ -24,6 +25,7 @@ class CPreferenceManager;
 class CQuarn;
 class CStage;
 class CTerminalGroup;
+class CVoiceProcessor;
 class IBroadcastSessionHandle;
 class IGuiHandle;
 class ILookupServiceHandle;
@@ -77,7 +79,8 @@ private:
     void OnSessionOut(const std::string& terminalId);
     void makeTerminalGroup(int broadcastPort, const std::string& hostTerminalId, const std::string& hostIpAddress);
     // Plugs an element into the session; a refusal ends the process.
-    void plugInto(ISessionHandle* sessionHandle, CElement* element, const char* what);
+    template <class Session>
+    void plugInto(Session* sessionHandle, CElement* element, const char* what);
     // The own record after the hosted session closed or after a join.
     void setPlainTermInfo();
     // The box of the string, then the end with exit code 1.
@@ -93,6 +96,7 @@ private:
     CTerminalGroup* pIPPhoneTermGroup;
     CFileCopy* pFileCopy;
     CStage* pStage;
+    CVoiceProcessor* pVoiceProcessor;
     CLeadImage* pLeadImage;
     CTerminalInfo terminalInfo;   // termInfoLock
     bool bTermInfoRegistered;

@@ -1,6 +1,6 @@
 #pragma once
 // The program's one visible top-level window: a skinned, captionless 800 x 451 dialog holding
-// the controls of a session (main menu button, status lamp, minimize and close buttons, trash). Made hidden by
+// the controls of a session (main menu button, status lamp, minimize and close buttons, trash, phone panel). Made hidden by
 // the main window, shown when the logic has opened the session, closed by the user's request.
 #include "CDrawObject.h"
 #include "IStageHost.h"
@@ -13,6 +13,7 @@ class CCloseBtn;
 class CMainBtn;
 class CMainWnd;
 class CMinimizeBtn;
+class CPhoneCtrl;
 class CPreferenceManager;
 class CStageCtrl;
 class IStageView;
@@ -57,6 +58,7 @@ public:
     // The stage window's view, or null without a stage window.
     IStageView* getStageView();
     CStageCtrl* getStageCtrl() const { return stage_; }
+    CPhoneCtrl* getPhoneCtrl() const { return phone_; }
 
     bool isBusy() const { return busy_; }
     CMainBtn* getMainBtn() const { return mainBtn_; }
@@ -88,6 +90,9 @@ private:
     CMinimizeBtn* minimizeBtn_ = nullptr;
     CCloseBtn* closeBtn_ = nullptr;
     CTrashWnd* trash_ = nullptr;
+    CPhoneCtrl* phone_ = nullptr;
+    // The phone panel's window is made on the first showing only.
+    bool phoneCreated_ = false;
     CDrawObject background_;
     int skin_ = 0;
     bool firstSkin_ = true;

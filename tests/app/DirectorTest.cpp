@@ -12,6 +12,7 @@
 #include "CLocalMethod.h"
 #include "CLusException.h"
 #include "CNoSuchElementException.h"
+#include "CPhoneCtrl.h"
 #include "CPreferenceManager.h"
 #include "CMethodCallMessage.h"
 #include "CSessionMaker.h"
@@ -19,6 +20,7 @@
 #include "CTerminalGroup.h"
 #include "CThread.h"
 #include "CTrace.h"
+#include "CVoiceProcessor.h"
 #include "IBroadcastSessionHandle.h"
 #include "IGuiHandle.h"
 #include "ILookupServiceHandle.h"
@@ -50,6 +52,7 @@ const char HOST_GUID[] = "11111111-2222-3333-4444-555555555555";
 const char HOST_IP[] = "198.18.0.1";
 const char GROUP_ID[] = "D1D9B0A0-B266-11d4-8727-0000F460D121";
 const char STAGE_ID[] = "45DBCEE0-A388-11d4-AFDB-00105A67EDD0";
+const char VOICE_ID[] = "A51AA860-B281-11d4-8727-0000F460D121";
 const HWND MAIN_WINDOW = reinterpret_cast<HWND>(0x1234);
 const char CASE_VARIABLE[] = "DIRECTOR_TEST_CASE";
 const char KEY_VARIABLE[] = "DIRECTOR_TEST_KEY";
@@ -92,6 +95,7 @@ struct Script {
     Fault registFault = Fault::none;
     Fault removeFault = Fault::none;
     Fault plugInFault = Fault::none;
+    Fault broadcastPlugInFault = Fault::none;
 };
 Script g_script;
 Journal g_journal;
@@ -231,8 +235,12 @@ public:
     ~FakeBroadcast() override { note("delete BC"); }
     void setAddress(const std::string&, const std::string&, int) override {}
     void removeAddress(const std::string&) override {}
-    void plugIn(const std::string&, CElement*) override {}
-    void plugOut(const std::string&) override {}
+    void plugIn(const std::string& elementId, CElement* element) override
+    {
+        note("plugIn BC " + elementId + (elementId == element->getElementId() ? "" : " (not its id)"));
+        raise(g_script.broadcastPlugInFault, "plugIn BC");
+    }
+    void plugOut(const std::string& elementId) override { note("plugOut BC " + elementId); }
     void close() override { note("close BC " + queries()); }
 };
 
@@ -270,7 +278,9 @@ public:
     HWND getWindowHandle() override { return MAIN_WINDOW; }
     IFileTransmitter* getFileTransmitter() override { return nullptr; }
     IStageView* getStageView() override { return nullptr; }
-    CPhoneCtrl* getPhoneCtrl() override { return nullptr; }
+    // The voice element asks for the panel; its window is never made here.
+    CPhoneCtrl* getPhoneCtrl() override { return phone.get(); }
+    std::unique_ptr<CPhoneCtrl> phone;
     void showSplash(bool show) override
     {
         note(std::string("showSplash ") + (show ? "true" : "false") + (shownBoxes().empty() ? "" : " after a box"));
@@ -331,6 +341,7 @@ protected:
         library_ = LoadLibraryA((besideThisTest() + "tavlang.dll").c_str());
         ASSERT_NE(nullptr, library_);
         AfxSetResourceHandle(library_);
+        gui_.phone = std::make_unique<CPhoneCtrl>(156, 428, nullptr, 1018);
         previousMaker_ = CSessionMaker::set(&maker_);
         g_script = Script();
         g_journal.clear();
@@ -355,6 +366,7 @@ protected:
     void TearDown() override
     {
         preferences_.reset();
+        gui_.phone.reset();
         CSessionMaker::set(previousMaker_);
         AfxSetResourceHandle(nullptr);
         if (library_ != nullptr)
@@ -437,6 +449,7 @@ const std::vector<std::string> HOSTING = {
     std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
     std::string("plugIn LC ") + GROUP_ID,
     std::string("plugIn LC ") + STAGE_ID,
+    std::string("plugIn BC ") + VOICE_ID,
     "showSplash false",
     "showMainDlg true",
 };
@@ -563,6 +576,7 @@ TEST_F(DirectorTest, AHostRecordIsJoinedAndAPlainRecordPublished)
         std::string("regist ") + SELF + " valid [] [0.0.0.0] 0",
         std::string("plugIn RM ") + GROUP_ID,
         std::string("plugIn RM ") + STAGE_ID,
+        std::string("plugIn BC ") + VOICE_ID,
         "showSplash false",
         "showMainDlg true",
     };
@@ -599,6 +613,7 @@ TEST_F(DirectorTest, AVanishedOrUnjoinableSessionIsLeftAndTheTerminalHosts)
             std::string("regist ") + SELF + " valid [Server] [0.0.0.0] 0",
             std::string("plugIn LC ") + GROUP_ID,
             std::string("plugIn LC ") + STAGE_ID,
+            std::string("plugIn BC ") + VOICE_ID,
             "showSplash false",
             "showMainDlg true",
         };
@@ -645,6 +660,7 @@ struct EndCase {
     const char* box;    // the box's text, or null
     const char* logPiece;
     Fault plugIn = Fault::none;
+    Fault broadcastPlugIn = Fault::none;
 };
 
 const EndCase END_CASES[] = {
@@ -676,6 +692,14 @@ const EndCase END_CASES[] = {
     {"the session refuses the list: argument", Fault::none, Fault::none, Fault::none, Fault::none, true, false,
      ABNORMAL_EXIT, nullptr,
      "FATAL ERROR: [ CDirector ]CDirector: the member list cannot be plugged in: plugIn: argument", Fault::argument},
+    {"the broadcast session refuses the voice element: state", Fault::none, Fault::none, Fault::none, Fault::none,
+     false, false, ABNORMAL_EXIT, nullptr,
+     "FATAL ERROR: [ CDirector ]CDirector: the voice element cannot be plugged in: plugIn BC: state", Fault::none,
+     Fault::state},
+    {"the broadcast session refuses the voice element: argument", Fault::none, Fault::none, Fault::none, Fault::none,
+     true, false, ABNORMAL_EXIT, nullptr,
+     "FATAL ERROR: [ CDirector ]CDirector: the voice element cannot be plugged in: plugIn BC: argument", Fault::none,
+     Fault::argument},
 };
 
 TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
@@ -690,6 +714,7 @@ TEST_F(DirectorTest, ConstructionEndsTheProcessWhenNoSessionCanBeHad)
             g_script.openRemoteFault = c.openRemote;
             g_script.registFault = c.regist;
             g_script.plugInFault = c.plugIn;
+            g_script.broadcastPlugInFault = c.broadcastPlugIn;
             if (c.host) {
                 g_script.hostIds = {"HOST-A"};
                 g_script.hostRecords = {hostRecord(std::string("TIME=1 SESSION=") + HOST_GUID)};
@@ -741,6 +766,7 @@ TEST_F(DirectorTest, TerminateRemovesTheRecordStopsQueriesAndClosesBroadcastThen
     ASSERT_EQ(0, child("order", out)) << out;
     std::vector<std::string> expected = {
         std::string("remove ") + SELF + " queries on",
+        std::string("plugOut BC ") + VOICE_ID,
         std::string("plugOut LC ") + STAGE_ID,
         std::string("plugOut LC ") + GROUP_ID,
         "close BC queries off",
@@ -779,13 +805,14 @@ TEST_F(DirectorTest, AJoinedTerminalClosesItsJoinedSession)
     g_journal.clear();
     director->terminate();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(6u, lines.size()) << joined(lines);
+    ASSERT_EQ(7u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ(std::string("plugOut RM ") + STAGE_ID, lines[1]);
-    EXPECT_EQ(std::string("plugOut RM ") + GROUP_ID, lines[2]);
-    EXPECT_EQ("close BC", lines[3].substr(0, 8));
-    EXPECT_EQ("close RM", lines[4].substr(0, 8));
-    EXPECT_EQ("delete RM", lines[5]);
+    EXPECT_EQ(std::string("plugOut BC ") + VOICE_ID, lines[1]);
+    EXPECT_EQ(std::string("plugOut RM ") + STAGE_ID, lines[2]);
+    EXPECT_EQ(std::string("plugOut RM ") + GROUP_ID, lines[3]);
+    EXPECT_EQ("close BC", lines[4].substr(0, 8));
+    EXPECT_EQ("close RM", lines[5].substr(0, 8));
+    EXPECT_EQ("delete RM", lines[6]);
 }
 
 TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
@@ -794,15 +821,16 @@ TEST_F(DirectorTest, TheDestructorRunsTheStepsOfTerminateWhenNobodyDid)
     g_journal.clear();
     director.reset();
     std::vector<std::string> lines = journal();
-    ASSERT_EQ(8u, lines.size()) << joined(lines);
+    ASSERT_EQ(9u, lines.size()) << joined(lines);
     EXPECT_EQ(std::string("remove ") + SELF, lines[0].substr(0, lines[0].rfind(" queries")));
-    EXPECT_EQ(std::string("plugOut LC ") + STAGE_ID, lines[1]);
-    EXPECT_EQ(std::string("plugOut LC ") + GROUP_ID, lines[2]);
-    EXPECT_EQ("close BC", lines[3].substr(0, 8));
-    EXPECT_EQ("close LC", lines[4].substr(0, 8));
-    EXPECT_EQ("delete LC", lines[5]);
-    EXPECT_EQ("delete BC", lines[6]);
-    EXPECT_EQ("delete lookup", lines[7]);
+    EXPECT_EQ(std::string("plugOut BC ") + VOICE_ID, lines[1]);
+    EXPECT_EQ(std::string("plugOut LC ") + STAGE_ID, lines[2]);
+    EXPECT_EQ(std::string("plugOut LC ") + GROUP_ID, lines[3]);
+    EXPECT_EQ("close BC", lines[4].substr(0, 8));
+    EXPECT_EQ("close LC", lines[5].substr(0, 8));
+    EXPECT_EQ("delete LC", lines[6]);
+    EXPECT_EQ("delete BC", lines[7]);
+    EXPECT_EQ("delete lookup", lines[8]);
 }
 
 TEST_F(DirectorTest, TheOwnTerminalLeavingAsksTheGuiToEnd)
@@ -886,8 +914,8 @@ TEST_F(DirectorTest, AFailedRemovalAtTheEndIsAnErrorLineAndShutdownGoesOn)
         TraceCapture trace;
         director->terminate();
         std::vector<std::string> lines = journal();
-        ASSERT_EQ(6u, lines.size()) << joined(lines);
-        EXPECT_EQ("close LC", lines[4].substr(0, 8));
+        ASSERT_EQ(7u, lines.size()) << joined(lines);
+        EXPECT_EQ("close LC", lines[5].substr(0, 8));
         EXPECT_EQ(1, trace.count("ERROR: [ CDirector ]removeTermInfo")) << trace.text();
         director.reset();
     }
@@ -928,7 +956,7 @@ std::vector<std::string> traceOrder(const std::string& text)
     return withoutQueries(lines);
 }
 
-TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
+TEST_F(DirectorTest, TheMemberListVoiceElementAndFileCopyStartAndEndAtTheirPlaces)
 {
     for (bool host : {true, false}) {
         resetScript();
@@ -955,15 +983,19 @@ TEST_F(DirectorTest, TheMemberListAndTheFileCopyStartAndEndAtTheirPlaces)
             std::string("create ") + SELF + " BC port 0",
             std::string("regist ") + SELF + (host ? " valid [Server] [0.0.0.0] 0" : " valid [] [0.0.0.0] 0"),
             "start " + group,
+            "start IP_PHONE",
             // Never plugged in.
             "start FILE_COPY",
             "start " + stage,
             "plugIn " + session + " " + GROUP_ID,
             "plugIn " + session + " " + STAGE_ID,
+            std::string("plugIn BC ") + VOICE_ID,
             "showSplash false",
             "showMainDlg true",
             // terminate
             std::string("remove ") + SELF,
+            std::string("plugOut BC ") + VOICE_ID,
+            "end IP_PHONE",
             "plugOut " + session + " " + STAGE_ID,
             "end " + stage,
             "end FILE_COPY",

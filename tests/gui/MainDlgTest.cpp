@@ -5,6 +5,7 @@
 #include "CMainBtn.h"
 #include "CMainDlg.h"
 #include "CMainWnd.h"
+#include "CPhoneCtrl.h"
 #include "CPreferenceManager.h"
 #include "CSoundPlay.h"
 #include "RegistryKey.h"
@@ -205,6 +206,10 @@ TEST(CMainDlg, IsMadeHiddenWithItsControlsAtTheirPlacesOwnedByTheMainWindow)
         EXPECT_TRUE(EqualRect(&item.rect, &rect))
             << item.id << ": " << rect.left << "," << rect.top << "," << rect.right << "," << rect.bottom;
     }
+    // The phone panel is there, in the dialog's skin; its window waits for the first showing.
+    ASSERT_NE(nullptr, f.dialog->getPhoneCtrl());
+    EXPECT_EQ(nullptr, f.dialog->getPhoneCtrl()->m_hWnd);
+    EXPECT_EQ(nullptr, GetDlgItem(dialog, 1018));
 }
 
 TEST(CMainDlg, SkinChangesAfterTheFirstPlayTheirSoundAndOutsideTheThreeAreIgnored)
@@ -293,7 +298,7 @@ TEST(CMainDlg, TheTrashTestsScreenPointsWithItsEdges)
 
 }
 
-TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCrossingsAndMinimisedByItsButton)
+TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithThePhonePanelAndTheTrashSwitchedOnCrossingsAndMinimisedByItsButton)
 {
     MainDlgFixture f;
     HWND dialog = f.dialog->m_hWnd;
@@ -305,18 +310,39 @@ TEST(CMainDlg, ShownFromAnotherThreadInTheSkinsPixelsWithTheTrashSwitchedOnCross
     SetCursorPos(5, 600);
     HWND status = GetDlgItem(dialog, 1011), minimize = GetDlgItem(dialog, 1012), close = GetDlgItem(dialog, 1013),
          trash = GetDlgItem(dialog, 1026), menuButton = GetDlgItem(dialog, 1010), stage = GetDlgItem(dialog, 1009);
-    for (HWND control : {stage, status, minimize, close, trash, menuButton})
+    HWND phone = GetDlgItem(dialog, 1018);
+    ASSERT_NE(nullptr, phone);
+    EXPECT_EQ(phone, f.dialog->getPhoneCtrl()->m_hWnd);
+    EXPECT_EQ("phone control", textOf(phone));
+    for (HWND control : {stage, status, minimize, close, trash, menuButton, phone})
         EXPECT_TRUE(IsWindowVisible(control));
     const RECT stageRect = f.childRect(1009);
     EXPECT_EQ((std::vector<LONG>{0, 27, 800, 427}),
               (std::vector<LONG>{stageRect.left, stageRect.top, stageRect.right, stageRect.bottom}));
+    const RECT phoneRect = f.childRect(1018);
+    EXPECT_EQ((std::vector<LONG>{156, 428, 156 + 228, 428 + 20}),
+              (std::vector<LONG>{phoneRect.left, phoneRect.top, phoneRect.right, phoneRect.bottom}));
+    // Shown again: the same one panel window.
+    f.dialog->Show(false);
+    f.dialog->Show(true);
+    pumpMessages(100);
+    EXPECT_EQ(phone, GetDlgItem(dialog, 1018));
+    EXPECT_EQ(phone, FindWindowExA(dialog, nullptr, nullptr, "phone control"));
+    EXPECT_EQ(nullptr, FindWindowExA(dialog, phone, nullptr, "phone control"));
+    HWND power = GetDlgItem(phone, CPhoneCtrl::POWER_BUTTON_ID);
+    ASSERT_NE(nullptr, power);
+    HWND led = GetDlgItem(power, 1019);
+    ASSERT_NE(nullptr, led);
     for (int skin : {0, 1, 2}) {
         f.dialog->setSkin(skin);
         pumpMessages(200);
         const std::string digit = std::to_string(skin);
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINDLG_BG" + digit), dialog,
-                                 {stage, status, minimize, close, trash, menuButton}))
+                                 {stage, status, minimize, close, trash, menuButton, phone}))
             << skin;
+        // The phone panel follows the skin: its power button (off) and dark lamp.
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_PHONE_OFF" + digit), power, {led})) << skin;
+        EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_PHONE_LED_OFF" + digit), led)) << skin;
         // The stage keeps the stored background whatever the skin.
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), L"IDB_STAGECTRL_BG0", stage)) << skin;
         EXPECT_EQ(0, wrongPixels(f.ui.resources(), wide("IDB_MAINBTN_NORMAL" + digit), menuButton)) << skin;

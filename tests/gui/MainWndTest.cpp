@@ -143,11 +143,14 @@ TEST_F(MainWndTest, MakesTheMainDialogHiddenAndOwnedByItThatShowsAndTurnsBusyOnT
     ASSERT_NE(nullptr, dialogWindow);
     EXPECT_FALSE(IsWindowVisible(dialogWindow));
     EXPECT_EQ(window, GetWindow(dialogWindow, GW_OWNER));
-    // The dialog's stage window is the stage view; no phone panel is held yet.
+    // The dialog's stage window is the stage view; its phone panel is the phone panel, whose
+    // window waits for the first showing.
     HWND stage = GetDlgItem(dialogWindow, 1009);
     ASSERT_NE(nullptr, stage);
     EXPECT_EQ(stage, static_cast<CStageCtrl*>(gui->getStageView())->m_hWnd);
-    EXPECT_EQ(nullptr, gui->getPhoneCtrl());
+    ASSERT_NE(nullptr, gui->getPhoneCtrl());
+    EXPECT_EQ(mainWnd()->getMainDlg()->getPhoneCtrl(), gui->getPhoneCtrl());
+    EXPECT_EQ(nullptr, GetDlgItem(dialogWindow, 1018));
     EXPECT_EQ(nullptr, gui->getFileTransmitter());
 
     gui->setBusy(true);

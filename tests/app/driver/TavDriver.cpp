@@ -30,6 +30,9 @@
 //                                    client=WxH exstyle=.. visible= iconic= owner=<class|0>
 //                                    ownervisible= ownerprocess=<same|other> rect=l,t,r,b | NODIALOG ID
 //   child CTRLID                     the main dialog's child of that id: the target -> WINDOW ...
+//   inner CTRLID KIDID...            the main dialog's child of that id, then its child of the
+//                                    next id, and so on: the target -> WINDOW KIDID ... | NOWINDOW KIDID
+//                                    (the WINDOW line's style tells WS_DISABLED)
 //   kids CTRLID                      the children of that child, top first -> KIDS CTRLID <n>
 //                                    and per child " <w>x<h>:<visible 0|1>" | NOWINDOW CTRLID
 //   watch ID                         look out from now on (a thread of its own, 2 minutes at
@@ -593,6 +596,19 @@ bool run(const std::string& line)
             say("NOWINDOW " + id);
         else
             sayWindow(id, g_target);
+    } else if (command == "inner") {
+        std::string id, last;
+        g_target = g_dialog;
+        while (g_target != nullptr && in >> id) {
+            g_target = GetDlgItem(g_target, static_cast<int>(number(id)));
+            last = id;
+        }
+        if (g_target == nullptr || last.empty()) {
+            g_target = nullptr;
+            say("NOWINDOW " + (last.empty() ? id : last));
+        } else {
+            sayWindow(last, g_target);
+        }
     } else if (command == "kids") {
         // The children of the dialog's child: "KIDS <id> <count>" and per child, top first,
         // " <width>x<height>:<visible>".
