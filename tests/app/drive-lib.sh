@@ -9,6 +9,7 @@
 #   press ID TEXT / ended ID CODE [SECONDS] / stored VALUE REGEX
 #   main_window ID             waits until ID's hidden main window exists and its start is over
 #   server_gone K SECONDS      (test-LAN scripts) host K's quarnhost ended within that time
+#   new_display LOG            an Xvfb of its own: $new_display_pid, $new_display_name
 
 drive_begin() {
   drive_cmd=$1/driver.cmd
@@ -91,4 +92,17 @@ server_gone() {
     sleep 0.1
   done
   fail "host $1: quarnhost still runs $2 s after tavapp ended"
+}
+
+# new_display LOG: a display of its own, from a free number that Xvfb picks itself; sets
+# new_display_pid (Xvfb's pid, for the caller to stop) and new_display_name (":N").
+new_display() {
+  local fd d="" i
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -br -screen 0 1280x1024x24 -nolisten tcp >"$1" 2>&1 &
+  new_display_pid=$!
+  for ((i = 0; i < 100; i++)); do read -r -t 0.1 d <&"$fd" && break; done
+  exec {fd}<&-
+  [ -n "$d" ] || fail "no display of its own for $1"
+  new_display_name=":$d"
 }

@@ -19,14 +19,9 @@ lan_begin "tavapp lan_test" 280
 # The host's own display, from a free number that Xvfb picks itself.
 xvfb_pid=""
 start_display() {
-  local fd d="" i
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -br -screen 0 1280x1024x24 -nolisten tcp >"$dir.xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  for ((i = 0; i < 100; i++)); do read -r -t 0.1 d <&"$fd" && break; done
-  exec {fd}<&-
-  [ -n "$d" ] || fail "no display for the host"
-  export DISPLAY=":$d"
+  new_display "$dir.xvfb.log"
+  xvfb_pid=$new_display_pid
+  export DISPLAY=$new_display_name
 }
 finish_run() {
   [ -n "${drive_cmd:-}" ] && printf 'quit\n' >>"$drive_cmd"

@@ -35,14 +35,9 @@ GUID='[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}'
 # Each host's own display, from a free number that Xvfb picks itself.
 declare -A display_of xvfb_of
 start_display() {
-  local fd d="" i
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -br -screen 0 1280x1024x24 -nolisten tcp >"$dir.xvfb$1.log" 2>&1 &
-  xvfb_of[$1]=$!
-  for ((i = 0; i < 100; i++)); do read -r -t 0.1 d <&"$fd" && break; done
-  exec {fd}<&-
-  [ -n "$d" ] || fail "no display for host $1"
-  display_of[$1]=":$d"
+  new_display "$dir.xvfb$1.log"
+  xvfb_of[$1]=$new_display_pid
+  display_of[$1]=$new_display_name
 }
 finish_run() {
   local k
